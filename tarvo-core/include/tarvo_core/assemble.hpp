@@ -1,0 +1,56 @@
+// Assembly of the fixed-horizon landing problem into one second-order cone program in the
+// solver's form: minimise 1/2 x'Px + q'x subject to A x + s = b, s in the cones.
+//
+// Decision vector of 11N entries: r_k at 6k, v_k at 6k+3, u_k at 6N+3k, sigma_k at 9N+k,
+// z_k (log-mass) at 10N+k.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "clarabel_bridge/clarabel.hpp"
+#include "tarvo_core/config.hpp"
+
+namespace tarvo_core::assemble {
+
+// One sparse row; its slack is rhs - sum(coefficient * x[column]).
+struct Row {
+    std::vector<std::pair<std::size_t, double>> terms;
+    double rhs = 0.0;
+};
+
+// States rows[0] >= || rows[1..dim-1] || over the rows' slacks.
+struct SocBlock {
+    std::vector<Row> rows;
+    std::size_t dim = 0;
+};
+
+struct Problem {
+    clarabel::CscMatrix P;
+    std::vector<double> q;
+    clarabel::CscMatrix A;
+    std::vector<double> b;
+    std::vector<clarabel::SupportedConeT> cones;
+    std::size_t node_count = 0;
+};
+
+// Largest node count accepted. Assembly and solve take about 20 kB a node, so this many
+// nodes (11 million variables, 23 million rows) is about all that 24 GiB can hold.
+inline constexpr std::uint64_t max_node_count = 1'000'000;
+
+// Why a node count cannot be assembled (zero, or so large that the program's sizes overflow
+// or cannot reasonably be allocated); nullopt when it can.
+std::optional<std::string> node_count_error(std::uint64_t n);
+
+// Equality rows: initial state and log-mass, dynamics per interval, terminal state (7N+6).
+// Needs time_of_flight set and a node count accepted by node_count_error (else InternalFault).
+std::vector<Row> equality_rows(const config::Config& config);
+
+// The whole program; the same preconditions as equality_rows.
+Problem build_problem(const config::Config& config);
+
+}  // namespace tarvo_core::assemble

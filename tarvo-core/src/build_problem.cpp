@@ -1,0 +1,184 @@
+// Assembly of the whole cone program: reference profile, objective, equality and inequality
+// groups, their stacking into rows and cones, and A in compressed-sparse-column form.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cone_rows.hpp"
+#include "reference_profile.hpp"
+#include "tarvo_core/assemble.hpp"
+#include "tarvo_core/fault.hpp"
+#include "variable_layout.hpp"
+
+namespace tarvo_core::assemble {
+namespace {
+
+// True when per_node * n + fixed items, and their bytes at bytes_each, fit in a size_t.
+bool array_fits(std::uint64_t n, std::size_t per_node, std::size_t fixed, std::size_t bytes_each) {
+    std::size_t count = 0;
+    std::size_t bytes = 0;
+    return !__builtin_mul_overflow(n, per_node, &count) &&
+           !__builtin_add_overflow(count, fixed, &count) &&
+           !__builtin_mul_overflow(count, bytes_each, &bytes);
+}
+
+// The program's largest arrays: colptr (11N+1), the rows and b (at most 23N+7) and the stored
+// entries of A (at most 49N-17, each a row index and a value).
+bool program_sizes_fit(std::uint64_t n) {
+    return array_fits(n, 11, 1, sizeof(std::size_t)) && array_fits(n, 23, 7, sizeof(Row)) &&
+           array_fits(n, 49, 0, sizeof(std::size_t) + sizeof(double));
+}
+
+struct InequalityGroups {
+    std::vector<Row> altitude;          // empty when the glide-slope sine is not 0.0
+    std::vector<SocBlock> glide_slope;  // empty when it is
+    std::vector<Row> upper_thrust_and_dry_mass;
+    std::vector<SocBlock> velocity;
+    std::vector<SocBlock> thrust_magnitude;
+    std::vector<SocBlock> lower_thrust;
+};
+
+InequalityGroups inequality_groups(const config::Config& config, const VariableLayout& at,
+                                   const ReferenceProfile& profile) {
+    InequalityGroups groups;
+    const double sine = glide_slope_sine(config.environment.glide_slope_angle_deg);
+    if (sine == 0.0) {
+        groups.altitude = altitude_rows(at);
+    } else {
+        groups.glide_slope = glide_slope_blocks(at, sine);
+    }
+    groups.upper_thrust_and_dry_mass =
+        upper_thrust_and_dry_mass_rows(at, profile, config.spacecraft);
+    groups.velocity = velocity_blocks(at, config.spacecraft.max_velocity);
+    groups.thrust_magnitude = thrust_magnitude_blocks(at);
+    groups.lower_thrust = lower_thrust_blocks(at, profile);
+    return groups;
+}
+
+// The rows of A in order (borrowed from the groups) and the cone that covers each run of them.
+struct StackedRows {
+    std::vector<const Row*> rows;
+    std::vector<clarabel::SupportedConeT> cones;
+};
+
+std::size_t row_count(const std::vector<SocBlock>& blocks) {
+    std::size_t count = 0;
+    for (const SocBlock& block : blocks) count += block.rows.size();
+    return count;
+}
+
+void append_rows(StackedRows& stacked, const std::vector<Row>& rows) {
+    for (const Row& row : rows) stacked.rows.push_back(&row);
+}
+
+// Each block brings its own second-order cone, of the block's dimension, then its rows.
+void append_blocks(StackedRows& stacked, const std::vector<SocBlock>& blocks) {
+    for (const SocBlock& block : blocks) {
+        stacked.cones.push_back(clarabel::SecondOrderConeT(block.dim));
+        append_rows(stacked, block.rows);
+    }
+}
+
+StackedRows stack(const std::vector<Row>& equalities, const InequalityGroups& g) {
+    StackedRows stacked;
+    const std::size_t nonnegative = g.altitude.size() + g.upper_thrust_and_dry_mass.size();
+    stacked.rows.reserve(equalities.size() + nonnegative + row_count(g.velocity) +
+                         row_count(g.thrust_magnitude) + row_count(g.glide_slope) +
+                         row_count(g.lower_thrust));
+    stacked.cones.reserve(2 + g.velocity.size() + g.thrust_magnitude.size() +
+                          g.glide_slope.size() + g.lower_thrust.size());
+
+    stacked.cones.push_back(clarabel::ZeroConeT(equalities.size()));
+    append_rows(stacked, equalities);
+    stacked.cones.push_back(clarabel::NonnegativeConeT(nonnegative));
+    append_rows(stacked, g.altitude);
+    append_rows(stacked, g.upper_thrust_and_dry_mass);
+    append_blocks(stacked, g.velocity);
+    append_blocks(stacked, g.thrust_magnitude);
+    append_blocks(stacked, g.glide_slope);
+    append_blocks(stacked, g.lower_thrust);
+    return stacked;
+}
+
+std::vector<double> right_hand_sides(const std::vector<const Row*>& rows) {
+    std::vector<double> b;
+    b.reserve(rows.size());
+    for (const Row* row : rows) b.push_back(row->rhs);
+    return b;
+}
+
+// One pass of counting and one of filling. Rows are visited in ascending order, so every
+// column receives its entries sorted by row, exactly as a stable sort of per-column lists
+// would leave them. Every term becomes one entry, zero and non-finite coefficients included.
+clarabel::CscMatrix column_wise_matrix(const std::vector<const Row*>& rows,
+                                       std::size_t column_count) {
+    std::vector<std::size_t> colptr(column_count + 1, 0);
+    for (const Row* row : rows) {
+        for (const auto& [column, coefficient] : row->terms) {
+            if (column >= column_count) throw InternalFault("row term beyond the last variable");
+            ++colptr[column + 1];
+        }
+    }
+    for (std::size_t j = 0; j < column_count; ++j) colptr[j + 1] += colptr[j];
+
+    std::vector<std::size_t> next(colptr.begin(), colptr.end() - 1);
+    std::vector<std::size_t> rowval(colptr.back());
+    std::vector<double> nzval(colptr.back());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        for (const auto& [column, coefficient] : rows[i]->terms) {
+            const std::size_t slot = next[column]++;
+            rowval[slot] = i;
+            nzval[slot] = coefficient;
+        }
+    }
+    return clarabel::CscMatrix::new_(rows.size(), column_count, std::move(colptr),
+                                     std::move(rowval), std::move(nzval));
+}
+
+// Minimise -z_{N-1}: maximise the final log-mass.
+std::vector<double> objective(const VariableLayout& at) {
+    std::vector<double> q(at.variable_count(), 0.0);
+    q[at.log_mass(at.n - 1)] = -1.0;
+    return q;
+}
+
+}  // namespace
+
+std::optional<std::string> node_count_error(std::uint64_t n) {
+    if (n == 0) return std::string("n must be at least 1 node");
+    if (!program_sizes_fit(n)) {
+        return "n = " + std::to_string(n) + " is too large: the sizes of the program overflow";
+    }
+    if (n > max_node_count) {
+        return "n = " + std::to_string(n) + " is too large: at most " +
+               std::to_string(max_node_count) + " nodes are supported";
+    }
+    return std::nullopt;
+}
+
+Problem build_problem(const config::Config& config) {
+    if (auto error = node_count_error(config.solver.n)) {
+        throw InternalFault("build_problem: " + *error);
+    }
+    const VariableLayout at{static_cast<std::size_t>(config.solver.n)};
+    const ReferenceProfile profile = reference_profile(
+        config.spacecraft, thrust_bounds(config.spacecraft), at.n, config.dt());
+    const std::vector<Row> equalities = equality_rows(config);
+    const InequalityGroups groups = inequality_groups(config, at, profile);
+    StackedRows stacked = stack(equalities, groups);
+
+    Problem problem;
+    const std::size_t variables = at.variable_count();
+    problem.P = clarabel::CscMatrix::spalloc(variables, variables, 0);
+    problem.q = objective(at);
+    problem.A = column_wise_matrix(stacked.rows, variables);
+    problem.b = right_hand_sides(stacked.rows);
+    problem.cones = std::move(stacked.cones);
+    problem.node_count = at.n;
+    return problem;
+}
+
+}  // namespace tarvo_core::assemble
