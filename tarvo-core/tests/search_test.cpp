@@ -1,0 +1,181 @@
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tarvo_core/assemble.hpp"
+#include "tarvo_core/search.hpp"
+
+namespace {
+
+using tarvo_core::Result;
+using tarvo_core::config::Config;
+using tarvo_core::solve::Trajectory;
+
+constexpr double kGolden = 0.618033988749895;
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kAutoHi = 1700.0 / 2.4;  // default fuel at the default smallest thrust
+using Mass = std::optional<double>;       // nullopt: the trial fails
+
+// The search with a scripted trial: mass(call index, t). Records every trial time.
+struct Scripted {
+    std::vector<double> t;
+    std::optional<Result<Trajectory>> out;
+    Scripted(const Config& config, const std::function<Mass(std::size_t, double)>& mass) {
+        out = tarvo_core::search::search_time_of_flight(
+            config, [&](const Config&, double tof) -> Result<Trajectory> {
+                t.push_back(tof);
+                const Mass m = mass(t.size() - 1, tof);
+                if (!m) return std::string("scripted failure");
+                Trajectory trajectory;
+                trajectory.final_mass = *m;
+                return trajectory;
+            });
+    }
+};
+
+Config bracket(double lo, double hi) {
+    Config config;
+    config.solver.tof_min = lo;
+    config.solver.tof_max = hi;
+    return config;
+}
+
+// Grid point i scores grid[i]; every refinement and final trial scores `later`.
+std::function<Mass(std::size_t, double)> on_grid(std::vector<Mass> grid, Mass later = 1.0) {
+    return [=](std::size_t call, double) { return call < 13 ? grid[call] : later; };
+}
+
+TEST(SearchScan, GridSpansTheBracket) {
+    Config only_min, only_max;  // a single configured bound is ignored
+    only_min.solver.tof_min = 50.0;
+    only_max.solver.tof_max = 90.0;
+    const struct { Config config; double lo, hi; } cases[] = {
+        {Config{}, 1.0, kAutoHi}, {only_min, 1.0, kAutoHi}, {only_max, 1.0, kAutoHi},
+        {bracket(10, 130), 10, 130}, {bracket(130, 10), 130, 10}};
+    for (const auto& c : cases) {
+        const Scripted s(c.config, [](std::size_t, double) { return 1.0; });
+        ASSERT_EQ(s.t.size(), 36u);
+        for (std::size_t i = 0; i < 13; ++i) {
+            EXPECT_NEAR(s.t[i], c.lo + (c.hi - c.lo) * static_cast<double>(i) / 12, 1e-9);
+        }
+    }
+}
+
+TEST(SearchScan, BestGridPointSetsTheRefinementInterval) {
+    const Mass no;
+    const struct { Config config; std::vector<Mass> grid; double a, b; } cases[] = {
+        {bracket(10, 130), {9, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, 10, 20},
+        {bracket(10, 130), {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 9}, 120, 130},
+        {bracket(10, 130), {1, 1, 1, 1, 1, 9, 1, 1, 1, 1, 1, 1, 1}, 50, 70},
+        {bracket(130, 10), {9, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, 130, 120},
+        {bracket(10, 130), {1, 1, 1, 7, 1, 1, 1, 7, 1, 1, 1, 1, 7}, 30, 50},  // ties: first
+        {bracket(10, 130), {no, no, -5, no, no, no, no, no, no, no, no, no, no}, 20, 40},
+        {bracket(10, 130), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, kNaN}, 110, 130},
+        {bracket(10, 130), {no, kNaN, 5, 6, 7, 8, 9, 9, 9, 9, 9, 9, 9}, 10, 30},
+    };
+    for (const auto& c : cases) {
+        const Scripted s(c.config, on_grid(c.grid));
+        ASSERT_EQ(s.t.size(), 36u);
+        EXPECT_NEAR(s.t[13], c.b - (c.b - c.a) * kGolden, 1e-12) << c.a << " " << c.b;
+        EXPECT_NEAR(s.t[14], c.a + (c.b - c.a) * kGolden, 1e-12) << c.a << " " << c.b;
+        for (std::size_t call = 15; call < 36; ++call) {
+            EXPECT_GE(s.t[call], std::min(c.a, c.b));
+            EXPECT_LE(s.t[call], std::max(c.a, c.b));
+        }
+    }
+}
+
+TEST(SearchScan, NoFeasibleGridPointEndsAfterThirteenTrials) {
+    Config nan_wet, nan_flow, no_dry, no_thrust, little_fuel;
+    nan_wet.spacecraft.wet_mass = kNaN;  // maxNum: dry mass floored at 1
+    nan_flow.spacecraft.fuel_consumption = kNaN;  // maxNum: flow floored at 1e-9
+    no_dry.spacecraft.wet_mass = 1700.0;  // dry 1: lo = 96000 / 19200
+    no_dry.spacecraft.initial_velocity = {0.0, 0.0, -96000.0};
+    no_thrust.spacecraft.real_max_thrust = 0.0;  // acceleration floored at 0.001
+    no_thrust.spacecraft.initial_velocity = {0.0, 0.0, -3.0};
+    little_fuel.spacecraft.wet_mass = 301.0;  // fuel for 1/2.4 s: hi = 4 * lo
+    little_fuel.spacecraft.fuel = 1.0;
+    const struct { Config config; const char* bounds; } cases[] = {
+        {Config{}, "[1.000, 708.333]"}, {nan_wet, "[1.000, 708.333]"},
+        {nan_flow, "[1.000, 1700000000000.000]"}, {no_dry, "[5.000, 708.333]"},
+        {no_thrust, "[3000.000, 1700000000000.000]"}, {little_fuel, "[1.000, 4.000]"},
+        {bracket(1.0005, 2.0005), "[1.000, 2.001]"},  // rounds the exact binary value
+        {bracket(-1.5, 0.0), "[-1.500, 0.000]"}, {bracket(kInf, kNaN), "[inf, NaN]"},
+        {bracket(-kInf, 1e6), "[-inf, 1000000.000]"}};
+    const auto fail = [](std::size_t, double) { return Mass(); };
+    for (const auto& c : cases) {
+        const Scripted s(c.config, fail);
+        EXPECT_EQ(s.t.size(), 13u);
+        EXPECT_EQ(s.out->error(),
+                  std::string("infeasible: no feasible time-of-flight in ") + c.bounds);
+    }
+    const Scripted widest(bracket(-std::numeric_limits<double>::max(), 0), fail);
+    EXPECT_EQ(widest.out->error().size(), 43u + 1 + 309 + 4 + 8);  // every integer digit
+    Config no_nodes;
+    no_nodes.solver.n = 0;  // the node-count text at once, not "infeasible"
+    const Scripted rejected(no_nodes, [](std::size_t, double) { return 1.0; });
+    EXPECT_TRUE(rejected.t.empty());
+    EXPECT_EQ(rejected.out->error(), *tarvo_core::assemble::node_count_error(0));
+}
+
+TEST(SearchRefinement, KeepsTheGoldenRatioAtEveryStep) {
+    // Falling mass: the interval closes on a = 10; rising: on b = 130. The offset of each
+    // new point from that end shrinks by the golden ratio, and t* is the last new point.
+    const struct { std::function<Mass(std::size_t, double)> mass; double end; std::size_t first; }
+        cases[] = {{[](std::size_t, double t) { return -t; }, 10.0, 13},
+                   {[](std::size_t, double t) { return t; }, 130.0, 14}};
+    for (const auto& c : cases) {
+        const Scripted s(bracket(10, 130), c.mass);
+        ASSERT_EQ(s.t.size(), 36u);
+        double previous = std::fabs(s.t[c.first] - c.end);
+        for (std::size_t call = 15; call < 35; ++call) {
+            const double offset = std::fabs(s.t[call] - c.end);
+            EXPECT_NEAR(offset / previous, kGolden, 1e-9) << call;
+            previous = offset;
+        }
+        EXPECT_EQ(s.t[35], s.t[34]);
+    }
+    const Scripted peaked(bracket(10, 130), [](std::size_t, double t) {
+        return 1500.0 - (t - 47.3) * (t - 47.3);
+    });
+    EXPECT_NEAR(peaked.t.back(), 47.3, 20 * std::pow(kGolden, 20));
+}
+
+TEST(SearchRefinement, FailedOrNaNTrialsSteerTheInterval) {
+    std::vector<Mass> grid(13, 1.0);
+    grid[5] = 2.0;  // a = 50, b = 70; failures count as -inf: f1 >= f2, close on a
+    const Scripted failing(bracket(10, 130), on_grid(grid, Mass()));
+    EXPECT_GT(failing.t.back(), 50.0);
+    EXPECT_LT(failing.t.back(), 50.0 + 20 * std::pow(kGolden, 20));
+    EXPECT_EQ(failing.t.back(), failing.t[34]);  // equal values choose x1, the last new point
+    EXPECT_EQ(failing.out->error(), "scripted failure");  // the final solve's outcome
+    const Scripted nan(bracket(10, 130), on_grid(grid, kNaN));  // NaN: close on b
+    EXPECT_GT(nan.t.back(), 70.0 - 20 * std::pow(kGolden, 20));
+    EXPECT_LT(nan.t.back(), 70.0);
+    EXPECT_TRUE(nan.out->ok());
+}
+
+TEST(SearchRealSolve, DefaultVehicleBeatsTheGridPoints) {
+    const Config config;
+    const auto result = tarvo_core::search::search_time_of_flight(config);
+    ASSERT_TRUE(result.ok()) << result.error();
+    EXPECT_EQ(result.value().status, "Solved");
+    EXPECT_GT(result.value().time_of_flight, 1.0);
+    EXPECT_LT(result.value().time_of_flight, kAutoHi);
+    for (int i = 1; i < 4; ++i) {
+        const double tof = 1.0 + (kAutoHi - 1.0) / 12 * i;
+        const auto grid_point = tarvo_core::solve::solve_fixed(config, tof);
+        ASSERT_TRUE(grid_point.ok()) << i;
+        EXPECT_GE(result.value().final_mass, grid_point.value().final_mass) << i;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+#include <cmath>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "extract_trajectory.hpp"
+#include "tarvo_core/assemble.hpp"
+#include "tarvo_core/fault.hpp"
+#include "tarvo_core/solve.hpp"
+
+namespace {
+
+using tarvo_core::config::Config;
+using tarvo_core::config::Vec3;
+using tarvo_core::solve::extract_trajectory;
+using tarvo_core::solve::solve_fixed;
+
+constexpr double kFeasibleTof = 60.0;  // the default vehicle lands in about 40 .. 150 s
+
+TEST(SolveExtraction, ReadsTheLayoutAndGuardsItsSize) {
+    const std::size_t n = 4;
+    std::vector<double> x(11 * n);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        x[i] = 0.001 * static_cast<double>(i);
+    }
+    x[6 * n + 6] = 3.0;  // node 2: u = (3, 4, 12), |u| = 13, mass 100
+    x[6 * n + 7] = 4.0;
+    x[6 * n + 8] = 12.0;
+    x[10 * n + 2] = std::log(100.0);
+    const auto t = extract_trajectory(x, n, 8.0, 650.0, "Solved");
+    EXPECT_EQ(t.positions[1], (Vec3{x[6], x[7], x[8]}));
+    EXPECT_EQ(t.velocities[1], (Vec3{x[9], x[10], x[11]}));
+    EXPECT_EQ(t.u_values[3], (Vec3{x[6 * n + 9], x[6 * n + 10], x[6 * n + 11]}));
+    EXPECT_EQ(t.s_values[3], x[9 * n + 3]);
+    EXPECT_EQ(t.time_points, (std::vector<double>{0.0, 2.0, 4.0, 6.0}));
+    EXPECT_NEAR(t.thrusts[2], 1300.0, 1e-9);
+    EXPECT_NEAR(t.normalized_thrusts[2], 2.0, 1e-12);
+    EXPECT_EQ(t.objective, x[11 * n - 1]);
+    EXPECT_EQ(t.final_mass, std::exp(x[11 * n - 1]));
+
+    using tarvo_core::InternalFault;
+    EXPECT_THROW(extract_trajectory(x, 5, 8.0, 1.0, "Solved"), InternalFault);
+    EXPECT_THROW(extract_trajectory({x.data(), 43}, 4, 8.0, 1.0, "Solved"), InternalFault);
+    EXPECT_THROW(extract_trajectory({}, 0, 8.0, 1.0, "Solved"), InternalFault);
+}
+
+TEST(SolveFixed, DefaultVehicleLandsWithConsistentLists) {
+    const Config config;
+    const auto result = solve_fixed(config, kFeasibleTof);
+    ASSERT_TRUE(result.ok()) << result.error();
+    const auto& t = result.value();
+    const auto& craft = config.spacecraft;
+    const std::size_t n = config.solver.n;
+    EXPECT_TRUE(t.status == "Solved" || t.status == "AlmostSolved") << t.status;
+    ASSERT_EQ(t.thrusts.size(), n);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_NEAR(t.positions.front()[i], craft.initial_position[i], 2.4e-3);
+        EXPECT_NEAR(t.velocities.front()[i], craft.initial_velocity[i], 4e-5);
+        EXPECT_NEAR(t.positions.back()[i], craft.target_position[i], 2.4e-3);
+        EXPECT_NEAR(t.velocities.back()[i], craft.target_velocity[i], 4e-5);
+    }
+    EXPECT_EQ(t.objective, t.z_values.back());
+    EXPECT_EQ(t.final_mass, std::exp(t.objective));
+    EXPECT_GT(t.final_mass, craft.wet_mass - craft.fuel);
+    EXPECT_EQ(t.time_of_flight, kFeasibleTof);
+    EXPECT_DOUBLE_EQ(t.time_points.back(), kFeasibleTof * 99.0 / 100.0);
+    const double dt = kFeasibleTof / static_cast<double>(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        const Vec3& u = t.u_values[k];
+        const double thrust = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]) *
+                              std::exp(t.z_values[k]);
+        EXPECT_NEAR(t.thrusts[k], thrust, 1e-9 * thrust) << k;
+        EXPECT_DOUBLE_EQ(t.normalized_thrusts[k], t.thrusts[k] / craft.real_max_thrust) << k;
+        EXPECT_LE(t.normalized_thrusts[k], craft.max_thrust_pct + 1e-3) << k;
+        if (k + 1 < n) {  // built for this tof: velocity steps integrate u and g over dt
+            const double model = dt / 2 * (u[2] + t.u_values[k + 1][2]) +
+                                 dt * config.environment.gravity[2];
+            EXPECT_NEAR(t.velocities[k + 1][2] - t.velocities[k][2], model, 1e-6) << k;
+        }
+    }
+}
+
+TEST(SolveFixed, FourNodeHoverUsesTheTimeGrid) {
+    Config config;
+    config.solver.n = 4;
+    config.spacecraft.initial_position = config.spacecraft.target_position = {0.0, 0.0, 10.0};
+    config.spacecraft.initial_velocity = {0.0, 0.0, 0.0};
+    const auto result = solve_fixed(config, 8.0);
+    ASSERT_TRUE(result.ok()) << result.error();
+    EXPECT_EQ(result.value().time_points, (std::vector<double>{0.0, 2.0, 4.0, 6.0}));
+}
+
+TEST(SolveFixed, FailuresComeBackAsText) {
+    const auto too_short = solve_fixed(Config{}, 1.0);
+    ASSERT_FALSE(too_short.ok());
+    EXPECT_EQ(too_short.error().rfind("solver status: ", 0), 0u) << too_short.error();
+    Config no_nodes;
+    no_nodes.solver.n = 0;
+    const auto rejected = solve_fixed(no_nodes, kFeasibleTof);
+    ASSERT_FALSE(rejected.ok());
+    EXPECT_EQ(rejected.error(), *tarvo_core::assemble::node_count_error(0));
+}
+
+TEST(SolveFixed, CallsAreQuietIndependentAndLeaveTheConfigAlone) {
+    Config config;  // not const: the solve must leave it as it is
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    const auto first = solve_fixed(config, kFeasibleTof);
+    const auto other = solve_fixed(config, 75.0);
+    const auto again = solve_fixed(config, kFeasibleTof);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_FALSE(config.solver.time_of_flight.has_value());
+    ASSERT_TRUE(first.ok() && other.ok() && again.ok());
+    EXPECT_EQ(first.value().z_values, again.value().z_values);
+    EXPECT_EQ(first.value().positions, again.value().positions);
+}
+
+}  // namespace
