@@ -1,0 +1,1 @@
+from ._tarvo import *  # noqa: F401,F403
