@@ -1,0 +1,26 @@
+"""Fuel-optimal powered-descent trajectories.
+
+Describe the lander with `Spacecraft`, `Environment` and `Solver`, bundle them in a
+`Config` and call `solve(config)`; the returned `PyTrajectory` holds the per-node
+states, thrusts and log-masses as NumPy arrays.
+"""
+
+from ._tarvo import (
+    Config,
+    Environment,
+    PanicException,
+    PyTrajectory,
+    Solver,
+    Spacecraft,
+    solve,
+)
+
+__all__ = [
+    "Config",
+    "Spacecraft",
+    "Environment",
+    "Solver",
+    "PyTrajectory",
+    "solve",
+    "PanicException",
+]
