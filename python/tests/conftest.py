@@ -1,0 +1,34 @@
+import struct
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+import tarvo
+
+# A landing that the solver finds feasible: default vehicle, few nodes, fixed time of flight.
+SMALL_N = 20
+SMALL_TOF = 60.0
+
+
+def small_config(n=SMALL_N, tof=SMALL_TOF):
+    return tarvo.Config(solver=tarvo.Solver(n=n, time_of_flight=tof))
+
+
+@pytest.fixture
+def small():
+    return small_config()
+
+
+def bits(x):
+    """The IEEE-754 bit pattern, so that -0.0 and 0.0 (and NaN payloads) differ."""
+    return struct.pack("<d", x)
+
+
+def run_python(code, *args, timeout=120):
+    """Run code in a fresh interpreter; a crash shows as a negative return code."""
+    return subprocess.run(
+        [sys.executable, "-c", textwrap.dedent(code), *args],
+        capture_output=True, text=True, timeout=timeout,
+    )
