@@ -5,8 +5,8 @@
 Times `solve` at N = 100 with a fixed time of flight (default vehicle, 60 s, the same problem
 as the C++ benchmark's N = 100 row), a full time-of-flight search, and the resident-memory
 growth over 1,000 solves with every array read. When the C++ benchmark program is found
-(built with -DTARVO_BUILD_BENCH=ON, see bench/CMakeLists.txt) its N = 100 phases are summed
-and the Python time is printed as a ratio of that core time. Not a test: numbers only.
+(bench/run builds it) its N = 100 phases are summed and the Python time is printed as a ratio
+of that core time. Not a test: numbers only.
 """
 
 import argparse
@@ -24,7 +24,7 @@ NODES = 100
 TIME_OF_FLIGHT = 60.0
 ARRAYS = ("positions", "velocities", "u_values", "thrusts", "normalized_thrusts",
           "z_values", "s_values", "time_points")
-DEFAULT_CORE_BENCH = Path(__file__).resolve().parent.parent / "build-bench" / "bench" / "tarvo_core_bench"
+DEFAULT_CORE_BENCH = Path(__file__).resolve().parent.parent / "build" / "bench" / "bench" / "tarvo_core_bench"
 
 
 def fixed_config(n=NODES):

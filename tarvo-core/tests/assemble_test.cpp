@@ -67,7 +67,7 @@ TEST(AssembleNodeCount, AcceptsOneToTheCeilingAndRejectsTheRestWithAReason) {
     const std::uint64_t last_fitting = size_max / (49 * 16);  // A's entries: index + value
     const struct { std::uint64_t n; const char* reason; } cases[] = {
         {1, nullptr}, {assemble::max_node_count, nullptr}, {0, "at least 1"},
-        {assemble::max_node_count + 1, "at most 1000000"}, {last_fitting, "at most"},
+        {assemble::max_node_count + 1, "at most 100000"}, {last_fitting, "at most"},
         {last_fitting + 1, "overflow"}, {size_max / 11 + 1, "overflow"}, {~0ull, "overflow"}};
     for (const auto& c : cases) {
         const auto error = assemble::node_count_error(c.n);

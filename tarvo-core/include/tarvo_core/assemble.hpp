@@ -39,8 +39,9 @@ struct Problem {
 };
 
 // Largest node count accepted. Assembly and solve take about 20 kB a node, so this many
-// nodes (11 million variables, 23 million rows) is about all that 24 GiB can hold.
-inline constexpr std::uint64_t max_node_count = 1'000'000;
+// nodes (1.1 million variables, 2.3 million rows) need about 2 GB. The ceiling keeps well clear
+// of the machine's memory: the solver aborts the process when its own allocation fails.
+inline constexpr std::uint64_t max_node_count = 100'000;
 
 // Why a node count cannot be assembled (zero, or so large that the program's sizes overflow
 // or cannot reasonably be allocated); nullopt when it can.
