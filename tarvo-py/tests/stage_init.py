@@ -1,1 +1,0 @@
-from ._tarvo import *  # noqa: F401,F403
