@@ -120,10 +120,18 @@ int run_node_count(std::uint64_t n) {
     return 0;
 }
 
+// Node counts come from the command line; without any, the standard series.
+std::vector<std::uint64_t> node_counts_from(int argc, char** argv) {
+    std::vector<std::uint64_t> counts;
+    for (int i = 1; i < argc; ++i) counts.push_back(std::strtoull(argv[i], nullptr, 10));
+    if (counts.empty()) counts = {25, 50, 100, 200, 400};
+    return counts;
+}
+
 }  // namespace
 
-int main() {
-    const std::uint64_t node_counts[] = {25, 50, 100, 200, 400};
+int main(int argc, char** argv) {
+    const std::vector<std::uint64_t> node_counts = node_counts_from(argc, argv);
     std::printf("median milliseconds per solve phase, default vehicle, tof %.1f s\n",
                 kTimeOfFlight);
     std::printf("%5s %5s %10s %10s %11s %10s %10s  %9s %9s\n", "N", "reps", "assemble",

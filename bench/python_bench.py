@@ -63,16 +63,27 @@ def memory_growth(config, solves):
 
 
 def core_milliseconds(program):
-    """Sum of the median phases of the C++ benchmark's N = 100 row, or None."""
-    if program is None or not Path(program).is_file():
-        return None
-    output = subprocess.run([str(program)], capture_output=True, text=True, check=True).stdout
+    """Sum of the median phases of the C++ benchmark at N = 100 (run now), or None."""
+    output = subprocess.run([str(program), str(NODES)], capture_output=True, text=True,
+                            check=True).stdout
     for line in output.splitlines():
         fields = line.split()
         if fields and fields[0] == str(NODES):
             assemble, copy_in, clarabel, extract = map(float, fields[2:6])
             return assemble + copy_in + clarabel + extract
     return None
+
+
+def python_against_core(config, program, rounds, repeats):
+    """Alternates the core benchmark and Python solves, so that both see the same machine load
+    (shared machines drift by tens of percent within minutes); returns per-round pairs in ms."""
+    pairs = []
+    for _ in range(rounds):
+        core = core_milliseconds(program)
+        python = median_seconds(lambda: tarvo.solve(config), repeats) * 1e3
+        if core is not None:
+            pairs.append((python, core))
+    return pairs
 
 
 def main():
@@ -84,22 +95,26 @@ def main():
     arguments = parser.parse_args()
 
     config = fixed_config()
+    has_core = arguments.core_bench is not None and arguments.core_bench.is_file()
+    pairs = python_against_core(config, arguments.core_bench, 5, arguments.repeats) if has_core else []
     solve_only = median_seconds(lambda: tarvo.solve(config), arguments.repeats) * 1e3
     with_arrays = median_seconds(lambda: read_everything(config), arguments.repeats) * 1e3
     search_config = tarvo.Config(solver=tarvo.Solver(n=NODES))
     search = median_seconds(lambda: tarvo.solve(search_config), 3) * 1e3
     growth = memory_growth(fixed_config(n=20), arguments.memory_solves)
-    core = core_milliseconds(arguments.core_bench)
 
     print(f"N = {NODES}, fixed time of flight {TIME_OF_FLIGHT} s, median of {arguments.repeats}")
     print(f"  python solve                    {solve_only:10.3f} ms")
     print(f"  python solve + 8 array reads    {with_arrays:10.3f} ms"
           f"   (arrays add {with_arrays / solve_only - 1.0:+.2%})")
-    if core is None:
+    if not pairs:
         print(f"  core solve                      not measured: no program at {arguments.core_bench}")
-    else:
-        print(f"  core solve (C++ benchmark)      {core:10.3f} ms")
-        print(f"  ratio python / core             {solve_only / core:10.3f}")
+    for python, core in pairs:
+        print(f"  alternating round: python {python:8.3f} ms, core {core:8.3f} ms,"
+              f" ratio {python / core:6.3f}")
+    if pairs:
+        ratio = statistics.median(python / core for python, core in pairs)
+        print(f"  median ratio python / core      {ratio:10.3f}")
     print(f"time-of-flight search, N = {NODES}  {search:10.3f} ms"
           f"   ({search / solve_only:.1f} times one fixed solve; a search runs 36)")
     print(f"resident growth over {arguments.memory_solves} solves (N = 20, arrays read): "
