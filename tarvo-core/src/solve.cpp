@@ -12,17 +12,10 @@
 #include "extract_trajectory.hpp"
 #include "tarvo_core/assemble.hpp"
 #include "tarvo_core/fault.hpp"
+#include "variable_layout.hpp"
 
 namespace tarvo_core::solve {
 namespace {
-
-// Layout offsets of the decision vector, all relative to n nodes.
-struct Layout {
-    std::size_t n;
-    std::size_t u() const { return 6 * n; }
-    std::size_t sigma() const { return 9 * n; }
-    std::size_t z() const { return 10 * n; }
-};
 
 void check_solution_size(std::span<const double> x, std::uint64_t n) {
     const std::uint64_t limit = std::numeric_limits<std::size_t>::max() / 11;
@@ -77,17 +70,19 @@ Result<Trajectory> solve_problem(const assemble::Problem& problem, double tof,
 Trajectory extract_trajectory(std::span<const double> x, std::uint64_t n, double tof,
                               double real_max_thrust, std::string status) {
     check_solution_size(x, n);
-    const Layout at{static_cast<std::size_t>(n)};
+    const assemble::VariableLayout at{static_cast<std::size_t>(n)};
     Trajectory trajectory;
     reserve_lists(trajectory, at.n);
     const double dt = tof / static_cast<double>(n);
     for (std::size_t k = 0; k < at.n; ++k) {
-        const double* u = &x[at.u() + 3 * k];
-        const double z = x[at.z() + k];
-        trajectory.positions.push_back({x[6 * k], x[6 * k + 1], x[6 * k + 2]});
-        trajectory.velocities.push_back({x[6 * k + 3], x[6 * k + 4], x[6 * k + 5]});
+        const double* r = &x[at.position(k, 0)];
+        const double* v = &x[at.velocity(k, 0)];
+        const double* u = &x[at.thrust(k, 0)];
+        const double z = x[at.log_mass(k)];
+        trajectory.positions.push_back({r[0], r[1], r[2]});
+        trajectory.velocities.push_back({v[0], v[1], v[2]});
         trajectory.u_values.push_back({u[0], u[1], u[2]});
-        trajectory.s_values.push_back(x[at.sigma() + k]);
+        trajectory.s_values.push_back(x[at.sigma(k)]);
         trajectory.z_values.push_back(z);
         const double thrust = std::sqrt((u[0] * u[0] + u[1] * u[1]) + u[2] * u[2]) * std::exp(z);
         trajectory.thrusts.push_back(thrust);
