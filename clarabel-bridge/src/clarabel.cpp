@@ -40,12 +40,12 @@ TarvoBridgeCsc view_of(const CscMatrix& matrix) {
 }
 
 std::vector<TarvoBridgeCone> cone_specs(std::span<const SupportedConeT> cones) {
-    std::vector<TarvoBridgeCone> specs;
-    specs.reserve(cones.size());
+    std::vector<TarvoBridgeCone> flat_cones;
+    flat_cones.reserve(cones.size());
     for (const SupportedConeT& cone : cones) {
-        specs.push_back({static_cast<std::uint32_t>(cone.kind), cone.dim});
+        flat_cones.push_back({static_cast<std::uint32_t>(cone.kind), cone.dim});
     }
-    return specs;
+    return flat_cones;
 }
 
 TarvoBridgeProblem* as_problem(void* handle) { return static_cast<TarvoBridgeProblem*>(handle); }
@@ -64,12 +64,12 @@ std::variant<ProblemData, Panic> ProblemData::copy_in(const CscMatrix& P,
                                                       std::span<const SupportedConeT> cones) {
     const TarvoBridgeCsc p_view = view_of(P);
     const TarvoBridgeCsc a_view = view_of(A);
-    const std::vector<TarvoBridgeCone> specs = cone_specs(cones);
+    const std::vector<TarvoBridgeCone> flat_cones = cone_specs(cones);
     TarvoBridgeProblem* handle = nullptr;
     detail::BridgeMessage message;
     const std::int32_t code =
         tarvo_bridge_problem_new(&p_view, q.data(), q.size(), &a_view, b.data(), b.size(),
-                                 specs.data(), specs.size(), &handle, message.slot());
+                                 flat_cones.data(), flat_cones.size(), &handle, message.slot());
     detail::throw_if_no_memory(code);
     if (code != TARVO_BRIDGE_OK) {
         tarvo_bridge_problem_free(handle);

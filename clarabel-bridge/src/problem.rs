@@ -109,20 +109,20 @@ unsafe fn copy_matrix(view: *const CscView, name: &str) -> Result<CscMatrix<f64>
 
 /// The solver sums the cone dimensions without overflow checks; a sum that wraps around
 /// could pass its dimension test and then size an allocation, so it is refused here.
-fn convert_cones(specs: &[ConeSpec]) -> Result<Vec<SupportedConeT<f64>>, Failure> {
+fn convert_cones(flat_cones: &[ConeSpec]) -> Result<Vec<SupportedConeT<f64>>, Failure> {
     let mut cones = Vec::new();
     cones
-        .try_reserve_exact(specs.len())
+        .try_reserve_exact(flat_cones.len())
         .map_err(|_| Failure::NoMemory)?;
     let mut total: usize = 0;
-    for (index, spec) in specs.iter().enumerate() {
+    for (index, cone) in flat_cones.iter().enumerate() {
         total = total
-            .checked_add(spec.dim)
+            .checked_add(cone.dim)
             .ok_or_else(|| invalid("cone dimensions add up beyond the address range"))?;
-        cones.push(match spec.kind {
-            ZERO_CONE => SupportedConeT::ZeroConeT(spec.dim),
-            NONNEGATIVE_CONE => SupportedConeT::NonnegativeConeT(spec.dim),
-            SECOND_ORDER_CONE => SupportedConeT::SecondOrderConeT(spec.dim),
+        cones.push(match cone.kind {
+            ZERO_CONE => SupportedConeT::ZeroConeT(cone.dim),
+            NONNEGATIVE_CONE => SupportedConeT::NonnegativeConeT(cone.dim),
+            SECOND_ORDER_CONE => SupportedConeT::SecondOrderConeT(cone.dim),
             kind => return Err(invalid(format!("cone {index} has unknown kind {kind}"))),
         });
     }

@@ -233,10 +233,10 @@ PyTypeObject* create_record_class(PyMethodDef* methods)
     if (methods != nullptr) {
         slots[4] = {Py_tp_methods, methods};
     }
-    PyType_Spec spec{ClassDef<Record>::qualified_name,
+    PyType_Spec type_spec{ClassDef<Record>::qualified_name,
                      static_cast<int>(sizeof(RecordObject<Record>)), 0,
                      Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots.data()};
-    return create_class(&spec);
+    return create_class(&type_spec);
 }
 
 template <class Record>

@@ -94,9 +94,9 @@ PyTypeObject* ensure_buffer_owner_type()
             {Py_tp_dealloc, slot_function(buffer_owner_dealloc)},
             {0, nullptr},
         };
-        PyType_Spec spec{"tarvo._tarvo.ArrayBuffer", static_cast<int>(sizeof(BufferOwner)), 0,
+        PyType_Spec type_spec{"tarvo._tarvo.ArrayBuffer", static_cast<int>(sizeof(BufferOwner)), 0,
                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
-        buffer_owner_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+        buffer_owner_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
     }
     return buffer_owner_type;
 }

@@ -109,11 +109,11 @@ void raise_not_instance(PyObject* object, const char* expected) noexcept
     }
 }
 
-PyTypeObject* create_class(PyType_Spec* spec) noexcept
+PyTypeObject* create_class(PyType_Spec* type_spec) noexcept
 {
-    const char* last_dot = std::strrchr(spec->name, '.');
-    const char* bare_name = last_dot != nullptr ? last_dot + 1 : spec->name;
-    OwnedRef type(PyType_FromSpec(spec));
+    const char* last_dot = std::strrchr(type_spec->name, '.');
+    const char* bare_name = last_dot != nullptr ? last_dot + 1 : type_spec->name;
+    OwnedRef type(PyType_FromSpec(type_spec));
     OwnedRef name(type ? PyUnicode_FromString(bare_name) : nullptr);
     if (!name || PyObject_SetAttrString(type.get(), "__name__", name.get()) < 0) {
         return nullptr;

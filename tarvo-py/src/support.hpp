@@ -111,11 +111,11 @@ std::string take_error_text();
 // "'None' is not an instance of '<expected>'".
 void raise_not_instance(PyObject* object, const char* expected) noexcept;
 
-// Creates a class from spec, whose name must be "tarvo._tarvo.<Name>" with static storage: the
+// Creates a class from type_spec, whose name must be "tarvo._tarvo.<Name>" with static storage: the
 // dotted name gives the class its __module__ (a bare name leaves it without one and draws a
 // DeprecationWarning), and the class is then renamed to the bare <Name> that messages show.
 // Null with an exception set on failure.
-PyTypeObject* create_class(PyType_Spec* spec) noexcept;
+PyTypeObject* create_class(PyType_Spec* type_spec) noexcept;
 
 // The module's exception for internal faults, derived from BaseException; created on the
 // first call and kept for the life of the interpreter. Null with an exception set on failure.

@@ -114,9 +114,9 @@ PyTypeObject* ensure_trajectory_class()
             {Py_tp_getset, properties},
             {0, nullptr},
         };
-        PyType_Spec spec{"tarvo._tarvo.PyTrajectory", static_cast<int>(sizeof(TrajectoryObject)), 0,
+        PyType_Spec type_spec{"tarvo._tarvo.PyTrajectory", static_cast<int>(sizeof(TrajectoryObject)), 0,
                          Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
-        trajectory_type = create_class(&spec);
+        trajectory_type = create_class(&type_spec);
     }
     return trajectory_type;
 }
