@@ -38,6 +38,32 @@ JsonError JsonCursor::error() const {
     return error;
 }
 
+bool JsonCursor::next_item(char open, bool first, bool& more) {
+    const char close = open == '[' ? ']' : '}';
+    const int c = peek();
+    more = false;
+    if (c == end_of_text) {
+        return fail_next(open == '[' ? "EOF while parsing a list" : "EOF while parsing an object");
+    }
+    if (c == close) return true;
+    if (!first) {
+        if (c != ',') return fail_next(open == '[' ? "expected `,` or `]`" : "expected `,` or `}`");
+        ++index_;
+        const int next = peek();
+        if (next == end_of_text) return fail_next("EOF while parsing a value");
+        if (next == close) return fail_next("trailing comma");
+    }
+    more = true;
+    return true;
+}
+
+bool JsonCursor::take_colon() {
+    const int c = peek();
+    if (c != ':') return fail_next(c == end_of_text ? "EOF while parsing an object" : "expected `:`");
+    ++index_;
+    return true;
+}
+
 bool JsonCursor::take_literal(std::string_view rest) {
     for (const char expected : rest) {
         if (index_ >= text_.size()) return fail_here("EOF while parsing a value");

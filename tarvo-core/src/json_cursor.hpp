@@ -64,6 +64,12 @@ public:
     bool take_number(JsonNumber& out);
     // At '-' or a digit; takes a number checking only its grammar.
     bool skip_number();
+    // Inside an array ('[') or object ('{') whose opening bracket has been taken: is there
+    // another element or member? Takes the separating comma, neither the closing bracket nor
+    // a member's key.
+    bool next_item(char open, bool first, bool& more);
+    // After a member key: takes the colon.
+    bool take_colon();
     // Takes one well-formed value of any depth without building it.
     bool skip_value();
 

@@ -120,12 +120,12 @@ bool read_object_form(JsonCursor& in, Record& record) {
         std::size_t field = 0;
         while (field < Fields::names.size() && Fields::names[field] != key) ++field;
         if (field == Fields::names.size()) {
-            if (!take_colon(in) || !in.skip_value()) return false;
+            if (!in.take_colon() || !in.skip_value()) return false;
             continue;
         }
         if (seen[field]) return in.fail_here("duplicate field `" + key + "`");
         seen[field] = true;
-        if (!take_colon(in) || !Fields::read(in, record, field)) return false;
+        if (!in.take_colon() || !Fields::read(in, record, field)) return false;
     }
 }
 

@@ -5,19 +5,6 @@
 #include "json_cursor.hpp"
 
 namespace tarvo_core::config {
-namespace {
-
-char closing(char open) { return open == '[' ? ']' : '}'; }
-
-const char* eof_inside(char open) {
-    return open == '[' ? "EOF while parsing a list" : "EOF while parsing an object";
-}
-
-const char* missing_separator(char open) {
-    return open == '[' ? "expected `,` or `]`" : "expected `,` or `}`";
-}
-
-}  // namespace
 
 bool JsonCursor::skip_scalar(int first) {
     switch (first) {
@@ -32,22 +19,16 @@ bool JsonCursor::skip_scalar(int first) {
     return fail_next("expected value");
 }
 
-// At the opening quote of a member key inside a skipped object; takes the key and the colon.
+// At a member key inside a skipped object; takes the key and the colon.
 bool JsonCursor::skip_member_key() {
-    const int c = peek();
-    if (c == end_of_text) return fail_next("EOF while parsing an object");
-    if (c != '"') return fail_next("key must be a string");
+    if (peek() != '"') return fail_next("key must be a string");
     ++index_;
-    if (!skip_string()) return false;
-    const int colon = peek();
-    if (colon == end_of_text) return fail_next("EOF while parsing an object");
-    if (colon != ':') return fail_next("expected `:`");
-    ++index_;
-    return true;
+    return skip_string() && take_colon();
 }
 
 bool JsonCursor::skip_value() {
     std::vector<char> open;  // brackets not yet closed, innermost last
+    bool first = false;      // the next item would be the first of the innermost bracket
     bool value_due = true;
     for (;;) {
         if (value_due) {
@@ -56,35 +37,22 @@ bool JsonCursor::skip_value() {
                 if (!skip_scalar(c)) return false;
             } else {
                 ++index_;
-                const char bracket = static_cast<char>(c);
-                open.push_back(bracket);
-                const int next = peek();
-                if (next == end_of_text) return fail_next(eof_inside(bracket));
-                if (next != closing(bracket)) {
-                    if (bracket == '{' && !skip_member_key()) return false;
-                    continue;  // first element or member value
-                }
-                ++index_;
-                open.pop_back();
+                open.push_back(static_cast<char>(c));
+                first = true;
             }
-            value_due = false;
         }
-        // A value has just ended: close brackets or move to the next element.
+        // Between items: close the innermost bracket, or move on to its next item.
         if (open.empty()) return true;
-        const char bracket = open.back();
-        const int c = peek();
-        if (c == end_of_text) return fail_next(eof_inside(bracket));
-        if (c == closing(bracket)) {
-            ++index_;
+        bool more = false;
+        if (!next_item(open.back(), first, more)) return false;
+        first = false;
+        if (!more) {
+            ++index_;  // the closing bracket
             open.pop_back();
+            value_due = false;
             continue;
         }
-        if (c != ',') return fail_next(missing_separator(bracket));
-        ++index_;
-        const int next = peek();
-        if (next == end_of_text) return fail_next("EOF while parsing a value");
-        if (next == closing(bracket)) return fail_next("trailing comma");
-        if (bracket == '{' && !skip_member_key()) return false;
+        if (open.back() == '{' && !skip_member_key()) return false;
         value_due = true;
     }
 }

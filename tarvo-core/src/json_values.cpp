@@ -117,19 +117,7 @@ bool read_vec3(JsonCursor& in, Vec3& out) {
 }
 
 bool next_element(JsonCursor& in, bool first, bool& more) {
-    const int c = in.peek();
-    more = false;
-    if (c == end_of_text) return in.fail_next("EOF while parsing a list");
-    if (c == ']') return true;
-    if (!first) {
-        if (c != ',') return in.fail_next("expected `,` or `]`");
-        in.advance();
-        const int next = in.peek();
-        if (next == end_of_text) return in.fail_next("EOF while parsing a value");
-        if (next == ']') return in.fail_next("trailing comma");
-    }
-    more = true;
-    return true;
+    return in.next_item('[', first, more);
 }
 
 bool end_array(JsonCursor& in) {
@@ -147,29 +135,9 @@ bool end_array(JsonCursor& in) {
 }
 
 bool next_member(JsonCursor& in, bool first, bool& more) {
-    const int c = in.peek();
-    more = false;
-    if (c == end_of_text) return in.fail_next("EOF while parsing an object");
-    if (c == '}') return true;
-    if (!first) {
-        if (c != ',') return in.fail_next("expected `,` or `}`");
-        in.advance();
-        const int next = in.peek();
-        if (next == end_of_text) return in.fail_next("EOF while parsing a value");
-        if (next == '}') return in.fail_next("trailing comma");
-    }
-    if (in.peek() != '"') return in.fail_next("key must be a string");
-    more = true;
+    if (!in.next_item('{', first, more)) return false;
+    if (more && in.peek() != '"') return in.fail_next("key must be a string");
     return true;
-}
-
-bool take_colon(JsonCursor& in) {
-    const int c = in.peek();
-    if (c == ':') {
-        in.advance();
-        return true;
-    }
-    return in.fail_next(c == end_of_text ? "EOF while parsing an object" : "expected `:`");
 }
 
 }  // namespace tarvo_core::config

@@ -26,6 +26,5 @@ bool next_element(JsonCursor& in, bool first, bool& more);
 bool end_array(JsonCursor& in);
 // Inside an object after "{": is there another member? Takes the separating comma, not the key.
 bool next_member(JsonCursor& in, bool first, bool& more);
-bool take_colon(JsonCursor& in);
 
 }  // namespace tarvo_core::config
