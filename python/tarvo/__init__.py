@@ -14,6 +14,11 @@ from ._tarvo import (
     Spacecraft,
     solve,
 )
+from . import _pickling
+from ._landing import Landing, Trial
+from ._plan import plan
+
+_pickling.register()
 
 __all__ = [
     "Config",
@@ -23,4 +28,7 @@ __all__ = [
     "PyTrajectory",
     "solve",
     "PanicException",
+    "Landing",
+    "Trial",
+    "plan",
 ]

@@ -29,9 +29,8 @@ class TestModule:
     def test_extension_exports(self):
         assert ext.__all__ == EXTENSION_ALL and ext.__doc__ == ""
         assert "ArrayBuffer" not in dir(ext)
-        for name in tarvo.__all__:
+        for name in EXTENSION_ALL + ["PanicException"]:
             assert getattr(tarvo, name) is getattr(ext, name)
-        assert set(tarvo.__all__) == set(EXTENSION_ALL) | {"PanicException"}
 
     def test_names(self):
         for cls in (Config, Spacecraft, tarvo.Environment, Solver, PyTrajectory):
