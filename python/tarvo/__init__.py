@@ -16,7 +16,7 @@ from ._tarvo import (
 )
 from . import _pickling
 from ._landing import Landing, Trial
-from ._plan import plan
+from ._plan import plan, plan_many
 
 _pickling.register()
 
@@ -31,4 +31,5 @@ __all__ = [
     "Landing",
     "Trial",
     "plan",
+    "plan_many",
 ]

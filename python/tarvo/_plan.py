@@ -44,3 +44,14 @@ def plan(config, *, progress=None):
             "positions", "velocities", "thrusts", "normalized_thrusts", "z_values",
             "u_values", "s_values", "time_points")},
     )
+
+
+def plan_many(configs, *, workers=None, executor=None, progress=False, chunksize=None):
+    """Plan many landings; results in input order (provisional: serial, or `executor.map`)."""
+    configs = list(configs)
+    for index, config in enumerate(configs):
+        if not isinstance(config, Config):
+            raise TypeError(f"configs[{index}] is a {type(config).__name__}, not a Config")
+    if executor is not None:
+        return list(executor.map(plan, configs))
+    return [plan(config) for config in configs]
