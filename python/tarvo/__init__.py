@@ -17,6 +17,8 @@ from ._tarvo import (
 from . import _pickling
 from ._landing import Landing, Trial
 from ._plan import plan, plan_many
+from ._dispersions import normal, uniform
+from ._study import Study, monte_carlo
 
 _pickling.register()
 
@@ -32,4 +34,8 @@ __all__ = [
     "Trial",
     "plan",
     "plan_many",
+    "normal",
+    "uniform",
+    "monte_carlo",
+    "Study",
 ]

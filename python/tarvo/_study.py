@@ -1,0 +1,184 @@
+"""Monte Carlo dispersion studies: many landings around a nominal configuration, as a table.
+
+`monte_carlo` draws each run's inputs (see `tarvo._dispersions` for the order of draws),
+plans every run with `tarvo.plan_many` (the engine's thread pool, or any executor) and
+returns a `Study`: one table row per run, a summary, a figure, and a file that keeps both.
+"""
+
+from __future__ import annotations
+
+import copy
+import math
+import numbers
+from typing import Mapping
+
+from ._dispersions import DispersionPlan, check_seed
+from ._plan import plan_many
+from ._study_summary import StudySummary, summarise
+from ._tarvo import Config
+
+__all__ = ["monte_carlo", "Study", "OUTCOME_COLUMNS"]
+
+# The outcome columns of a study table, after ``run`` and the sampled inputs, with their
+# types; the numbers are NaN for a failed run. Units: s, kg, kg, N, m, m/s, -, s.
+OUTCOME_COLUMNS = {
+    "ok": "bool",
+    "status": "str",
+    "message": "object",  # None when ok
+    "time_of_flight": "float64",
+    "final_mass": "float64",
+    "fuel_used": "float64",
+    "peak_thrust": "float64",
+    "touchdown_position_error": "float64",  # distance from the run's target at the last node
+    "touchdown_velocity_error": "float64",  # speed relative to the run's target velocity there
+    "iterations": "int64",
+    "solve_seconds": "float64",
+}
+
+
+def pandas():
+    try:
+        import pandas
+    except ImportError as error:
+        raise ImportError("study tables need pandas: pip install tarvo[table]") from error
+    return pandas
+
+
+def _check_runs(runs) -> int:
+    if isinstance(runs, bool) or not isinstance(runs, numbers.Integral):
+        raise TypeError(f"runs must be a non-negative integer, not {type(runs).__name__}")
+    if runs < 0:
+        raise ValueError(f"runs must be a non-negative integer, got {runs}")
+    return int(runs)
+
+
+def sample_runs(plan: DispersionPlan, seed: int, runs: int):
+    """Every run's sampled inputs (a list per run) and configuration."""
+    inputs = [plan.draw(seed, run) for run in range(runs)]
+    return inputs, [plan.config(values) for values in inputs]
+
+
+def _distance(a, b) -> float:
+    return math.sqrt(sum((float(x) - float(y)) ** 2 for x, y in zip(a, b)))
+
+
+def outcome_row(landing, config: Config) -> tuple:
+    """One run's outcome, in `OUTCOME_COLUMNS` order; NaN numbers when the landing failed."""
+    nan = math.nan
+    iterations, seconds = int(landing.iterations), float(landing.solve_seconds)
+    if not landing.ok:
+        return (False, landing.status, landing.message, nan, nan, nan, nan, nan, nan,
+                iterations, seconds)
+    spacecraft = config.spacecraft
+    positions, velocities, thrusts = landing.positions, landing.velocities, landing.thrusts
+    reached = len(positions) > 0
+    return (
+        True, landing.status, None, float(landing.time_of_flight), float(landing.final_mass),
+        float(landing.fuel_used), float(thrusts.max()) if len(thrusts) else nan,
+        _distance(positions[-1], spacecraft.target_position) if reached else nan,
+        _distance(velocities[-1], spacecraft.target_velocity) if reached else nan,
+        iterations, seconds,
+    )
+
+
+def build_table(input_columns: list[str], inputs: list, outcomes: list):
+    """The study table: ``run``, the sampled inputs, then the outcome columns."""
+    pd = pandas()
+    columns = {"run": pd.array(range(len(inputs)), dtype="int64")}
+    for index, name in enumerate(input_columns):
+        columns[name] = pd.array([values[index] for values in inputs], dtype="float64")
+    for index, (name, dtype) in enumerate(OUTCOME_COLUMNS.items()):
+        columns[name] = pd.Series([row[index] for row in outcomes], dtype=dtype)
+    return pd.DataFrame(columns)
+
+
+def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
+                progress=False) -> "Study":
+    """Plan ``runs`` landings around ``config`` with randomly dispersed inputs.
+
+    ``dispersions`` maps field paths ("spacecraft.initial_position", "spacecraft.wet_mass",
+    "environment.gravity", "solver.time_of_flight", ...) to `tarvo.normal` or `tarvo.uniform`
+    deviates added to the nominal values. Run ``i``'s inputs depend only on ``seed`` and ``i``,
+    so the same seed gives the same table whatever ``workers`` or ``executor`` (both, and
+    ``progress``, are passed to `tarvo.plan_many`). Every problem with the arguments is raised
+    before any landing is planned; a landing that fails is a table row with ``ok`` false.
+    """
+    plan = DispersionPlan(config, dispersions)
+    seed = check_seed(seed)
+    runs = _check_runs(runs)
+    pandas()  # fail before the work if the table cannot be built
+    inputs, configs = sample_runs(plan, seed, runs)
+    landings = plan_many(configs, workers=workers, executor=executor, progress=progress)
+    if len(landings) != runs:
+        raise RuntimeError(f"plan_many returned {len(landings)} landings for {runs} runs")
+    outcomes = [outcome_row(landing, run_config) for landing, run_config in zip(landings, configs)]
+    table = build_table(plan.columns(), inputs, outcomes)
+    return Study(table, config=config, dispersions=plan.distributions, seed=seed)
+
+
+class Study:
+    """The result of `tarvo.monte_carlo`.
+
+    - ``table``: a pandas DataFrame, one row per run: ``run``, the sampled inputs (a column per
+      scalar field, e.g. "spacecraft.wet_mass", and per vector component, e.g.
+      "spacecraft.initial_position[0]"), then ``ok``, ``status``, ``message`` (None when ok),
+      ``time_of_flight`` (s), ``final_mass``, ``fuel_used`` (kg), ``peak_thrust`` (N),
+      ``touchdown_position_error`` (m) and ``touchdown_velocity_error`` (m/s) against the run's
+      target, ``iterations`` and ``solve_seconds``. Outcome numbers are NaN for a failed run.
+    - ``config`` (the nominal `Config`), ``dispersions`` (path -> distribution) and ``seed``;
+      None for a table read from a file that does not record them.
+    """
+
+    def __init__(self, table, *, config=None, dispersions=None, seed=None):
+        self.table = table
+        self._config = copy.copy(config) if config is not None else None
+        self.dispersions = dict(dispersions) if dispersions is not None else None
+        self.seed = seed
+
+    @property
+    def config(self):
+        """A copy of the nominal configuration."""
+        return copy.copy(self._config) if self._config is not None else None
+
+    @property
+    def runs(self) -> int:
+        return len(self.table)
+
+    def summary(self) -> StudySummary:
+        """Success rate with its Wilson 95 % interval, spreads of fuel and time of flight over
+        the successful runs, and the failures counted by status."""
+        return summarise(self.table)
+
+    def run_config(self, run: int) -> Config:
+        """The configuration that run ``run`` planned, drawn again from the seed."""
+        if self._config is None or self.dispersions is None or self.seed is None:
+            raise ValueError("this study does not record its configuration, dispersions and seed")
+        if isinstance(run, bool) or not isinstance(run, numbers.Integral) or not 0 <= run < self.runs:
+            raise IndexError(f"run must be an integer from 0 to {self.runs - 1}, got {run!r}")
+        plan = DispersionPlan(self._config, self.dispersions)
+        return plan.config(plan.draw(self.seed, int(run)))
+
+    def plot(self):
+        """A matplotlib Figure: fuel histogram, initial positions by outcome, time of flight
+        against fuel."""
+        from ._study_plot import study_figure
+
+        return study_figure(self)
+
+    def save(self, path) -> None:
+        """Write the table to ``path``: Parquet (.parquet) or CSV (.csv), with the nominal
+        configuration, the dispersions and the seed (see `tarvo._study_files`)."""
+        from ._study_files import save_study
+
+        save_study(self, path)
+
+    @classmethod
+    def load(cls, path) -> "Study":
+        """Read a study written by `save`."""
+        from ._study_files import load_study
+
+        return load_study(cls, path)
+
+    def __repr__(self) -> str:
+        successes = int(self.table["ok"].sum()) if self.runs else 0
+        return f"Study(runs={self.runs}, successes={successes}, seed={self.seed})"
