@@ -1,0 +1,212 @@
+import math
+import pickle
+
+import numpy
+import pandas
+import pytest
+
+import tarvo
+from tarvo._dispersions import DispersionPlan
+from tarvo._study_summary import wilson_interval
+
+NODES, TOF = 15, 60.0
+# Short times of flight are infeasible at this vehicle's thrust: a study with both outcomes.
+MIXED = {"solver.time_of_flight": tarvo.uniform(-45.0, 10.0),
+         "spacecraft.initial_position": tarvo.normal([150.0, 150.0, 0.0]),
+         "spacecraft.wet_mass": tarvo.normal(10.0)}
+
+
+def nominal():
+    return tarvo.Config(solver=tarvo.Solver(n=NODES, time_of_flight=TOF))
+
+
+@pytest.fixture(scope="module")
+def mixed():
+    return tarvo.monte_carlo(nominal(), MIXED, 20, seed=1)
+
+
+def without_timing(table):
+    return table.drop(columns="solve_seconds")
+
+
+@pytest.mark.parametrize("make, error", [
+    (lambda: tarvo.normal(-1.0), ValueError),
+    (lambda: tarvo.normal([1.0, -0.5, 1.0]), ValueError),
+    (lambda: tarvo.normal(math.nan), ValueError),
+    (lambda: tarvo.normal([1.0, math.inf, 1.0]), ValueError),
+    (lambda: tarvo.normal([1.0, 2.0]), ValueError),
+    (lambda: tarvo.normal("1"), TypeError),
+    (lambda: tarvo.uniform(2.0, 1.0), ValueError),
+    (lambda: tarvo.uniform([0.0, 0.0, 0.0], [1.0, -1.0, 1.0]), ValueError),
+    (lambda: tarvo.uniform(-1.0, [1.0, -2.0, 1.0]), ValueError),
+    (lambda: tarvo.uniform(math.nan, 1.0), ValueError),
+])
+def test_bad_distributions_are_refused(make, error):
+    with pytest.raises(error):
+        make()
+
+
+def test_distributions_are_frozen_values():
+    spread = tarvo.uniform(-1, [1, 2, 3])
+    assert repr(spread) == "uniform(low=-1.0, high=(1.0, 2.0, 3.0))"
+    assert pickle.loads(pickle.dumps(spread)) == spread == eval(repr(spread), vars(tarvo))
+    with pytest.raises(AttributeError):
+        spread.low = 0.0
+
+
+def unset_tof():
+    return tarvo.Config(solver=tarvo.Solver(n=NODES))
+
+
+@pytest.mark.parametrize("config, dispersions, runs, seed, error, words", [
+    (nominal(), {"spacecraft.wet_mas": tarvo.normal(1)}, 5, 0, ValueError,
+     ["'spacecraft.wet_mas'", "spacecraft.wet_mass", "environment.gravity"]),
+    (nominal(), {"solver.n": tarvo.normal(1)}, 5, 0, ValueError, ["solver.n", "integer"]),
+    (unset_tof(), {"solver.time_of_flight": tarvo.normal(1)}, 5, 0, ValueError, ["unset"]),
+    (nominal(), {"spacecraft.wet_mass": tarvo.normal([1, 1, 1])}, 5, 0, ValueError, ["scalar"]),
+    (nominal(), {"spacecraft.wet_mass": 3.0}, 5, 0, TypeError, ["tarvo.normal"]),
+    (nominal(), [("spacecraft.wet_mass", tarvo.normal(1))], 5, 0, TypeError, ["map"]),
+    (nominal(), {}, -1, 0, ValueError, ["runs"]),
+    (nominal(), {}, True, 0, TypeError, ["runs"]),
+    (nominal(), {}, 5, -3, ValueError, ["seed"]),
+    (nominal(), {}, 5, 1.5, TypeError, ["seed"]),
+    (nominal().to_json(), {}, 5, 0, TypeError, ["Config"]),
+])
+def test_bad_studies_fail_before_any_landing(monkeypatch, config, dispersions, runs, seed, error, words):
+    monkeypatch.setattr("tarvo._study.plan_many", pytest.fail)
+    with pytest.raises(error) as info:
+        tarvo.monte_carlo(config, dispersions, runs, seed=seed)
+    assert all(word in str(info.value) for word in words)
+
+
+def test_draws_depend_only_on_seed_and_run():
+    plan = DispersionPlan(nominal(), MIXED)
+    assert plan.draw(7, 3) == plan.draw(7, 3) != plan.draw(8, 3)
+    study = tarvo.monte_carlo(nominal(), MIXED, 6, seed=7)
+    longer = tarvo.monte_carlo(nominal(), MIXED, 9, seed=7)
+    pandas.testing.assert_frame_equal(without_timing(longer.table.iloc[:6]), without_timing(study.table))
+    rebuilt = study.run_config(4).spacecraft
+    assert rebuilt.wet_mass == study.table.loc[4, "spacecraft.wet_mass"]
+    assert rebuilt.initial_position[2] == 2400.0  # sigma 0 keeps the nominal component
+    assert study.run_config(4).solver.time_of_flight == study.table.loc[4, "solver.time_of_flight"]
+
+
+def test_deviates_follow_their_distributions():
+    plan = DispersionPlan(nominal(), {"spacecraft.initial_velocity": tarvo.normal([2.0, 0.0, 5.0]),
+                                      "spacecraft.fuel": tarvo.uniform(-10.0, 30.0)})
+    draws = numpy.array([plan.draw(11, run) for run in range(4000)])
+    fuel, velocity = draws[:, 0], draws[:, 1:]
+    assert fuel.min() >= 1690.0 and fuel.max() <= 1730.0 and abs(fuel.mean() - 1710.0) < 1.0
+    assert numpy.allclose(velocity.mean(axis=0), [-40.0, 10.0, -10.0], atol=0.3)
+    assert numpy.allclose(velocity.std(axis=0), [2.0, 0.0, 5.0], atol=0.2)
+
+
+@pytest.fixture(scope="module")
+def dask_cluster():
+    distributed = pytest.importorskip("dask.distributed")
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as cluster:
+        yield cluster
+
+
+def test_same_seed_same_table_whatever_runs_it(mixed, dask_cluster):
+    from dask.distributed import Client
+
+    reference = without_timing(mixed.table)
+    for workers in (1, 2):
+        study = tarvo.monte_carlo(nominal(), MIXED, 20, seed=1, workers=workers)
+        pandas.testing.assert_frame_equal(without_timing(study.table), reference)
+    with Client(dask_cluster) as client:
+        study = tarvo.monte_carlo(nominal(), MIXED, 20, seed=1, executor=client.get_executor())
+    pandas.testing.assert_frame_equal(without_timing(study.table), reference)
+
+
+def test_failed_runs_are_rows_with_nan_outcomes(mixed):
+    table = mixed.table
+    assert list(table["run"]) == list(range(20))
+    failed, landed = table[~table["ok"]], table[table["ok"]]
+    assert 0 < len(failed) < 20
+    assert failed["message"].str.len().gt(0).all() and landed["message"].isna().all()
+    outcome = ["time_of_flight", "final_mass", "fuel_used", "peak_thrust",
+               "touchdown_position_error", "touchdown_velocity_error"]
+    assert failed[outcome].isna().all().all() and landed[outcome].notna().all().all()
+    assert numpy.allclose(landed["fuel_used"], landed["spacecraft.wet_mass"] - landed["final_mass"])
+    assert (landed["time_of_flight"] == landed["solver.time_of_flight"]).all()
+    assert landed["touchdown_position_error"].max() < 1e-3
+    assert (landed["peak_thrust"] <= 0.8 * 24000.0 * (1 + 1e-6)).all()
+
+
+@pytest.mark.parametrize("successes, trials, low, high", [
+    # Wilson 95 % score intervals worked by hand from (p + z²/2n ± z·√(p(1-p)/n + z²/4n²)) / (1 + z²/n)
+    (8, 10, 0.4901625, 0.9433178),
+    (0, 10, 0.0, 0.2775328),
+    (10, 10, 0.7224672, 1.0),
+    (1, 1, 0.2065493, 1.0),
+    (50, 100, 0.4038315, 0.5961685),
+    (0, 0, 0.0, 1.0),
+])
+def test_wilson_interval(successes, trials, low, high):
+    assert wilson_interval(successes, trials) == pytest.approx((low, high), abs=1e-7)
+
+
+def test_summary_counts_and_spreads(mixed):
+    summary = mixed.summary()
+    table = mixed.table
+    landed = table[table["ok"]]
+    assert (summary.runs, summary.successes) == (20, len(landed))
+    assert summary.success_interval == wilson_interval(len(landed), 20)
+    assert summary.failures == table.loc[~table["ok"], "status"].value_counts().to_dict()
+    fuel = landed["fuel_used"].to_numpy()
+    assert summary.fuel_used.mean == pytest.approx(fuel.mean())
+    assert summary.fuel_used.std == pytest.approx(fuel.std(ddof=1))
+    assert summary.time_of_flight.p95 == pytest.approx(numpy.percentile(landed["time_of_flight"], 95))
+    assert "95 % interval" in str(summary) and "PrimalInfeasible" in str(summary)
+
+
+def test_empty_study_summarises_and_round_trips(tmp_path):
+    study = tarvo.monte_carlo(nominal(), {"spacecraft.wet_mass": tarvo.normal(1.0)}, 0, seed=0)
+    summary = study.summary()
+    assert summary.runs == 0 and math.isnan(summary.success_rate) and math.isnan(summary.fuel_used.mean)
+    assert summary.success_interval == (0.0, 1.0)
+    study.save(tmp_path / "empty.csv")
+    assert tarvo.Study.load(tmp_path / "empty.csv").table.dtypes.equals(study.table.dtypes)
+    study.plot()
+
+
+@pytest.mark.parametrize("name", ["study.parquet", "study.csv", "STUDY.CSV"])
+def test_save_and_load_keep_table_and_metadata(mixed, tmp_path, name):
+    mixed.save(tmp_path / name)
+    loaded = tarvo.Study.load(tmp_path / name)
+    pandas.testing.assert_frame_equal(loaded.table, mixed.table)
+    assert (loaded.seed, loaded.dispersions) == (1, mixed.dispersions)
+    assert loaded.config.to_json() == mixed.config.to_json()
+    assert loaded.summary() == mixed.summary()
+    assert loaded.run_config(2).to_json() == mixed.run_config(2).to_json()
+
+
+def test_study_files_refuse_other_suffixes_and_plain_tables(mixed, tmp_path):
+    with pytest.raises(ValueError, match=r"\.parquet or \.csv"):
+        mixed.save(tmp_path / "study.xlsx")
+    mixed.table.drop(columns="status").to_csv(tmp_path / "plain.csv", index=False)
+    with pytest.raises(ValueError, match="not a study table"):
+        tarvo.Study.load(tmp_path / "plain.csv")
+    mixed.table.to_csv(tmp_path / "bare.csv", index=False)  # no metadata line: the table only
+    bare = tarvo.Study.load(tmp_path / "bare.csv")
+    assert bare.seed is None and bare.summary() == mixed.summary()
+
+
+def test_plot_panels_show_the_table(mixed):
+    figure = mixed.plot()
+    fuel, positions, tof = figure.axes
+    landed, failed = mixed.table[mixed.table["ok"]], mixed.table[~mixed.table["ok"]]
+    assert (fuel.get_xlabel(), fuel.get_ylabel()) == ("fuel used (kg)", "runs")
+    assert sum(patch.get_height() for patch in fuel.patches) == len(landed)
+    assert (positions.get_xlabel(), positions.get_ylabel()) == ("x (m)", "y (m)")
+    landed_points, failed_points = (collection.get_offsets() for collection in positions.collections)
+    columns = ["spacecraft.initial_position[0]", "spacecraft.initial_position[1]"]
+    assert numpy.array_equal(landed_points, landed[columns].to_numpy())
+    assert numpy.array_equal(failed_points, failed[columns].to_numpy())
+    assert [text.get_text() for text in positions.get_legend().get_texts()] == ["landed", "failed"]
+    assert (tof.get_xlabel(), tof.get_ylabel()) == ("time of flight (s)", "fuel used (kg)")
+    assert numpy.array_equal(tof.collections[0].get_offsets(),
+                             landed[["time_of_flight", "fuel_used"]].to_numpy())
