@@ -150,7 +150,8 @@ class uniform(_Distribution):
         low = _parameter(low, "low")
         high = _parameter(high, "high")
         lows, highs = _components(low), _components(high)
-        pairs = zip(lows * (3 // len(lows)), highs * (3 // len(highs)))  # a number pairs with all three
+        # a single number pairs with each of three
+        pairs = zip(lows * (3 // len(lows)), highs * (3 // len(highs)))
         if any(a > b for a, b in pairs):
             raise ValueError(f"low must not exceed high, got low={low!r}, high={high!r}")
         object.__setattr__(self, "low", low)
@@ -181,8 +182,8 @@ class DispersionPlan:
         if not isinstance(nominal, Config):
             raise TypeError(f"config must be a Config, not {type(nominal).__name__}")
         if not isinstance(dispersions, Mapping):
-            raise TypeError(
-                f"dispersions must map field paths to distributions, not {type(dispersions).__name__}")
+            raise TypeError("dispersions must map field paths to distributions, "
+                            f"not {type(dispersions).__name__}")
         self.nominal = nominal
         self.records = {name: getattr(nominal, name) for name in _RECORDS}
         self.paths = sorted(dispersions, key=str)

@@ -153,7 +153,8 @@ class Study:
         """The configuration that run ``run`` planned, drawn again from the seed."""
         if self._config is None or self.dispersions is None or self.seed is None:
             raise ValueError("this study does not record its configuration, dispersions and seed")
-        if isinstance(run, bool) or not isinstance(run, numbers.Integral) or not 0 <= run < self.runs:
+        integer = isinstance(run, numbers.Integral) and not isinstance(run, bool)
+        if not integer or not 0 <= run < self.runs:
             raise IndexError(f"run must be an integer from 0 to {self.runs - 1}, got {run!r}")
         plan = DispersionPlan(self._config, self.dispersions)
         return plan.config(plan.draw(self.seed, int(run)))

@@ -94,7 +94,8 @@ def check_output(path, suffixes, what):
         return
     suffix = os.path.splitext(path)[1].lower().lstrip(".")
     if suffix not in suffixes:
-        raise Failure(f"{path}: {what} must end in one of " + ", ".join(f".{s}" for s in sorted(suffixes)))
+        allowed = ", ".join(f".{suffix}" for suffix in sorted(suffixes))
+        raise Failure(f"{path}: {what} must end in one of {allowed}")
     directory = os.path.dirname(os.path.abspath(path))
     if not os.path.isdir(directory) or not os.access(directory, os.W_OK):
         raise Failure(f"{path}: cannot write to {directory}")

@@ -76,7 +76,8 @@ def _metadata_from_text(text: str, path) -> dict:
 def _write_replacing(path, write) -> None:
     """Call write(temporary path) beside ``path``, then move the result over ``path``."""
     directory = os.path.dirname(os.path.abspath(path))
-    descriptor, temporary = tempfile.mkstemp(prefix=".tarvo-", suffix=Path(path).suffix, dir=directory)
+    descriptor, temporary = tempfile.mkstemp(prefix=".tarvo-", suffix=Path(path).suffix,
+                                             dir=directory)
     os.close(descriptor)
     try:
         write(temporary)
@@ -145,7 +146,8 @@ def _typed(table, path):
         elif name == "message":  # None when ok, as `Landing.message`
             table[name] = table[name].astype(object).where(~ok, None)
         else:
-            table[name] = table[name].astype(OUTCOME_COLUMNS.get(name, "int64" if name == "run" else "float64"))
+            dtype = OUTCOME_COLUMNS.get(name, "int64" if name == "run" else "float64")
+            table[name] = table[name].astype(dtype)
     return table
 
 

@@ -25,7 +25,8 @@ def wilson_interval(successes: int, trials: int, z: float = Z_95) -> tuple[float
     z2 = z * z
     denominator = 1.0 + z2 / trials
     centre = (rate + z2 / (2 * trials)) / denominator
-    half_width = z * math.sqrt(rate * (1 - rate) / trials + z2 / (4 * trials * trials)) / denominator
+    spread = math.sqrt(rate * (1 - rate) / trials + z2 / (4 * trials * trials))
+    half_width = z * spread / denominator
     low = 0.0 if successes == 0 else max(0.0, centre - half_width)
     high = 1.0 if successes == trials else min(1.0, centre + half_width)
     return low, high
