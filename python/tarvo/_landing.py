@@ -135,6 +135,10 @@ class Landing:
         """Wet mass minus final mass, kg; NaN when not ok."""
         return self._config.spacecraft.wet_mass - self._values["final_mass"]
 
+    def plot(self, **options):
+        """A matplotlib Figure of the landing; see `tarvo._plots.plot_landing`."""
+        from ._plots import plot_landing; return plot_landing(self, **options)
+
     def __reduce__(self):
         return (_rebuild, (self._config, self._values))
 
