@@ -53,12 +53,13 @@ def read_text(path):
 
 
 def emit(text):
-    """Print text on standard output and flush it, so that a closed pipe or a full disk
-    shows here and not as a traceback at interpreter exit."""
+    """Print text on standard output in one write and flush it, so that a closed pipe or a
+    full disk shows here and not as a traceback at interpreter exit. (One write: a reader
+    such as `head -1` that has the whole text before it leaves causes no broken pipe.)"""
     if sys.stdout is None:
         return
     try:
-        print(text)
+        sys.stdout.write(text + "\n")
         sys.stdout.flush()
     except OSError as error:
         raise OutputFailed(stdout_failed(error)) from None
