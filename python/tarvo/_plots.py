@@ -78,6 +78,8 @@ def _draw_path(axes, landing, config):
     target = config.spacecraft.target_position
     axes.plot(positions[:, 0], positions[:, 1], positions[:, 2],
               color=TRAJECTORY_COLOUR, label="trajectory")
+    axes.plot(positions[:, 0], positions[:, 1], 0.0 * positions[:, 2], color=BOUND_COLOUR,
+              linestyle=":", label="ground track (z = 0)")
     axes.scatter([start[0]], [start[1]], [start[2]], color="tab:green", label="start")
     axes.scatter([target[0]], [target[1]], [target[2]], color=LIMIT_COLOUR, marker="x",
                  s=60, label="target")
