@@ -99,16 +99,24 @@ def _draw_cone(axes, positions, elevation_deg):
     import numpy
 
     slope = math.tan(math.radians(elevation_deg))
-    reach = float(numpy.hypot(positions[:, 0], positions[:, 1]).max()) * 1.1
-    height = float(positions[:, 2].max()) * 1.1
-    if slope > 0.0 and height > 0.0:
-        reach = min(reach, height / slope)
-    reach = reach if reach > 0.0 else 1.0
+    reach = _cone_reach(positions, slope, 1.1)
     radius, angle = numpy.meshgrid(numpy.linspace(0.0, reach, 12),
                                    numpy.linspace(0.0, 2.0 * math.pi, 37))
     axes.plot_surface(radius * numpy.cos(angle), radius * numpy.sin(angle), radius * slope,
                       color=BOUND_COLOUR, alpha=0.15, linewidth=0,
                       label=f"glide-slope cone ({elevation_deg:g}° elevation)")
+
+
+def _cone_reach(positions, slope, scale):
+    """How far out to draw the cone z = slope * distance: the trajectory's horizontal
+    reach, or less where the cone would rise above its highest node (steep cones)."""
+    import numpy
+
+    reach = float(numpy.hypot(positions[:, 0], positions[:, 1]).max()) * scale
+    height = float(positions[:, 2].max()) * scale
+    if slope > 0.0 and height > 0.0:
+        reach = min(reach, height / slope)
+    return reach if reach > 0.0 else 1.0
 
 
 def _draw_altitude(axes, landing, config):
@@ -124,8 +132,9 @@ def _draw_altitude(axes, landing, config):
     if elevation is None:
         axes.axhline(0.0, color=BOUND_COLOUR, linestyle="--", label="altitude floor (z = 0)")
     else:
-        edge = numpy.array([0.0, float(distance.max())])
-        axes.plot(edge, edge * math.tan(math.radians(elevation)), color=BOUND_COLOUR,
+        slope = math.tan(math.radians(elevation))
+        edge = numpy.array([0.0, _cone_reach(positions, slope, 1.0)])
+        axes.plot(edge, edge * slope, color=BOUND_COLOUR,
                   linestyle="--", label=f"glide slope ({elevation:g}° elevation)")
     axes.set_title("altitude")
     axes.set_xlabel("horizontal distance from origin (m)")
