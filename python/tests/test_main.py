@@ -120,6 +120,14 @@ class TestVersionAndInput:
         assert tarvo.__version__ == project["project"]["version"]
         assert run_inline("--version") == (0, f"tarvo {tarvo.__version__}\n", "")
 
+    def test_installed_tarvo_command(self):
+        script = Path(sys.executable).parent / "tarvo"
+        if not script.exists():
+            pytest.skip("the package is not installed beside this interpreter")
+        run = subprocess.run([str(script), "--version"], capture_output=True, text=True,
+                             timeout=60)
+        assert (run.returncode, run.stdout) == (0, f"tarvo {tarvo.__version__}\n")
+
     def test_dash_reads_standard_input(self, run_inline):
         status, out, err = run_inline("-", stdin=SMALL.to_json().encode())
         assert status == 0 and err == ""
