@@ -22,7 +22,7 @@ import json
 import math
 import os
 
-__all__ = ["landing_frame", "landing_document", "save_landing", "SAVE_SUFFIXES"]
+__all__ = ["landing_frame", "landing_document", "landing_bytes", "save_landing", "SAVE_SUFFIXES"]
 
 SAVE_SUFFIXES = (".csv", ".json", ".parquet")
 

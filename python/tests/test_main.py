@@ -2,7 +2,6 @@ import io
 import json
 import math
 import os
-import re
 import subprocess
 import sys
 import tomllib
