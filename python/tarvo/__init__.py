@@ -5,6 +5,8 @@ Describe the lander with `Spacecraft`, `Environment` and `Solver`, bundle them i
 states, thrusts and log-masses as NumPy arrays.
 """
 
+__version__ = "0.1.0"  # the version in pyproject.toml
+
 from ._tarvo import (
     Config,
     Environment,

@@ -135,6 +135,18 @@ class Landing:
         """Wet mass minus final mass, kg; NaN when not ok."""
         return self._config.spacecraft.wet_mass - self._values["final_mass"]
 
+    def plot(self, **options):
+        """A matplotlib Figure of the landing; see `tarvo._plots.plot_landing`."""
+        from ._plots import plot_landing; return plot_landing(self, **options)
+
+    def to_frame(self):
+        """A pandas DataFrame, one row per node; see `tarvo._tables.landing_frame`."""
+        from ._tables import landing_frame; return landing_frame(self)
+
+    def save(self, path):
+        """Write a .csv, .json or .parquet file by the suffix; see `tarvo._tables.save_landing`."""
+        from ._tables import save_landing; return save_landing(self, path)
+
     def __reduce__(self):
         return (_rebuild, (self._config, self._values))
 

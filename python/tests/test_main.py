@@ -1,14 +1,54 @@
+import io
+import json
+import math
+import os
 import subprocess
 import sys
+import tomllib
+import types
+from pathlib import Path
 
 import pytest
 
+import tarvo
 from tarvo import Config, Solver
+from tarvo._cli import main
+from tarvo._config_warnings import unknown_member_warnings
+
+SMALL = Config(solver=Solver(n=20, time_of_flight=60.0))
 
 
-def run_main(*args):
+def run_main(*args, **options):
     return subprocess.run([sys.executable, "-m", "tarvo", *args], capture_output=True, text=True,
-                          timeout=300)
+                          timeout=300, **options)
+
+
+@pytest.fixture
+def run_inline(capsys, monkeypatch):
+    """Run the command line in this process: (exit status, stdout, stderr)."""
+    def run(*args, stdin=None):
+        if stdin is not None:
+            monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(stdin)))
+        try:
+            status = main(list(args))
+        except SystemExit as leaving:
+            status = leaving.code
+        out, err = capsys.readouterr()
+        return status, out, err
+    return run
+
+
+def expected_summary(config):
+    """The summary's numbers, computed here from tarvo.solve and the configuration."""
+    trajectory = tarvo.solve(config)
+    times = trajectory.time_points
+    tof = config.solver.time_of_flight or float(times[1]) * len(times)
+    craft = config.spacecraft
+    return {
+        "time of flight": f"{tof:.3f} s ({'searched' if config.solver.time_of_flight is None else 'fixed'})",
+        "final mass": f"{trajectory.final_mass:.3f} kg",
+        "fuel used": f"{craft.wet_mass - trajectory.final_mass:.3f} kg of {craft.fuel:.3f} kg",
+    }
 
 
 def summary(stdout):
@@ -27,9 +67,9 @@ class TestMainJob:
         fields = summary(run.stdout)
         assert fields["status"].strip() in ("Solved", "AlmostSolved")
         assert fields["nodes"].strip() == "100"
-        assert fields["time of flight"].strip().endswith("s (searched)")
-        assert 300.0 <= float(fields["final mass"].split()[0]) < 2000.0
-        assert {"fuel used", "peak thrust", "touchdown error"} <= set(fields)
+        for name, text in expected_summary(Config()).items():
+            assert fields[name].strip() == text
+        assert {"peak thrust", "touchdown error"} <= set(fields)
 
     def test_configuration_file_with_fixed_time(self, tmp_path):
         path = tmp_path / "landing.json"
@@ -37,7 +77,8 @@ class TestMainJob:
         run = run_main(str(path))
         assert run.returncode == 0, run.stderr
         fields = summary(run.stdout)
-        assert fields["time of flight"].strip() == "60.000 s (fixed)"
+        for name, text in expected_summary(Config.from_json(path.read_text())).items():
+            assert fields[name].strip() == text
         assert float(fields["touchdown error"].split()[1]) < 1e-3
 
     @pytest.mark.parametrize("content, message", [
@@ -66,3 +107,165 @@ class TestMainJob:
         run = run_main(str(path))
         assert run.returncode == 1 and run.stdout == ""
         assert run.stderr.startswith("solve failed: solver status: ") and run.stderr.count("\n") == 1
+
+
+def one_line(text):
+    return text.count("\n") == 1 and "Traceback" not in text
+
+
+class TestVersionAndInput:
+    def test_version_is_the_package_version(self, run_inline):
+        project = tomllib.loads((Path(__file__).parents[2] / "pyproject.toml").read_text())
+        assert tarvo.__version__ == project["project"]["version"]
+        assert run_inline("--version") == (0, f"tarvo {tarvo.__version__}\n", "")
+
+    def test_installed_tarvo_command(self):
+        script = Path(sys.executable).parent / "tarvo"
+        if not script.exists():
+            pytest.skip("the package is not installed beside this interpreter")
+        run = subprocess.run([str(script), "--version"], capture_output=True, text=True,
+                             timeout=60)
+        assert (run.returncode, run.stdout) == (0, f"tarvo {tarvo.__version__}\n")
+
+    def test_dash_reads_standard_input(self, run_inline):
+        status, out, err = run_inline("-", stdin=SMALL.to_json().encode())
+        assert status == 0 and err == ""
+        for name, text in expected_summary(SMALL).items():
+            assert summary(out)[name].strip() == text
+
+    @pytest.mark.parametrize("stdin, message", [
+        (b"", "<stdin>: EOF while parsing a value at line 1 column 0\n"),
+        (b'{"solver": [1,]}', "<stdin>: trailing comma at line 1 column 15\n"),
+        (b"\xc3\x28{}", "<stdin>: invalid UTF-8 at byte 0\n"),
+    ])
+    def test_bad_standard_input_is_one_line(self, run_inline, stdin, message):
+        assert run_inline("-", stdin=stdin) == (1, "", message)
+
+    def test_closed_standard_input_is_one_line(self):
+        run = subprocess.run(f"'{sys.executable}' -m tarvo - <&-", shell=True,
+                             capture_output=True, text=True, timeout=60)
+        assert run.returncode == 1 and run.stderr == "<stdin>: standard input is closed\n"
+
+
+class TestUnknownMembers:
+    @pytest.mark.parametrize("text, warnings", [
+        ('{"solver": {"n": 20, "time_of_fligth": 40}}',
+         ["unknown member 'time_of_fligth' in record 'solver' is ignored; "
+          "did you mean 'time_of_flight'?"]),
+        ('{"Solver": {}, "comment": 1, "comment": 2}',
+         ["unknown member 'Solver' at the top level is ignored; did you mean 'solver'?",
+          "unknown member 'comment' at the top level is ignored",
+          "unknown member 'comment' at the top level is ignored"]),
+        ('{"environment": {"glide_slope_deg": 5, "x\\ny": 0}}',
+         ["unknown member 'glide_slope_deg' in record 'environment' is ignored; "
+          "did you mean 'glide_slope_angle_deg'?",
+          "unknown member 'x\\ny' in record 'environment' is ignored"]),
+        ('{"spacecraft": [2000, {"nonsense": 1}], "solver": {"n": 3}}', []),  # array form
+        ('[{"a": 1}]', []),
+        ('{"x": ' + "[" * 100_000 + "]" * 100_000 + "}", []),  # too deep for Python's json
+        ('{"n": 1e999999, "x": ' + "9" * 5000 + "}", []),  # an int Python refuses to read
+    ])
+    def test_warning_texts(self, text, warnings):
+        assert unknown_member_warnings(text) == warnings
+
+    def test_warned_on_stderr_and_still_solved(self, run_inline):
+        document = json.loads(SMALL.to_json())
+        document["solver"]["tof_mx"] = 70.0
+        status, out, err = run_inline("-", stdin=json.dumps(document).encode())
+        assert status == 0 and summary(out)["time of flight"].strip() == "60.000 s (fixed)"
+        assert err == ("warning: <stdin>: unknown member 'tof_mx' in record 'solver' is ignored;"
+                       " did you mean 'tof_max'?\n")
+
+    def test_many_unknown_members_are_counted_not_listed(self, run_inline):
+        document = json.loads(SMALL.to_json())
+        document.update({f"extra{index}": index for index in range(25)})
+        status, _, err = run_inline("-", stdin=json.dumps(document).encode())
+        lines = err.splitlines()
+        assert status == 0 and len(lines) == 21
+        assert lines[-1] == "warning: <stdin>: 5 more unknown members"
+
+
+class TestOutputs:
+    def test_plot_csv_and_result_files(self, run_inline, tmp_path):
+        pandas = pytest.importorskip("pandas")
+        path = tmp_path / "small.json"
+        path.write_text(SMALL.to_json())
+        status, out, err = run_inline(str(path), "--plot", str(tmp_path / "landing.png"),
+                                      "--csv", str(tmp_path / "nodes.txt"),
+                                      "--result", str(tmp_path / "result.json"))
+        assert status == 0 and err == ""
+        landing = tarvo.plan(SMALL)
+        assert (tmp_path / "landing.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+        table = pandas.read_csv(tmp_path / "nodes.txt", index_col="node")
+        pandas.testing.assert_frame_equal(table, landing.to_frame(), check_exact=True)
+        result = json.loads((tmp_path / "result.json").read_text())
+        assert result["final_mass"] == landing.final_mass
+        assert f"{result['fuel_used']:.3f} kg" in summary(out)["fuel used"]
+
+    def test_progress_reports_every_trial(self, run_inline):
+        config = Config(solver=Solver(n=20))
+        status, _, err = run_inline("--progress", "-", stdin=config.to_json().encode())
+        trials = tarvo.plan(config).trials
+        assert status == 0 and len(trials) >= 1
+        expected = []
+        for number, (tof, state, mass) in enumerate(trials, start=1):
+            mass_text = f", final mass {mass:.3f} kg" if math.isfinite(mass) else ""
+            expected.append(f"trial {number}: time of flight {tof:.3f} s, {state}{mass_text}")
+        assert err.splitlines() == expected
+
+    @pytest.mark.parametrize("option, target, message", [
+        ("--csv", "{tmp}/missing/nodes.csv", "{tmp}/missing/nodes.csv: no such folder {tmp}/missing"),
+        ("--csv", "{tmp}/plain/nodes.csv", "{tmp}/plain/nodes.csv: no such folder {tmp}/plain"),
+        ("--result", "{tmp}", "{tmp}: is a folder"),
+        ("--plot", "{tmp}/landing.bmpx", "{tmp}/landing.bmpx: the image format must be one of"),
+        ("--plot", "{tmp}/landing", "{tmp}/landing: the image format must be one of"),
+    ])
+    def test_impossible_output_fails_before_solving(self, run_inline, tmp_path, option,
+                                                     target, message):
+        (tmp_path / "plain").write_text("")
+        status, out, err = run_inline(option, target.format(tmp=tmp_path), "-", stdin=b"{")
+        assert status == 1 and out == "" and one_line(err)
+        assert err.startswith(message.format(tmp=tmp_path))
+
+    @pytest.mark.parametrize("option", ["--csv", "--result", "--plot"])
+    def test_full_disk_is_one_line(self, tmp_path, option):
+        target = "/dev/full" if option != "--plot" else str(tmp_path / "full.png")
+        if option == "--plot":
+            os.symlink("/dev/full", target)
+        run = run_main("-", option, target, input=SMALL.to_json())
+        assert run.returncode == 1 and summary(run.stdout)["status"]
+        assert run.stderr == f"{target}: No space left on device\n"
+
+
+class TestStandardOutput:
+    @pytest.mark.parametrize("args, unbuffered", [
+        (["-"], "1"), (["-"], ""), (["--print-default-config"], "1"), (["--version"], ""),
+        (["--help"], ""),
+    ])
+    def test_closed_pipe_is_one_line(self, args, unbuffered):
+        reading, writing = os.pipe()
+        os.close(reading)
+        try:
+            run = subprocess.run([sys.executable, "-m", "tarvo", *args], input=SMALL.to_json(),
+                                 stdout=writing, stderr=subprocess.PIPE, text=True, timeout=60,
+                                 env={**os.environ, "PYTHONUNBUFFERED": unbuffered})
+        finally:
+            os.close(writing)
+        assert run.returncode == 1 and run.stderr == "standard output: Broken pipe\n"
+
+    def test_full_disk_on_standard_output_is_one_line(self):
+        with open("/dev/full", "w") as full:
+            run = subprocess.run([sys.executable, "-m", "tarvo", "-"], input=SMALL.to_json(),
+                                 stdout=full, stderr=subprocess.PIPE, text=True, timeout=60)
+        assert run.returncode == 1
+        assert run.stderr == "standard output: No space left on device\n"
+
+
+class TestMonteCarloCommand:
+    def test_dispatches_to_the_study_command(self, monkeypatch):
+        calls = []
+        study_cli = types.ModuleType("tarvo._study_cli")
+        study_cli.main = lambda argv: calls.append(argv) or 7
+        monkeypatch.setitem(sys.modules, "tarvo._study_cli", study_cli)
+        assert main(["monte-carlo", "landing.json", "--runs", "3"]) == 7
+        assert calls == [["landing.json", "--runs", "3"]]

@@ -1,0 +1,96 @@
+import json
+import re
+import sys
+
+import numpy
+import pytest
+
+import tarvo
+from conftest import small_config
+
+pandas = pytest.importorskip("pandas")
+
+COLUMNS = ["t_s", "x_m", "y_m", "z_m", "vx_m_per_s", "vy_m_per_s", "vz_m_per_s",
+           "ux_m_per_s2", "uy_m_per_s2", "uz_m_per_s2", "sigma_m_per_s2", "thrust_N", "mass_kg"]
+
+
+@pytest.fixture(scope="module")
+def landing():
+    return tarvo.plan(small_config())
+
+
+@pytest.fixture(scope="module")
+def failed():
+    return tarvo.plan(tarvo.Config(solver=tarvo.Solver(n=10, time_of_flight=0.5)))
+
+
+def read_strict_json(path):
+    """JSON as the standard has it: NaN and Infinity are not JSON."""
+    def refuse(constant):
+        raise ValueError(f"not JSON: {constant}")
+    return json.loads(path.read_text(), parse_constant=refuse)
+
+
+class TestFrame:
+    def test_one_row_per_node_with_every_quantity(self, landing):
+        frame = landing.to_frame()
+        assert list(frame.columns) == COLUMNS and frame.index.name == "node"
+        assert len(frame) == len(landing.time_points)
+        expected = numpy.column_stack([
+            landing.time_points, landing.positions, landing.velocities, landing.u_values,
+            landing.s_values, landing.thrusts, landing.masses])
+        numpy.testing.assert_array_equal(frame.to_numpy(), expected)
+
+    def test_failed_landing_has_the_columns_and_no_rows(self, failed):
+        frame = failed.to_frame()
+        assert list(frame.columns) == COLUMNS and len(frame) == 0
+        assert frame.attrs["ok"] is False and frame.attrs["final_mass"] is None
+
+    def test_missing_pandas_names_the_extra(self, landing, monkeypatch):
+        monkeypatch.setitem(sys.modules, "pandas", None)
+        with pytest.raises(ImportError, match=re.escape("pip install tarvo[table]")):
+            landing.to_frame()
+
+
+class TestSave:
+    @pytest.mark.parametrize("name, read", [
+        ("landing.csv", lambda path: pandas.read_csv(path, index_col="node")),
+        ("LANDING.CSV", lambda path: pandas.read_csv(path, index_col="node")),
+        ("landing.parquet", pandas.read_parquet),
+    ])
+    def test_table_files_read_back_exactly(self, landing, tmp_path, name, read):
+        landing.save(tmp_path / name)
+        pandas.testing.assert_frame_equal(read(tmp_path / name), landing.to_frame(),
+                                          check_exact=True)
+
+    def test_parquet_keeps_the_configuration_and_results(self, landing, tmp_path):
+        landing.save(tmp_path / "landing.parquet")
+        attrs = pandas.read_parquet(tmp_path / "landing.parquet").attrs
+        assert attrs["config"] == landing.config.to_json()
+        assert attrs["final_mass"] == landing.final_mass and attrs["status"] == landing.status
+
+    def test_json_document_reads_back(self, landing, tmp_path):
+        landing.save(tmp_path / "landing.json")
+        document = read_strict_json(tmp_path / "landing.json")
+        config = tarvo.Config.from_json(json.dumps(document["config"]))
+        assert config.to_json() == landing.config.to_json()
+        for name in ("ok", "status", "message", "time_of_flight", "final_mass", "fuel_used",
+                     "objective", "iterations", "solve_seconds", "miss_distance"):
+            assert document[name] == getattr(landing, name), name
+        assert [tuple(trial.values()) for trial in document["trials"]] == list(landing.trials)
+        for name in ("time_points", "positions", "velocities", "u_values", "s_values",
+                     "thrusts", "normalized_thrusts", "z_values", "masses"):
+            numpy.testing.assert_array_equal(numpy.array(document[name]), getattr(landing, name))
+
+    def test_json_writes_non_finite_numbers_as_null(self, failed, tmp_path):
+        failed.save(tmp_path / "failed.json")
+        document = read_strict_json(tmp_path / "failed.json")
+        assert document["ok"] is False and document["message"] == failed.message
+        assert document["final_mass"] is None and document["time_of_flight"] is None
+        assert document["positions"] == [] and document["config"]["solver"]["n"] == 10
+
+    @pytest.mark.parametrize("name", ["landing.xlsx", "landing", "landing.csv.gz"])
+    def test_unknown_suffix_names_the_supported_ones(self, landing, tmp_path, name):
+        with pytest.raises(ValueError, match=re.escape(".csv, .json, .parquet")):
+            landing.save(tmp_path / name)
+        assert list(tmp_path.iterdir()) == []
