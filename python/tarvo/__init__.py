@@ -17,6 +17,7 @@ from ._tarvo import (
 from . import _pickling
 from ._landing import Landing, Trial
 from ._plan import plan, plan_many
+from ._verification import Check, Verification
 
 _pickling.register()
 
@@ -32,4 +33,6 @@ __all__ = [
     "Trial",
     "plan",
     "plan_many",
+    "Verification",
+    "Check",
 ]
