@@ -135,6 +135,8 @@ class Landing:
         """Wet mass minus final mass, kg; NaN when not ok."""
         return self._config.spacecraft.wet_mass - self._values["final_mass"]
 
+    def verify(self): from ._verify import verify_landing; return verify_landing(self)
+
     def __reduce__(self):
         return (_rebuild, (self._config, self._values))
 
