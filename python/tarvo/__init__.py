@@ -21,6 +21,7 @@ from ._landing import Landing, Trial
 from ._plan import plan, plan_many
 from ._dispersions import normal, uniform
 from ._study import Study, monte_carlo
+from ._verification import Check, Verification
 
 _pickling.register()
 
@@ -40,4 +41,6 @@ __all__ = [
     "uniform",
     "monte_carlo",
     "Study",
+    "Verification",
+    "Check",
 ]

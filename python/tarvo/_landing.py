@@ -137,15 +137,27 @@ class Landing:
 
     def plot(self, **options):
         """A matplotlib Figure of the landing; see `tarvo._plots.plot_landing`."""
-        from ._plots import plot_landing; return plot_landing(self, **options)
+        from ._plots import plot_landing
+
+        return plot_landing(self, **options)
 
     def to_frame(self):
         """A pandas DataFrame, one row per node; see `tarvo._tables.landing_frame`."""
-        from ._tables import landing_frame; return landing_frame(self)
+        from ._tables import landing_frame
+
+        return landing_frame(self)
 
     def save(self, path):
         """Write a .csv, .json or .parquet file by the suffix; see `tarvo._tables.save_landing`."""
-        from ._tables import save_landing; return save_landing(self, path)
+        from ._tables import save_landing
+
+        return save_landing(self, path)
+
+    def verify(self):
+        """Check the landing against the physics it stands for; see `tarvo._verify`."""
+        from ._verify import verify_landing
+
+        return verify_landing(self)
 
     def __reduce__(self):
         return (_rebuild, (self._config, self._values))
