@@ -1,33 +1,40 @@
 """Pickling and copying of the configuration classes, registered with `copyreg`.
 
-The classes keep no methods of their own for it: each object reduces to its class and its
-field values in constructor order, so a round trip keeps every double bit for bit (NaN and
-infinities included) and needs nothing but the public constructors.
+The classes keep no methods of their own for it: `register` tells `copyreg` how to reduce
+each of `Config`, `Spacecraft`, `Environment` and `Solver` to its class and its field values
+in constructor order, so `pickle` (every protocol), `copy.copy` and `copy.deepcopy` need
+nothing but the public constructors, and every double keeps its bits, NaN included (see
+`tarvo._portable`).
+
+`copyreg` looks reducers up by the exact type, so an instance of a subclass pickles only once
+its class is registered too: ``register(MyConfig)``. It then reads back as a `MyConfig` made
+through the base constructor, with its instance dictionary restored.
 """
 
+from __future__ import annotations
+
 import copyreg
+from typing import Any
 
-from ._tarvo import Config, Environment, Solver, Spacecraft
+from ._portable import FIELDS, exact_value
 
-# Constructor parameters of each class, in declaration order.
-FIELDS = {
-    Spacecraft: (
-        "wet_mass", "fuel", "real_max_thrust", "min_thrust_pct", "max_thrust_pct",
-        "max_velocity", "initial_position", "initial_velocity", "target_velocity",
-        "target_position", "fuel_consumption",
-    ),
-    Environment: ("gravity", "glide_slope_angle_deg", "max_angle_deg"),
-    Solver: ("n", "time_of_flight", "tof_min", "tof_max"),
-    Config: ("spacecraft", "environment", "solver"),
-}
+__all__ = ["register"]
 
 
-def _reduce(record):
-    cls = next(base for base in type(record).__mro__ if base in FIELDS)
-    values = tuple(getattr(record, name) for name in FIELDS[cls])
-    return cls, values
+def _reduce(record: Any) -> tuple[Any, ...]:
+    cls = type(record)
+    base = next(base for base in cls.__mro__ if base in FIELDS)
+    values = tuple(exact_value(getattr(record, name)) for name in FIELDS[base])
+    if cls is base:
+        return cls, values
+    # A subclass: allocate through the inherited constructor, as pickle's NEWOBJ does, and
+    # restore what the instance keeps in its dictionary.
+    return copyreg.__newobj__, (cls, *values), getattr(record, "__dict__", None) or None
 
 
-def register():
-    for cls in FIELDS:
+def register(*classes: type) -> None:
+    """Register pickling for the four configuration classes, or for the given subclasses."""
+    for cls in classes or tuple(FIELDS):
+        if not any(base in FIELDS for base in cls.__mro__):
+            raise TypeError(f"{cls.__name__} is not a configuration class")
         copyreg.pickle(cls, _reduce)

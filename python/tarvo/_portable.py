@@ -1,0 +1,89 @@
+"""The exact portable form of a configuration: a flat tuple of its field values.
+
+A `Config` is an object of the extension module; to ship it to another thread, process or
+machine (or to hand it to a solver that must not touch Python objects) it travels as 18
+plain values in declaration order: the 11 `Spacecraft` fields, the 3 `Environment` fields
+and the 4 `Solver` fields. A double is a `float`, a 3-vector a tuple of three floats, the
+node count ``n`` an `int`, an optional double None or a float.
+
+Every double keeps its bit pattern: infinities and -0.0 survive any pickle protocol as they
+are, and a NaN travels as `BitExactFloat`, a float whose pickled form is its 64-bit pattern,
+so that its sign and payload survive even pickle protocol 0, which writes floats as text.
+"""
+
+from __future__ import annotations
+
+import math
+import struct
+from typing import Any, Union
+
+from ._tarvo import Config, Environment, Solver, Spacecraft
+
+__all__ = ["FIELDS", "Portable", "to_portable", "from_portable", "exact_float"]
+
+# Constructor parameters of each record class, in declaration order.
+FIELDS: dict[type, tuple[str, ...]] = {
+    Spacecraft: (
+        "wet_mass", "fuel", "real_max_thrust", "min_thrust_pct", "max_thrust_pct",
+        "max_velocity", "initial_position", "initial_velocity", "target_velocity",
+        "target_position", "fuel_consumption",
+    ),
+    Environment: ("gravity", "glide_slope_angle_deg", "max_angle_deg"),
+    Solver: ("n", "time_of_flight", "tof_min", "tof_max"),
+    Config: ("spacecraft", "environment", "solver"),
+}
+
+_RECORDS = (Spacecraft, Environment, Solver)
+LENGTH = sum(len(FIELDS[record]) for record in _RECORDS)
+
+_PortableValue = Union[float, int, None, tuple[float, float, float]]
+Portable = tuple[_PortableValue, ...]
+
+
+class BitExactFloat(float):
+    """A float that pickles and copies as its IEEE-754 bit pattern (used for NaNs)."""
+
+    __slots__ = ()
+
+    def __reduce_ex__(self, protocol: Any) -> tuple[Any, tuple[int]]:
+        return _float_from_bits, (struct.unpack("<Q", struct.pack("<d", self))[0],)
+
+
+def _float_from_bits(bits: int) -> float:
+    return struct.unpack("<d", struct.pack("<Q", bits))[0]
+
+
+def exact_float(value: float) -> float:
+    """The value itself, or for a NaN a `BitExactFloat` that keeps its sign and payload."""
+    return BitExactFloat(value) if math.isnan(value) else value
+
+
+def exact_value(value: Any) -> Any:
+    """A field value read from a record, in a form that pickles bit for bit."""
+    if isinstance(value, float):
+        return exact_float(value)
+    if isinstance(value, list):
+        return tuple(exact_float(component) for component in value)
+    return value  # n (an int) or an unset optional (None)
+
+
+def to_portable(config: Config) -> Portable:
+    """The 18 field values of a configuration (any `Config`, subclasses included)."""
+    return tuple(
+        exact_value(getattr(record, name))
+        for record in (config.spacecraft, config.environment, config.solver)
+        for name in FIELDS[type(record)]
+    )
+
+
+def from_portable(values: Portable) -> Config:
+    """Rebuild the `Config` whose portable form is ``values``."""
+    if not isinstance(values, tuple) or len(values) != LENGTH:
+        raise ValueError(f"a portable configuration is a tuple of {LENGTH} values")
+    records = []
+    start = 0
+    for record in _RECORDS:
+        stop = start + len(FIELDS[record])
+        records.append(record(*values[start:stop]))
+        start = stop
+    return Config(*records)

@@ -1,0 +1,128 @@
+"""The exact portable form of a configuration, and pickling and copying of the configuration
+classes: every field bit for bit, NaN payloads, infinities and -0.0 included."""
+
+import copy
+import copyreg
+import math
+import pickle
+import random
+import struct
+
+import pytest
+
+from landing_checks import config_bits, value_bits
+from tarvo import Config, Environment, Solver, Spacecraft
+from tarvo._pickling import register
+from tarvo._portable import FIELDS, from_portable, to_portable
+
+nan, inf = math.nan, math.inf
+
+
+def random_double(rng):
+    return struct.unpack("<d", struct.pack("<Q", rng.getrandbits(64)))[0]
+
+
+SPECIAL = [nan, -nan, inf, -inf, 0.0, -0.0, 5e-324,
+           struct.unpack("<d", struct.pack("<Q", 0x7FF0000000000001))[0],  # signalling NaN
+           struct.unpack("<d", struct.pack("<Q", 0xFFF8DEADBEEF0001))[0]]  # negative NaN, payload
+
+
+def random_config(rng):
+    def double():
+        return rng.choice(SPECIAL) if rng.random() < 0.3 else random_double(rng)
+
+    def optional():
+        return None if rng.random() < 0.3 else double()
+
+    def vector():
+        return [double() for _ in range(3)]
+
+    return Config(
+        Spacecraft(*[double() for _ in range(6)], *[vector() for _ in range(4)], double()),
+        Environment(vector(), double(), double()),
+        Solver(rng.getrandbits(64), optional(), optional(), optional()),
+    )
+
+
+CONFIGS = [random_config(random.Random(seed)) for seed in range(40)]
+PROTOCOLS = range(pickle.HIGHEST_PROTOCOL + 1)
+
+
+class TestPortableForm:
+    def test_layout(self):
+        values = to_portable(Config(solver=Solver(n=7, tof_min=3.0)))
+        assert len(values) == 18 and values[6] == (450.0, -330.0, 2400.0) and values[11] == (0.0, 0.0, -3.71)
+        assert values[14:] == (7, None, 3.0, None)
+        assert all(isinstance(v, (float, int, tuple, type(None))) for v in values)
+
+    @pytest.mark.parametrize("protocol", PROTOCOLS)
+    def test_random_bit_patterns_round_trip(self, protocol):
+        for config in CONFIGS:
+            values = to_portable(config)
+            assert config_bits(from_portable(values)) == config_bits(config)
+            shipped = pickle.loads(pickle.dumps(values, protocol))
+            assert value_bits(shipped) == value_bits(values)
+            assert config_bits(from_portable(shipped)) == config_bits(config)
+
+    @pytest.mark.parametrize("values", [(), (1.0,) * 17, list(to_portable(Config())), None])
+    def test_malformed(self, values):
+        with pytest.raises(ValueError, match="18 values"):
+            from_portable(values)
+
+
+def record_bits(record):
+    """The fields of any configuration record, floats as bit patterns."""
+    base = next(cls for cls in type(record).__mro__ if cls in FIELDS)
+    values = (getattr(record, name) for name in FIELDS[base])
+    return tuple(record_bits(v) if type(v) in FIELDS else value_bits(v) for v in values)
+
+
+class HeavySpacecraft(Spacecraft):
+    """A user's subclass with its own constructor and instance data."""
+
+    def __new__(cls, *args, tag="", **kwargs):
+        return super().__new__(cls, *args, **kwargs)
+
+    def __init__(self, *args, tag="", **kwargs):
+        self.tag = tag
+
+
+class TestConfigPickling:
+    @pytest.mark.parametrize("protocol", PROTOCOLS)
+    def test_every_class_every_protocol(self, protocol):
+        for config in CONFIGS[:10]:
+            for record in (config, config.spacecraft, config.environment, config.solver):
+                copied = pickle.loads(pickle.dumps(record, protocol))
+                assert type(copied) is type(record) and record_bits(copied) == record_bits(record)
+
+    @pytest.mark.parametrize("copier", [copy.copy, copy.deepcopy])
+    def test_copies_are_independent_and_exact(self, copier):
+        for config in CONFIGS[:10]:
+            copied = copier(config)
+            assert copied is not config and config_bits(copied) == config_bits(config)
+        config = Config()
+        copied = copier(config)
+        copied.solver = Solver(n=3)
+        assert config.solver.n == 100
+
+    def test_subclass_pickles_once_registered(self):
+        class Unregistered(Spacecraft):
+            pass
+
+        with pytest.raises(TypeError, match="cannot pickle"):
+            pickle.dumps(Unregistered())
+        # Registered, a subclass keeps its class and instance dictionary.
+        register(HeavySpacecraft)
+        craft = HeavySpacecraft(wet_mass=-0.0, initial_position=[nan, 1.0, inf], tag="heavy")
+        for protocol in PROTOCOLS:
+            copied = pickle.loads(pickle.dumps(craft, protocol))
+            assert type(copied) is HeavySpacecraft and copied.tag == "heavy"
+            assert record_bits(copied) == record_bits(craft)
+        assert copy.deepcopy(craft).tag == "heavy"
+        with pytest.raises(TypeError, match="not a configuration class"):
+            register(int)
+
+    def test_registered_when_tarvo_is_imported(self):
+        assert all(cls in copyreg.dispatch_table for cls in (Config, Spacecraft, Environment, Solver))
+        for cls in (Config, Spacecraft, Environment, Solver):  # no methods of their own
+            assert not {"__reduce__", "__reduce_ex__", "__getstate__", "__copy__"} & set(vars(cls))
