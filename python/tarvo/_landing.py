@@ -3,164 +3,251 @@
 from __future__ import annotations
 
 import math
-from typing import Any, NamedTuple
+from collections.abc import Iterable
+from typing import TYPE_CHECKING, Any, NamedTuple
 
-__all__ = ["Landing", "Trial"]
+from ._portable import Portable, from_portable, to_portable
+from ._tarvo import Config
+
+if TYPE_CHECKING:
+    import os
+
+    import numpy
+    import numpy.typing
+    from matplotlib.figure import Figure
+    from pandas import DataFrame
+
+    from ._verification import Verification
+
+    FloatArray = numpy.typing.NDArray[numpy.float64]
+
+__all__ = ["Landing", "Trial", "failure_status"]
 
 
 class Trial(NamedTuple):
-    """One fixed-horizon solve of a time-of-flight search, in the order it was made."""
+    """One fixed-horizon solve of a landing, in the order it was made.
+
+    ``status`` is the conic solver's verdict ("Solved", "AlmostSolved", "PrimalInfeasible",
+    ...); ``final_mass`` (kg) is -inf when the trial failed.
+    """
 
     time_of_flight: float
     status: str
-    final_mass: float  # kg; -inf when the trial failed
+    final_mass: float
 
 
-# Per-node arrays, named as on `PyTrajectory`, with their shape per node.
-_NODE_ARRAYS = {
+def failure_status(message: str) -> str:
+    """The short status of a failure text of `tarvo.solve`.
+
+    "solver status: <name>" gives the solver's status name; the search's "infeasible: ..."
+    gives "Infeasible"; "solver construction error: ..." gives "SolverError"; anything else
+    (a configuration the program cannot be built for, such as ``n = 0``) "InvalidInput".
+    """
+    if message.startswith("solver status: "):
+        return message[len("solver status: "):]
+    if message.startswith("infeasible:"):
+        return "Infeasible"
+    if message.startswith("solver construction error:"):
+        return "SolverError"
+    return "InvalidInput"
+
+
+# Per-node arrays, named as on `PyTrajectory`, with the shape of one node's entry.
+NODE_ARRAYS: dict[str, tuple[int, ...]] = {
     "positions": (3,),
     "velocities": (3,),
+    "u_values": (3,),
     "thrusts": (),
     "normalized_thrusts": (),
     "z_values": (),
-    "u_values": (3,),
     "s_values": (),
     "time_points": (),
 }
 
-_SCALARS = (
-    "ok",
-    "status",
-    "message",
-    "time_of_flight",
-    "objective",
-    "final_mass",
-    "trials",
-    "iterations",
-    "solve_seconds",
-    "miss_distance",
-)
+# Scalar attributes and the conversion each value goes through.
+_SCALARS = {
+    "ok": bool,
+    "status": str,
+    "message": lambda text: None if text is None else str(text),
+    "time_of_flight": float,
+    "objective": float,
+    "final_mass": float,
+    "iterations": int,
+    "solve_seconds": float,
+    "miss_distance": float,
+}
 
 
-def _frozen_array(values: Any, per_node: tuple[int, ...]):
+def _frozen_array(values: Any, per_node: tuple[int, ...]) -> FloatArray:
+    """A float64 copy of ``values`` that nothing can write to.
+
+    The array is a view of an immutable bytes object, so not even resetting its
+    ``writeable`` flag (or its base's) opens it for writing.
+    """
     import numpy
 
-    array = numpy.array(values, dtype=numpy.float64, copy=True).reshape((-1, *per_node))
-    array.flags.writeable = False
-    return array
+    data = numpy.ascontiguousarray(values, dtype=numpy.float64)
+    return numpy.frombuffer(data.tobytes(), dtype=numpy.float64).reshape((-1, *per_node))
+
+
+def _trials(values: Iterable[Any]) -> tuple[Trial, ...]:
+    return tuple(Trial(float(tof), str(status), float(mass)) for tof, status, mass in values)
 
 
 class Landing:
     """One landing planned by `tarvo.plan`: the trajectory, or why there is none.
 
-    Follows scipy's ``OptimizeResult``: a failure is a value with ``ok`` false and the
-    reason in ``message``, never an exception. Attributes:
+    Like scipy's ``OptimizeResult``, a failure is a value with ``ok`` false and the reason
+    in ``message``, not an exception. A `Landing` cannot be changed; it pickles and copies.
 
-    - ``config``: the `Config` that was planned (a copy).
-    - ``ok``: whether a trajectory was found; ``message`` is None when ok, else the reason
-      (the very text `tarvo.solve` raises).
-    - ``status``: the solver status of the final solve ("Solved", "AlmostSolved", ...), or
-      what stopped the landing ("Infeasible", "InvalidInput", ...).
-    - ``time_of_flight`` (s), ``objective`` (final log-mass), ``final_mass`` and
-      ``fuel_used`` (kg); NaN when not ok.
-    - per node, as on `PyTrajectory`: ``positions`` (m), ``velocities`` (m/s),
-      ``u_values`` (thrust acceleration, m/s²), ``s_values`` (its magnitude bound),
-      ``thrusts`` (N), ``normalized_thrusts``, ``z_values`` (log-mass), ``time_points``
-      (s); and ``masses`` (kg). Read-only arrays, empty when not ok.
-    - ``trials``: each fixed-horizon solve of the search in order, as `Trial`; one entry
-      for a fixed time of flight.
-    - ``iterations``: interior-point iterations over all solves; ``solve_seconds``: wall
-      time of the whole landing.
-    - ``miss_distance`` (m): how far from the target it lands; 0 when it reaches it.
+    Attributes
+    ----------
+    config : Config
+        The planned configuration (a new copy on every read).
+    ok : bool
+        Whether a trajectory was found.
+    status : str
+        The solver status of the final solve ("Solved", "AlmostSolved"), or what stopped
+        the landing: a solver status name ("PrimalInfeasible", ...), "Infeasible" (no time
+        of flight of the search was feasible), "SolverError", "InvalidInput", or
+        "WorkerFailed" (`plan_many`: the worker or executor failed on this entry).
+    message : str or None
+        None when ok; else the reason, for a failed solve the very text `tarvo.solve` raises.
+    time_of_flight : float
+        Time of flight (s); NaN when not ok.
+    positions, velocities, u_values : ndarray, shape (N, 3)
+        Per node: position (m), velocity (m/s), thrust acceleration (m/s²).
+    thrusts, normalized_thrusts, z_values, s_values, time_points : ndarray, shape (N,)
+        Per node: thrust (N), thrust over the engine's maximum, log-mass, the bound on
+        ``|u|`` (m/s²), time (s).
+    masses : ndarray, shape (N,)
+        Mass at every node (kg), ``exp(z_values)``.
+    final_mass, fuel_used : float
+        Mass at touchdown and wet mass less that (kg); NaN when not ok.
+    objective : float
+        The maximised final log-mass; NaN when not ok.
+    trials : tuple of Trial
+        The fixed-horizon solves of the landing in order: one for a fixed time of flight,
+        each trial of the search otherwise.
+    iterations : int
+        Interior-point iterations over all solves; 0 where they were not counted.
+    solve_seconds : float
+        Wall time of the landing's solves (s).
+    miss_distance : float
+        Distance from the target at touchdown (m): 0 when the target is reached, NaN when
+        not ok.
+
+    The arrays are read-only and empty when not ok.
+
+    Methods: ``plot()`` (a matplotlib Figure), ``to_frame()`` (a pandas DataFrame),
+    ``save(path)`` (.csv, .json or .parquet) and ``verify()`` (a `Verification`).
     """
 
-    __slots__ = ("_config", "_values")
+    __slots__ = ("_config", *_SCALARS, *NODE_ARRAYS, "masses", "fuel_used", "trials")
 
-    def __init__(self, config, **values: Any) -> None:
-        missing = [name for name in (*_SCALARS, *_NODE_ARRAYS) if name not in values]
-        unknown = sorted(set(values) - set(_SCALARS) - set(_NODE_ARRAYS))
-        if missing or unknown:
-            raise TypeError(f"Landing: missing {missing}, unknown {unknown}")
-        fields = dict(values)
-        for name, per_node in _NODE_ARRAYS.items():
-            fields[name] = _frozen_array(values[name], per_node)
-        fields["trials"] = tuple(Trial(*trial) for trial in values["trials"])
-        object.__setattr__(self, "_config", _copy_config(config))
-        object.__setattr__(self, "_values", fields)
+    ok: bool
+    status: str
+    message: str | None
+    time_of_flight: float
+    objective: float
+    final_mass: float
+    fuel_used: float
+    iterations: int
+    solve_seconds: float
+    miss_distance: float
+    trials: tuple[Trial, ...]
+    positions: FloatArray
+    velocities: FloatArray
+    u_values: FloatArray
+    thrusts: FloatArray
+    normalized_thrusts: FloatArray
+    z_values: FloatArray
+    s_values: FloatArray
+    time_points: FloatArray
+    masses: FloatArray
+
+    def __init__(
+        self, config: Config, *, ok: bool, status: str, message: str | None,
+        time_of_flight: float, objective: float, final_mass: float,
+        trials: Iterable[Any], iterations: int, solve_seconds: float, miss_distance: float,
+        positions: Any, velocities: Any, u_values: Any, thrusts: Any,
+        normalized_thrusts: Any, z_values: Any, s_values: Any, time_points: Any,
+    ) -> None:
+        if not isinstance(config, Config):
+            raise TypeError(f"Landing() expects a Config, not {type(config).__name__}")
+        values = locals()
+        portable = to_portable(config)
+        fields: dict[str, Any] = {"_config": portable, "trials": _trials(trials)}
+        fields.update((name, convert(values[name])) for name, convert in _SCALARS.items())
+        fields.update(
+            (name, _frozen_array(values[name], per_node)) for name, per_node in NODE_ARRAYS.items()
+        )
+        fields["masses"] = _frozen_array(_exp(fields["z_values"]), ())
+        fields["fuel_used"] = config.spacecraft.wet_mass - fields["final_mass"]
+        for name, value in fields.items():
+            object.__setattr__(self, name, value)
 
     @classmethod
-    def failed(cls, config, status: str, message: str, **values: Any) -> "Landing":
-        """A landing without a trajectory: empty arrays and NaN numbers."""
+    def failed(cls, config: Config, status: str, message: str, **values: Any) -> Landing:
+        """A landing without a trajectory: empty arrays, NaN numbers; ``values`` override."""
         fields: dict[str, Any] = dict(
             ok=False, status=status, message=message, time_of_flight=math.nan,
             objective=math.nan, final_mass=math.nan, trials=(), iterations=0,
             solve_seconds=0.0, miss_distance=math.nan,
         )
-        fields.update({name: () for name in _NODE_ARRAYS})
+        fields.update(dict.fromkeys(NODE_ARRAYS, ()))
         fields.update(values)
         return cls(config, **fields)
 
-    def __getattr__(self, name: str) -> Any:
-        values = object.__getattribute__(self, "_values")
-        try:
-            return values[name]
-        except KeyError:
-            raise AttributeError(f"'Landing' object has no attribute '{name}'") from None
-
-    def __setattr__(self, name: str, value: Any) -> None:
-        raise AttributeError("Landing is immutable")
-
-    def __delattr__(self, name: str) -> None:
-        raise AttributeError("Landing is immutable")
-
-    def __dir__(self):
-        return sorted({*super().__dir__(), *self._values, "masses", "fuel_used"})
-
     @property
-    def config(self):
-        """A copy of the planned configuration."""
-        return _copy_config(self._config)
+    def config(self) -> Config:
+        """The planned configuration (a new copy on every read)."""
+        return from_portable(self._config)
 
-    @property
-    def masses(self):
-        """Mass at every node, kg."""
-        import numpy
-
-        masses = numpy.exp(self._values["z_values"])
-        masses.flags.writeable = False
-        return masses
-
-    @property
-    def fuel_used(self) -> float:
-        """Wet mass minus final mass, kg; NaN when not ok."""
-        return self._config.spacecraft.wet_mass - self._values["final_mass"]
-
-    def plot(self, **options):
+    def plot(self, **options: Any) -> Figure:
         """A matplotlib Figure of the landing; see `tarvo._plots.plot_landing`."""
         from ._plots import plot_landing
 
         return plot_landing(self, **options)
 
-    def to_frame(self):
+    def to_frame(self) -> DataFrame:
         """A pandas DataFrame, one row per node; see `tarvo._tables.landing_frame`."""
         from ._tables import landing_frame
 
         return landing_frame(self)
 
-    def save(self, path):
+    def save(self, path: str | os.PathLike[str]) -> None:
         """Write a .csv, .json or .parquet file by the suffix; see `tarvo._tables.save_landing`."""
         from ._tables import save_landing
 
         return save_landing(self, path)
 
-    def verify(self):
+    def verify(self) -> Verification:
         """Check the landing against the physics it stands for; see `tarvo._verify`."""
         from ._verify import verify_landing
 
         return verify_landing(self)
 
-    def __reduce__(self):
-        return (_rebuild, (self._config, self._values))
+    def __setattr__(self, name: str, value: Any) -> None:
+        raise AttributeError(f"Landing is immutable: cannot set '{name}'")
+
+    def __delattr__(self, name: str) -> None:
+        raise AttributeError(f"Landing is immutable: cannot delete '{name}'")
+
+    @property
+    def _values(self) -> dict[str, Any]:
+        """The keyword arguments that rebuild this landing with `Landing(config, **...)`."""
+        names = (*_SCALARS, *NODE_ARRAYS, "trials")
+        return {name: getattr(self, name) for name in names}
+
+    def __reduce__(self) -> tuple[Any, ...]:
+        return _rebuild, (self._config, self._values)
+
+    def __copy__(self) -> Landing:
+        return self
+
+    def __deepcopy__(self, memo: dict[int, Any]) -> Landing:
+        return self
 
     def __repr__(self) -> str:
         if not self.ok:
@@ -173,11 +260,11 @@ class Landing:
         )
 
 
-def _copy_config(config):
-    import copy
+def _exp(values: FloatArray) -> FloatArray:
+    import numpy
 
-    return copy.copy(config)
+    return numpy.exp(values)
 
 
-def _rebuild(config, values):
-    return Landing(config, **values)
+def _rebuild(portable: Portable, arguments: dict[str, Any]) -> Landing:
+    return Landing(from_portable(portable), **arguments)

@@ -1,49 +1,43 @@
-"""`plan`: one landing, fixed or searched, as a `Landing` value.
+"""`plan`: one landing, fixed or searched, as a `Landing` value (and `plan_many` for many)."""
 
-Provisional: this plans through `tarvo.solve` with the interpreter lock held and cannot
-report the search's trials; the engine module replaces it.
-"""
+from __future__ import annotations
 
-import time
+from collections.abc import Callable
 
-from ._landing import Landing
-from ._tarvo import Config, solve
+from . import _solving
+from ._landing import Landing, Trial, failure_status
+from ._portable import to_portable
+from ._tarvo import Config
 
-
-def failure_status(message):
-    """A short status for a failure text of the core."""
-    if message.startswith("solver status: "):
-        return message[len("solver status: "):]
-    if message.startswith("infeasible:"):
-        return "Infeasible"
-    if message.startswith("solver construction error:"):
-        return "SolverError"
-    return "InvalidInput"
+__all__ = ["plan", "plan_many", "failure_status"]
 
 
-def plan(config, *, progress=None):
-    """Plan one landing; a failure is a `Landing` with ``ok`` false, never an exception."""
+def plan(config: Config, *, progress: Callable[[Trial], object] | None = None) -> Landing:
+    """Plan one landing: the fixed time of flight, or the search when it is unset.
+
+    Its numbers are those of ``tarvo.solve(config)``, bit for bit. A failure is not an
+    exception: it is a `Landing` with ``ok`` false and, in ``message``, the very text that
+    `tarvo.solve` raises.
+
+    Parameters
+    ----------
+    config : Config
+        The landing to plan; read once, when the call starts.
+    progress : callable, optional
+        Called with each `Trial` (time of flight, status, final mass) in order, in the
+        calling thread. (While planning goes through `tarvo.solve`, only the final solve
+        of a search is reported.)
+
+    Raises
+    ------
+    TypeError
+        ``config`` is not a `Config`, or ``progress`` is neither None nor callable.
+    """
     if not isinstance(config, Config):
         raise TypeError(f"plan() expects a Config, not {type(config).__name__}")
-    started = time.perf_counter()
-    try:
-        trajectory = solve(config)
-    except ValueError as error:
-        message = str(error)
-        return Landing.failed(config, failure_status(message), message,
-                              solve_seconds=time.perf_counter() - started)
-    times = trajectory.time_points
-    fixed = config.solver.time_of_flight
-    tof = fixed if fixed is not None else (float(times[1]) * len(times) if len(times) > 1 else float("nan"))
-    return Landing(
-        config, ok=True, status=trajectory.status, message=None, time_of_flight=tof,
-        objective=trajectory.objective, final_mass=trajectory.final_mass,
-        trials=[(tof, trajectory.status, trajectory.final_mass)], iterations=0,
-        solve_seconds=time.perf_counter() - started, miss_distance=0.0,
-        **{name: getattr(trajectory, name) for name in (
-            "positions", "velocities", "thrusts", "normalized_thrusts", "z_values",
-            "u_values", "s_values", "time_points")},
-    )
+    if progress is not None and not callable(progress):
+        raise TypeError(f"progress must be a callable or None, not {type(progress).__name__}")
+    return _solving.solve_one(to_portable(config), progress)
 
 
 def plan_many(configs, *, workers=None, executor=None, progress=False, chunksize=None):

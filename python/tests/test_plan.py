@@ -1,0 +1,175 @@
+"""tarvo.plan against tarvo.solve, and the Landing value it returns."""
+
+import copy
+import math
+import pickle
+
+import numpy as np
+import pytest
+
+from conftest import CONVERGED, small_config
+from landing_checks import NODE_ARRAYS, array_bits, assert_same_landing, config_bits, value_bits
+from tarvo import Config, Environment, Landing, Solver, Spacecraft, Trial, plan, solve
+from tarvo._landing import failure_status
+
+nan, inf = math.nan, math.inf
+
+PLAN_CASES = {
+    "fixed": small_config(),
+    "fixed tilted gravity, glide slope, speed limit": Config(
+        Spacecraft(max_velocity=60.0, initial_position=[300.0, 200.0, 1500.0]),
+        Environment(gravity=[0.3, -0.2, -3.71], glide_slope_angle_deg=5.0),
+        Solver(n=15, time_of_flight=55.0)),
+    "search within bounds": Config(solver=Solver(n=8, tof_min=30.0, tof_max=90.0)),
+    "search auto bracket": Config(solver=Solver(n=6)),
+    "fixed infeasible": small_config(tof=1.0),
+    "search infeasible": Config(solver=Solver(n=6, tof_min=0.5, tof_max=1.0)),
+    "n = 0 fixed": small_config(n=0),
+    "n = 0 search": Config(solver=Solver(n=0)),
+    "n too large": small_config(n=2**40),
+    "NaN wet mass": Config(Spacecraft(wet_mass=nan), solver=Solver(n=6, time_of_flight=40.0)),
+}
+
+
+@pytest.fixture(scope="module")
+def landing():
+    return plan(small_config())
+
+
+def solve_outcome(config):
+    try:
+        return solve(config), None
+    except ValueError as error:
+        return None, str(error)
+
+
+class TestPlanMatchesSolve:
+    @pytest.mark.parametrize("case", list(PLAN_CASES))
+    def test_numbers_or_failure_text(self, case):
+        config = PLAN_CASES[case]
+        trajectory, message = solve_outcome(config)
+        landing = plan(config)
+        assert config_bits(landing.config) == config_bits(config)
+        if message is not None:
+            assert (landing.ok, landing.message, landing.status) == (False, message, failure_status(message))
+            assert landing.positions.shape == (0, 3) and landing.time_points.shape == (0,)
+            assert math.isnan(landing.final_mass) and math.isnan(landing.time_of_flight)
+            return
+        assert landing.ok and landing.message is None and landing.status == trajectory.status
+        for name in NODE_ARRAYS:
+            assert array_bits(getattr(landing, name)) == array_bits(getattr(trajectory, name)), name
+        assert value_bits((landing.objective, landing.final_mass)) == value_bits(
+            (trajectory.objective, trajectory.final_mass))
+        assert landing.trials[-1] == (landing.time_of_flight, trajectory.status, trajectory.final_mass)
+        assert landing.miss_distance == 0.0
+        fixed = config.solver.time_of_flight
+        if fixed is not None:
+            assert value_bits(landing.time_of_flight) == value_bits(fixed)
+        else:  # the searched time of flight, recovered from the time step
+            assert landing.time_of_flight == pytest.approx(trajectory.time_points[1] * config.solver.n)
+
+    def test_same_inputs_give_the_same_landing(self):
+        config = PLAN_CASES["search within bounds"]
+        assert_same_landing(plan(config), plan(config))
+
+    def test_configuration_is_read_once_and_left_unchanged(self):
+        config = Config(solver=Solver(n=6))
+        before = config_bits(config)
+        landing = plan(config)
+        assert config_bits(config) == before and landing.config.solver.time_of_flight is None
+
+
+class TestPlanArguments:
+    @pytest.mark.parametrize("value", [None, Solver(), "{}", {"solver": {}}, Config])
+    def test_wrong_config_type(self, value):
+        with pytest.raises(TypeError, match="plan\\(\\) expects a Config"):
+            plan(value)
+
+    def test_subclass_is_a_config(self):
+        class LandingConfig(Config):
+            pass
+
+        assert plan(LandingConfig(solver=Solver(n=10, time_of_flight=60.0))).ok
+
+    def test_progress_must_be_callable(self):
+        with pytest.raises(TypeError, match="progress"):
+            plan(small_config(), progress="yes")
+
+    @pytest.mark.parametrize("config, status, mass", [
+        (small_config(n=10), CONVERGED, None),
+        (small_config(n=10, tof=1.0), ("PrimalInfeasible",), -inf),
+    ], ids=["solved", "infeasible"])
+    def test_progress_receives_each_trial(self, config, status, mass):
+        seen = []
+        landing = plan(config, progress=seen.append)
+        assert seen and tuple(seen) == landing.trials and all(type(t) is Trial for t in seen)
+        assert seen[-1].time_of_flight == config.solver.time_of_flight and seen[-1].status in status
+        assert seen[-1].final_mass == (landing.final_mass if mass is None else mass)
+
+    def test_progress_exception_reaches_the_caller(self):
+        def stop(trial):
+            raise KeyboardInterrupt
+
+        with pytest.raises(KeyboardInterrupt):
+            plan(small_config(n=10), progress=stop)
+
+
+@pytest.mark.parametrize("message, status", [
+    ("solver status: PrimalInfeasible", "PrimalInfeasible"),
+    ("solver status: MaxIterations", "MaxIterations"),
+    ("infeasible: no feasible time-of-flight in [1.000, 708.333]", "Infeasible"),
+    ("solver construction error: Bad input data: x", "SolverError"),
+    ("n must be at least 1 node", "InvalidInput"),
+])
+def test_failure_status(message, status):
+    assert failure_status(message) == status
+
+
+class TestLanding:
+    def test_derived_quantities(self, landing):
+        assert array_bits(landing.masses) == array_bits(np.exp(landing.z_values))
+        assert landing.fuel_used == 2000.0 - landing.final_mass
+        assert landing.positions.shape == (20, 3) and landing.thrusts.shape == (20,)
+        assert type(landing.iterations) is int and landing.solve_seconds > 0
+
+    @pytest.mark.parametrize("name", ["ok", "status", "positions", "config", "masses", "new"])
+    def test_attributes_cannot_be_set_or_deleted(self, landing, name):
+        with pytest.raises(AttributeError):
+            setattr(landing, name, None)
+        with pytest.raises(AttributeError):
+            delattr(landing, name)
+
+    @pytest.mark.parametrize("name", [*NODE_ARRAYS, "masses"])
+    def test_arrays_cannot_be_written(self, landing, name):
+        array = getattr(landing, name)
+        with pytest.raises(ValueError):
+            array[0] = 1.0
+        for view in (array, array.base):
+            with pytest.raises(ValueError):
+                view.flags.writeable = True
+
+    def test_config_is_a_copy(self, landing):
+        config = landing.config
+        config.solver = Solver(n=3)
+        assert landing.config.solver.n == 20 and landing.config is not landing.config
+
+    @pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
+    def test_pickle_round_trip(self, landing, protocol):
+        for value in (landing, plan(small_config(tof=1.0))):
+            assert_same_landing(pickle.loads(pickle.dumps(value, protocol)), value)
+
+    def test_copies_are_the_value_itself(self, landing):
+        assert copy.copy(landing) is landing and copy.deepcopy(landing) is landing
+
+    def test_repr(self, landing):
+        text = repr(landing)
+        assert text.startswith("Landing(ok=True, status='Solved', time_of_flight=60.000, final_mass=")
+        assert "nodes=20" in text and "trials=1" in text
+        assert repr(plan(small_config(n=0))) == (
+            "Landing(ok=False, status='InvalidInput', message='n must be at least 1 node')")
+
+    def test_constructor_checks(self):
+        with pytest.raises(TypeError, match="expects a Config"):
+            Landing.failed(None, "InvalidInput", "x")
+        with pytest.raises(ValueError):
+            Landing.failed(Config(), "X", "y", positions=[1.0, 2.0])  # not n x 3
