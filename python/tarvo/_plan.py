@@ -5,6 +5,7 @@ from __future__ import annotations
 from collections.abc import Callable
 
 from . import _solving
+from ._batch import plan_many
 from ._landing import Landing, Trial, failure_status
 from ._portable import to_portable
 from ._tarvo import Config
@@ -38,14 +39,3 @@ def plan(config: Config, *, progress: Callable[[Trial], object] | None = None) -
     if progress is not None and not callable(progress):
         raise TypeError(f"progress must be a callable or None, not {type(progress).__name__}")
     return _solving.solve_one(to_portable(config), progress)
-
-
-def plan_many(configs, *, workers=None, executor=None, progress=False, chunksize=None):
-    """Plan many landings; results in input order (provisional: serial, or `executor.map`)."""
-    configs = list(configs)
-    for index, config in enumerate(configs):
-        if not isinstance(config, Config):
-            raise TypeError(f"configs[{index}] is a {type(config).__name__}, not a Config")
-    if executor is not None:
-        return list(executor.map(plan, configs))
-    return [plan(config) for config in configs]

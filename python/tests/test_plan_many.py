@@ -1,0 +1,219 @@
+"""tarvo.plan_many: order, failures kept per entry, bad input, progress, and real executors
+(a spawned process pool, a Dask cluster with worker processes, a pool whose worker dies)."""
+
+import logging
+import multiprocessing
+import os
+import sys
+from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
+
+import pytest
+
+import tarvo._solving
+from conftest import small_config
+from landing_checks import assert_same_landing, config_bits, is_worker_failure
+from tarvo import Config, Solver, plan, plan_many
+
+# Feasible and failing entries interleaved: fixed times of flight, an infeasible one, n = 0.
+MIXED = [small_config(n=12, tof=40.0 + 5 * i) for i in range(6)]
+MIXED[2] = small_config(n=12, tof=1.0)
+MIXED[4] = small_config(n=0)
+
+
+@pytest.fixture(scope="module")
+def expected():
+    return [plan(config) for config in MIXED]
+
+
+def assert_same_landings(landings, expected):
+    assert len(landings) == len(expected)
+    for landing, reference in zip(landings, expected):
+        assert_same_landing(landing, reference)
+
+
+class TestLocalPool:
+    @pytest.mark.parametrize("workers", [None, 1, 2, 7])
+    def test_input_order_and_failures_kept(self, expected, workers):
+        landings = plan_many(MIXED, workers=workers)
+        assert_same_landings(landings, expected)
+        assert [landing.ok for landing in landings] == [True, True, False, True, False, True]
+
+    def test_any_iterable_and_empty(self, expected):
+        assert_same_landings(plan_many(iter(MIXED)), expected)
+        assert plan_many([]) == [] and plan_many(()) == []
+
+    def test_an_entry_that_raises_keeps_the_others(self, expected, monkeypatch):
+        solve = tarvo._solving.solve
+
+        def run_out_of_memory_at_45_seconds(config):
+            if config.solver.time_of_flight == 45.0:
+                raise MemoryError("no room")
+            return solve(config)
+
+        monkeypatch.setattr(tarvo._solving, "solve", run_out_of_memory_at_45_seconds)
+        landings = plan_many(MIXED, workers=2)
+        assert is_worker_failure(landings[1]) and "MemoryError: no room" in landings[1].message
+        assert_same_landings(landings[:1] + landings[2:], expected[:1] + expected[2:])
+
+    def test_interrupt_drops_the_queued_entries(self, monkeypatch):
+        started = []
+        solve = tarvo._solving.solve
+        monkeypatch.setattr(tarvo._solving, "solve", lambda config: started.append(1) or solve(config))
+
+        def interrupt(done, total):
+            raise KeyboardInterrupt
+
+        with pytest.raises(KeyboardInterrupt):
+            plan_many([small_config(n=12)] * 40, workers=2, progress=interrupt)
+        assert len(started) < 10
+
+
+class TestBadInput:
+    @pytest.mark.parametrize("configs, index, kind", [
+        ([Config(), Config(), None], 2, "NoneType"),
+        ([Solver()], 0, "Solver"),
+        (["{}"], 0, "str"),
+        ([Config(), Config, Config()], 1, "type"),
+    ])
+    def test_non_config_entry_is_named_before_any_work(self, configs, index, kind):
+        submitted = []
+
+        class Recording(ThreadPoolExecutor):
+            def submit(self, *args, **kwargs):
+                submitted.append(args)
+                return super().submit(*args, **kwargs)
+
+        with Recording(1) as executor:
+            with pytest.raises(TypeError, match=rf"configs\[{index}\] is a {kind}, not a Config"):
+                plan_many(configs, executor=executor)
+        assert submitted == []
+
+    @pytest.mark.parametrize("kwargs, error, match", [
+        ({"workers": 0}, ValueError, "workers must be at least 1, got 0"),
+        ({"workers": -3}, ValueError, "workers must be at least 1"),
+        ({"workers": 1.5}, TypeError, "workers must be an int, not float"),
+        ({"workers": "2"}, TypeError, "workers must be an int, not str"),
+        ({"workers": True}, TypeError, "workers must be an int, not bool"),
+        ({"chunksize": 0}, ValueError, "chunksize must be at least 1"),
+        ({"chunksize": 2.0}, TypeError, "chunksize must be an int"),
+        ({"workers": 2, "executor": ThreadPoolExecutor(1)}, ValueError, "size the executor"),
+        ({"executor": object()}, TypeError, "executor must be a concurrent.futures.Executor"),
+        ({"progress": "bar"}, TypeError, "progress must be True, False or a callable"),
+    ])
+    def test_arguments(self, kwargs, error, match):
+        with pytest.raises(error, match=match):
+            plan_many([small_config()], **kwargs)
+
+    def test_one_config_is_not_a_batch(self):
+        with pytest.raises(TypeError, match="use plan"):
+            plan_many(small_config())
+
+
+class TestProgress:
+    @pytest.mark.parametrize("executor", [None, ThreadPoolExecutor(2)], ids=["local", "executor"])
+    def test_callable_receives_counts(self, executor):
+        counts = []
+        plan_many(MIXED, executor=executor, chunksize=2 if executor else None,
+                  progress=lambda done, total: counts.append((done, total)))
+        assert counts[-1] == (6, 6) and all(total == 6 for _, total in counts)
+        assert [done for done, _ in counts] == sorted({done for done, _ in counts})
+
+    def test_bar_on_stderr(self, capsys):
+        plan_many(MIXED[:2], progress=True)
+        assert "2/2" in capsys.readouterr().err
+
+    def test_missing_tqdm_names_the_extra(self, monkeypatch):
+        monkeypatch.setitem(sys.modules, "tqdm", None)
+        with pytest.raises(ImportError, match=r"pip install tarvo\[progress\]"):
+            plan_many(MIXED, progress=True)
+
+
+def fail_in_the_task(*args):
+    raise RuntimeError("worker lost")
+
+
+class FailingSecondTask(ThreadPoolExecutor):
+    """An executor whose second task fails, or returns ``result`` when one is given."""
+
+    def __init__(self, result=None):
+        super().__init__(2)
+        self.calls, self.result = 0, result
+
+    def submit(self, fn, /, *args, **kwargs):
+        self.calls += 1
+        if self.calls != 2:
+            return super().submit(fn, *args, **kwargs)
+        if self.result is None:
+            return super().submit(fail_in_the_task)
+        return super().submit(lambda: self.result)
+
+
+class TestExecutorFailures:
+    @pytest.mark.parametrize("result, reason", [
+        (None, "RuntimeError: worker lost"),
+        ([], "the task returned 0 values for 2 configurations"),
+        ("landings", "the task returned a str for 2 configurations"),
+    ], ids=["raises", "too few", "wrong kind"])
+    def test_failed_chunk_becomes_failed_entries(self, expected, result, reason):
+        with FailingSecondTask(result) as executor:
+            landings = plan_many(MIXED, executor=executor, chunksize=2)
+        assert all(is_worker_failure(landing) for landing in landings[2:4])
+        assert landings[2].message == f"the executor failed on entries 2 to 3: {reason}"
+        assert_same_landings(landings[:2] + landings[4:], expected[:2] + expected[4:])
+
+    def test_executor_that_refuses_work(self):
+        executor = ThreadPoolExecutor(1)
+        executor.shutdown()
+        landings = plan_many(MIXED, executor=executor, chunksize=4)
+        assert len(landings) == 6 and all(is_worker_failure(landing) for landing in landings)
+        assert landings[5].message.startswith("the executor failed on entries 4 to 5: RuntimeError")
+        single = plan_many(MIXED[:1], executor=executor)[0]
+        assert single.message.startswith("the executor failed on entry 0: RuntimeError")
+        assert all(config_bits(landing.config) == config_bits(config)
+                   for landing, config in zip(landings, MIXED))
+
+
+SPAWN = multiprocessing.get_context("spawn")
+
+
+class KillsItsWorker(ProcessPoolExecutor):
+    """A process pool whose one worker process dies while running the second task."""
+
+    def __init__(self):
+        super().__init__(1, mp_context=SPAWN)
+        self.calls = 0
+
+    def submit(self, fn, /, *args, **kwargs):
+        self.calls += 1
+        if self.calls == 2:
+            return super().submit(os._exit, 3)
+        return super().submit(fn, *args, **kwargs)
+
+
+class TestRealExecutors:
+    def test_spawned_process_pool(self, expected):
+        with ProcessPoolExecutor(2, mp_context=SPAWN) as executor:
+            assert_same_landings(plan_many(MIXED, executor=executor, chunksize=2), expected)
+
+    def test_worker_process_killed_mid_batch(self, expected):
+        with KillsItsWorker() as executor:
+            landings = plan_many(MIXED, executor=executor, chunksize=2)
+        assert_same_landings(landings[:2], expected[:2])
+        assert all(is_worker_failure(landing) for landing in landings[2:])
+        assert "entries 2 to 3: BrokenProcessPool" in landings[2].message
+        assert "terminated abruptly" in landings[2].message
+
+    def test_dask_cluster_with_worker_processes(self):
+        distributed = pytest.importorskip("dask.distributed")
+        configs = [small_config(n=12, tof=30.0 + 2 * i) for i in range(20)]  # the first 3 infeasible
+        counts = []
+        with distributed.LocalCluster(
+            n_workers=2, processes=True, threads_per_worker=1, dashboard_address=None,
+            silence_logs=logging.ERROR,
+        ) as cluster, distributed.Client(cluster) as client:
+            landings = plan_many(configs, executor=client.get_executor(), chunksize=3,
+                                 progress=lambda done, total: counts.append(done))
+            worker_pids = set(client.run(os.getpid).values())
+        assert len(worker_pids) == 2 and os.getpid() not in worker_pids
+        assert counts[-1] == 20 and {landing.ok for landing in landings} == {True, False}
+        assert_same_landings(landings, [plan(config) for config in configs])
