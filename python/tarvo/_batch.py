@@ -115,6 +115,7 @@ def _positive_count(name: str, value: Any) -> int | None:
 
 
 def default_chunksize(entries: int) -> int:
+    """Configurations per executor task when the caller gives no chunksize."""
     return min(MAX_CHUNK, max(1, math.ceil(entries / TARGET_CHUNKS)))
 
 

@@ -175,9 +175,8 @@ class Landing:
     ) -> None:
         if not isinstance(config, Config):
             raise TypeError(f"Landing() expects a Config, not {type(config).__name__}")
-        values = locals()
-        portable = to_portable(config)
-        fields: dict[str, Any] = {"_config": portable, "trials": _trials(trials)}
+        values = locals()  # the keyword arguments by name
+        fields: dict[str, Any] = {"_config": to_portable(config), "trials": _trials(trials)}
         fields.update((name, convert(values[name])) for name, convert in _SCALARS.items())
         fields.update(
             (name, _frozen_array(values[name], per_node)) for name, per_node in NODE_ARRAYS.items()
