@@ -1,5 +1,5 @@
 // Times the four phases of one fixed-horizon solve on the default vehicle at several node
-// counts: assembly (build_problem), the copy into the solver bridge (settings + copy_in),
+// counts: assembly (build_problem), the copy into the solver bridge (copy_in),
 // Clarabel's own construction and solve, and the extraction of the trajectory. Prints the
 // median of each phase, the share of the work that is not Clarabel's, and the peak resident
 // memory of a process that runs one solve. Each node count runs in its own forked child so
@@ -65,21 +65,19 @@ bool time_one_solve(const tarvo_core::config::Config& config, PhaseTimes& times)
     times.assemble.push_back(seconds_since(start));
 
     start = Clock::now();
-    clarabel::DefaultSettings settings = clarabel::DefaultSettings::crate_defaults();
-    settings.verbose = false;
-    auto copied = clarabel::ProblemData::copy_in(problem.P, problem.q, problem.A, problem.b,
-                                                 problem.cones);
+    auto copied = clarabel_bridge::ProblemData::copy_in(problem.P, problem.q, problem.A,
+                                                        problem.b, problem.cones);
     times.copy.push_back(seconds_since(start));
-    const auto* data = std::get_if<clarabel::ProblemData>(&copied);
+    const auto* data = std::get_if<clarabel_bridge::ProblemData>(&copied);
     if (data == nullptr) {
         return false;
     }
 
     start = Clock::now();
-    const auto outcome = data->solve(settings);
+    const auto outcome = data->solve();
     times.clarabel.push_back(seconds_since(start));
-    const auto* solution = std::get_if<clarabel::Solution>(&outcome);
-    if (solution == nullptr || solution->status != clarabel::SolverStatus::Solved) {
+    const auto* solution = std::get_if<clarabel_bridge::Solution>(&outcome);
+    if (solution == nullptr || solution->status != clarabel_bridge::SolverStatus::Solved) {
         return false;
     }
 

@@ -35,31 +35,25 @@ void reserve_lists(Trajectory& trajectory, std::size_t n) {
     trajectory.time_points.reserve(n);
 }
 
-clarabel::DefaultSettings quiet_settings() {
-    clarabel::DefaultSettings settings = clarabel::DefaultSettings::crate_defaults();
-    settings.verbose = false;
-    return settings;
-}
-
 Result<Trajectory> solve_problem(const assemble::Problem& problem, double tof,
                                  double real_max_thrust) {
-    auto copied = clarabel::ProblemData::copy_in(problem.P, problem.q, problem.A, problem.b,
-                                                 problem.cones);
-    if (auto* panic = std::get_if<clarabel::Panic>(&copied)) {
+    auto copied = clarabel_bridge::ProblemData::copy_in(problem.P, problem.q, problem.A,
+                                                        problem.b, problem.cones);
+    if (auto* panic = std::get_if<clarabel_bridge::Panic>(&copied)) {
         throw InternalFault(panic->message);
     }
-    const auto& data = std::get<clarabel::ProblemData>(copied);
-    auto outcome = data.solve(quiet_settings());
-    if (auto* panic = std::get_if<clarabel::Panic>(&outcome)) {
+    const auto& data = std::get<clarabel_bridge::ProblemData>(copied);
+    auto outcome = data.solve();
+    if (auto* panic = std::get_if<clarabel_bridge::Panic>(&outcome)) {
         throw InternalFault(panic->message);
     }
-    if (auto* error = std::get_if<clarabel::SolverError>(&outcome)) {
+    if (auto* error = std::get_if<clarabel_bridge::SolverError>(&outcome)) {
         return std::string("solver construction error: ") + error->display;
     }
-    const auto& solution = std::get<clarabel::Solution>(outcome);
-    const std::string status(clarabel::status_name(solution.status));
-    if (solution.status != clarabel::SolverStatus::Solved &&
-        solution.status != clarabel::SolverStatus::AlmostSolved) {
+    const auto& solution = std::get<clarabel_bridge::Solution>(outcome);
+    const std::string status = clarabel_bridge::status_name(solution.status);
+    if (solution.status != clarabel_bridge::SolverStatus::Solved &&
+        solution.status != clarabel_bridge::SolverStatus::AlmostSolved) {
         return "solver status: " + status;
     }
     return extract_trajectory(solution.x, problem.node_count, tof, real_max_thrust, status);

@@ -17,11 +17,11 @@ namespace {
 
 using namespace tarvo_core;
 using Terms = std::vector<std::pair<std::size_t, double>>;
-using Cones = std::vector<std::pair<clarabel::ConeKind, std::size_t>>;
+using Cones = std::vector<std::pair<clarabel_bridge::ConeKind, std::size_t>>;
 constexpr double inf = std::numeric_limits<double>::infinity();
-constexpr auto zero = clarabel::ConeKind::ZeroConeT;
-constexpr auto nonneg = clarabel::ConeKind::NonnegativeConeT;
-constexpr auto soc = clarabel::ConeKind::SecondOrderConeT;
+constexpr auto zero = clarabel_bridge::ConeKind::ZeroConeT;
+constexpr auto nonneg = clarabel_bridge::ConeKind::NonnegativeConeT;
+constexpr auto soc = clarabel_bridge::ConeKind::SecondOrderConeT;
 
 config::Config landing(std::uint64_t n, double tof, double glide_deg = 0.0) {
     config::Config config;
@@ -32,7 +32,7 @@ config::Config landing(std::uint64_t n, double tof, double glide_deg = 0.0) {
 }
 
 // Stored entries of one row of A, in column order.
-Terms row_of(const clarabel::CscMatrix& a, std::size_t row) {
+Terms row_of(const clarabel_bridge::CscMatrix& a, std::size_t row) {
     Terms terms;
     for (std::size_t j = 0; j < a.n; ++j) {
         for (std::size_t p = a.colptr[j]; p < a.colptr[j + 1]; ++p) {
@@ -42,7 +42,7 @@ Terms row_of(const clarabel::CscMatrix& a, std::size_t row) {
     return terms;
 }
 
-bool rows_ascend_in_every_column(const clarabel::CscMatrix& a) {
+bool rows_ascend_in_every_column(const clarabel_bridge::CscMatrix& a) {
     for (std::size_t j = 0; j < a.n; ++j) {
         for (std::size_t p = a.colptr[j]; p + 1 < a.colptr[j + 1]; ++p) {
             if (a.rowval[p] >= a.rowval[p + 1]) return false;

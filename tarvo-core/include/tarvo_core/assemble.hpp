@@ -30,11 +30,11 @@ struct SocBlock {
 };
 
 struct Problem {
-    clarabel::CscMatrix P;
+    clarabel_bridge::CscMatrix P;
     std::vector<double> q;
-    clarabel::CscMatrix A;
+    clarabel_bridge::CscMatrix A;
     std::vector<double> b;
-    std::vector<clarabel::SupportedConeT> cones;
+    std::vector<clarabel_bridge::SupportedConeT> cones;
     std::size_t node_count = 0;
 };
 
