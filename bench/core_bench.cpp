@@ -16,9 +16,9 @@
 #include <variant>
 #include <vector>
 
+#include "assemble.hpp"
 #include "clarabel_bridge/clarabel.hpp"
 #include "extract_trajectory.hpp"
-#include "tarvo_core/assemble.hpp"
 #include "tarvo_core/config.hpp"
 
 namespace {

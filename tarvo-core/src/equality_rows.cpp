@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "tarvo_core/assemble.hpp"
+#include "assemble.hpp"
 #include "tarvo_core/fault.hpp"
 #include "variable_layout.hpp"
 

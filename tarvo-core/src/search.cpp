@@ -12,7 +12,7 @@
 #include <string>
 #include <utility>
 
-#include "tarvo_core/assemble.hpp"
+#include "assemble.hpp"
 
 namespace tarvo_core::search {
 namespace {

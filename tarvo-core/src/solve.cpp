@@ -10,7 +10,7 @@
 
 #include "clarabel_bridge/clarabel.hpp"
 #include "extract_trajectory.hpp"
-#include "tarvo_core/assemble.hpp"
+#include "assemble.hpp"
 #include "tarvo_core/fault.hpp"
 #include "variable_layout.hpp"
 

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "assemble.hpp"
 #include "cone_rows.hpp"
 #include "reference_profile.hpp"
-#include "tarvo_core/assemble.hpp"
 #include "tarvo_core/fault.hpp"
 
 namespace {

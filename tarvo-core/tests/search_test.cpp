@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tarvo_core/assemble.hpp"
+#include "assemble.hpp"
 #include "tarvo_core/search.hpp"
 
 namespace {

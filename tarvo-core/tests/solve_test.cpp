@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "assemble.hpp"
 #include "extract_trajectory.hpp"
-#include "tarvo_core/assemble.hpp"
 #include "tarvo_core/fault.hpp"
 #include "tarvo_core/solve.hpp"
 
