@@ -51,17 +51,12 @@ long peak_rss_kib() {
     return usage.ru_maxrss;
 }
 
-tarvo_core::config::Config config_for(std::uint64_t n) {
-    tarvo_core::config::Config config;
-    config.solver.n = n;
-    config.solver.time_of_flight = kTimeOfFlight;
-    return config;
-}
-
-// One timed solve; returns false when a phase fails.
-bool time_one_solve(const tarvo_core::config::Config& config, PhaseTimes& times) {
+// One timed solve of the default vehicle; returns false when a phase fails.
+bool time_one_solve(const tarvo_core::assemble::Horizon& horizon, PhaseTimes& times) {
+    const tarvo_core::config::Config config;
     auto start = Clock::now();
-    const tarvo_core::assemble::Problem problem = tarvo_core::assemble::build_problem(config);
+    const tarvo_core::assemble::Problem problem =
+        tarvo_core::assemble::build_problem(config, horizon);
     times.assemble.push_back(seconds_since(start));
 
     start = Clock::now();
@@ -83,17 +78,21 @@ bool time_one_solve(const tarvo_core::config::Config& config, PhaseTimes& times)
 
     start = Clock::now();
     const auto trajectory = tarvo_core::solve::extract_trajectory(
-        solution->x, problem.node_count, kTimeOfFlight, config.spacecraft.real_max_thrust,
-        "Solved");
+        solution->x, horizon, config.spacecraft.real_max_thrust);
     times.extract.push_back(seconds_since(start));
     return trajectory.final_mass > 0.0;
 }
 
 int run_node_count(std::uint64_t n) {
-    const tarvo_core::config::Config config = config_for(n);
+    const auto horizon = tarvo_core::assemble::Horizon::of(n, kTimeOfFlight);
+    if (!horizon) {
+        std::fprintf(stderr, "N=%llu: %s\n", static_cast<unsigned long long>(n),
+                     horizon.error().c_str());
+        return 1;
+    }
     const long rss_before = peak_rss_kib();
     PhaseTimes times;
-    if (!time_one_solve(config, times)) {
+    if (!time_one_solve(horizon.value(), times)) {
         std::fprintf(stderr, "N=%llu: the solve failed\n", static_cast<unsigned long long>(n));
         return 1;
     }
@@ -101,7 +100,7 @@ int run_node_count(std::uint64_t n) {
     const auto bench_start = Clock::now();
     while (times.clarabel.size() < 7 ||
            (times.clarabel.size() < 200 && seconds_since(bench_start) < kTargetBudget)) {
-        if (!time_one_solve(config, times)) {
+        if (!time_one_solve(horizon.value(), times)) {
             return 1;
         }
     }

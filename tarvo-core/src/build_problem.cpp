@@ -159,14 +159,18 @@ std::optional<std::string> node_count_error(std::uint64_t n) {
     return std::nullopt;
 }
 
-Problem build_problem(const config::Config& config) {
-    if (auto error = node_count_error(config.solver.n)) {
-        throw InternalFault("build_problem: " + *error);
+Result<Horizon> Horizon::of(std::uint64_t n, double time_of_flight) {
+    if (auto error = node_count_error(n)) {
+        return std::move(*error);
     }
-    const VariableLayout at{static_cast<std::size_t>(config.solver.n)};
-    const ReferenceProfile profile = reference_profile(
-        config.spacecraft, thrust_bounds(config.spacecraft), at.n, config.dt());
-    const std::vector<Row> equalities = equality_rows(config);
+    return Horizon(static_cast<std::size_t>(n), time_of_flight);
+}
+
+Problem build_problem(const config::Config& config, const Horizon& horizon) {
+    const VariableLayout at{horizon.node_count()};
+    const ReferenceProfile profile =
+        reference_profile(config.spacecraft, thrust_bounds(config.spacecraft), horizon);
+    const std::vector<Row> equalities = equality_rows(config, horizon);
     const InequalityGroups groups = inequality_groups(config, at, profile);
     StackedRows stacked = stack(equalities, groups);
 
@@ -177,7 +181,6 @@ Problem build_problem(const config::Config& config) {
     problem.A = column_wise_matrix(stacked.rows, variables);
     problem.b = right_hand_sides(stacked.rows);
     problem.cones = std::move(stacked.cones);
-    problem.node_count = at.n;
     return problem;
 }
 

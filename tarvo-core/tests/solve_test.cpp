@@ -12,6 +12,8 @@
 
 namespace {
 
+using tarvo_core::InternalFault;
+using tarvo_core::assemble::Horizon;
 using tarvo_core::config::Config;
 using tarvo_core::config::Vec3;
 using tarvo_core::solve::extract_trajectory;
@@ -29,7 +31,7 @@ TEST(SolveExtraction, ReadsTheLayoutAndGuardsItsSize) {
     x[6 * n + 7] = 4.0;
     x[6 * n + 8] = 12.0;
     x[10 * n + 2] = std::log(100.0);
-    const auto t = extract_trajectory(x, n, 8.0, 650.0, "Solved");
+    const auto t = extract_trajectory(x, Horizon::of(n, 8.0).value(), 650.0);
     EXPECT_EQ(t.positions[1], (Vec3{x[6], x[7], x[8]}));
     EXPECT_EQ(t.velocities[1], (Vec3{x[9], x[10], x[11]}));
     EXPECT_EQ(t.u_values[3], (Vec3{x[6 * n + 9], x[6 * n + 10], x[6 * n + 11]}));
@@ -39,11 +41,11 @@ TEST(SolveExtraction, ReadsTheLayoutAndGuardsItsSize) {
     EXPECT_NEAR(t.normalized_thrusts[2], 2.0, 1e-12);
     EXPECT_EQ(t.objective, x[11 * n - 1]);
     EXPECT_EQ(t.final_mass, std::exp(x[11 * n - 1]));
+    EXPECT_EQ(t.time_of_flight, 8.0);
 
-    using tarvo_core::InternalFault;
-    EXPECT_THROW(extract_trajectory(x, 5, 8.0, 1.0, "Solved"), InternalFault);
-    EXPECT_THROW(extract_trajectory({x.data(), 43}, 4, 8.0, 1.0, "Solved"), InternalFault);
-    EXPECT_THROW(extract_trajectory({}, 0, 8.0, 1.0, "Solved"), InternalFault);
+    EXPECT_THROW(extract_trajectory(x, Horizon::of(5, 8.0).value(), 1.0), InternalFault);
+    EXPECT_THROW(extract_trajectory({x.data(), 43}, Horizon::of(4, 8.0).value(), 1.0),
+                 InternalFault);
 }
 
 TEST(SolveFixed, DefaultVehicleLandsWithConsistentLists) {
