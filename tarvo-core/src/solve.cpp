@@ -2,6 +2,7 @@
 // Clarabel, accept Solved or AlmostSolved, and read the primal solution into a Trajectory.
 #include "tarvo_core/solve.hpp"
 
+#include <atomic>
 #include <string>
 #include <utility>
 #include <variant>
@@ -16,14 +17,42 @@ namespace {
 
 using clarabel_bridge::SolverStatus;
 
+bool is_cancelled(const SolverSettings& settings) {
+    return settings.cancel != nullptr && settings.cancel->load(std::memory_order_relaxed);
+}
+
+clarabel_bridge::Settings bridge_settings(const SolverSettings& settings) {
+    clarabel_bridge::Settings bridge;
+    bridge.tol_gap_abs = settings.tol_gap_abs;
+    bridge.tol_gap_rel = settings.tol_gap_rel;
+    bridge.tol_feas = settings.tol_feas;
+    bridge.tol_infeas_abs = settings.tol_infeas_abs;
+    bridge.tol_infeas_rel = settings.tol_infeas_rel;
+    bridge.tol_ktratio = settings.tol_ktratio;
+    bridge.reduced_tol_gap_abs = settings.reduced_tol_gap_abs;
+    bridge.reduced_tol_gap_rel = settings.reduced_tol_gap_rel;
+    bridge.reduced_tol_feas = settings.reduced_tol_feas;
+    bridge.max_iter = settings.max_iter;
+    if (settings.cancel != nullptr) {
+        bridge.should_stop = [&settings] { return is_cancelled(settings); };
+    }
+    return bridge;
+}
+
+SolverInfo solver_info(const clarabel_bridge::SolveInfo& info) {
+    return {info.iterations, info.solve_time, info.gap_abs,
+            info.gap_rel,    info.res_primal, info.res_dual};
+}
+
 // The solver's outcome: its solution, or the error text of a refusal or an unusable status.
-Result<clarabel_bridge::Solution> run_solver(const assemble::Problem& problem) {
+Result<clarabel_bridge::Solution> run_solver(const assemble::Problem& problem,
+                                             const SolverSettings& settings) {
     auto copied = clarabel_bridge::ProblemData::copy_in(problem.P, problem.q, problem.A,
                                                         problem.b, problem.cones);
     if (auto* panic = std::get_if<clarabel_bridge::Panic>(&copied)) {
         throw InternalFault(panic->message);
     }
-    auto outcome = std::get<clarabel_bridge::ProblemData>(copied).solve();
+    auto outcome = std::get<clarabel_bridge::ProblemData>(copied).solve(bridge_settings(settings));
     if (auto* panic = std::get_if<clarabel_bridge::Panic>(&outcome)) {
         throw InternalFault(panic->message);
     }
@@ -39,19 +68,28 @@ Result<clarabel_bridge::Solution> run_solver(const assemble::Problem& problem) {
 
 }  // namespace
 
-Result<Trajectory> solve_fixed(const config::Config& config, double tof) {
+std::string cancelled_text() {
+    return "solver status: " + clarabel_bridge::status_name(SolverStatus::CallbackTerminated);
+}
+
+Result<Trajectory> solve_fixed(const config::Config& config, double tof,
+                               const SolverSettings& settings) {
     Result<assemble::Horizon> horizon = assemble::Horizon::of(config.solver.n, tof);
     if (!horizon) {
         return std::move(horizon).error();
     }
+    if (is_cancelled(settings)) {  // no assembly for a solve that would stop at once
+        return cancelled_text();
+    }
     const assemble::Problem problem = assemble::build_problem(config, horizon.value());
-    Result<clarabel_bridge::Solution> solution = run_solver(problem);
+    Result<clarabel_bridge::Solution> solution = run_solver(problem, settings);
     if (!solution) {
         return std::move(solution).error();
     }
     Trajectory trajectory = extract_trajectory(solution.value().x, horizon.value(),
                                                config.spacecraft.real_max_thrust);
     trajectory.status = clarabel_bridge::status_name(solution.value().status);
+    trajectory.solver_info = solver_info(solution.value().info);
     return trajectory;
 }
 

@@ -1,6 +1,9 @@
+#include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -17,6 +20,7 @@ using tarvo_core::assemble::Horizon;
 using tarvo_core::config::Config;
 using tarvo_core::config::Vec3;
 using tarvo_core::solve::extract_trajectory;
+using tarvo_core::solve::SolverSettings;
 using tarvo_core::solve::solve_fixed;
 
 constexpr double kFeasibleTof = 60.0;  // the default vehicle lands in about 40 .. 150 s
@@ -103,6 +107,9 @@ TEST(SolveFixed, FailuresComeBackAsText) {
     const auto rejected = solve_fixed(no_nodes, kFeasibleTof);
     ASSERT_FALSE(rejected.ok());
     EXPECT_EQ(rejected.error(), *tarvo_core::assemble::node_count_error(0));
+    const std::atomic<bool> cancel{true};  // the node count is judged first
+    EXPECT_EQ(solve_fixed(no_nodes, kFeasibleTof, {.cancel = &cancel}).error(),
+              rejected.error());
 }
 
 TEST(SolveFixed, CallsAreQuietIndependentAndLeaveTheConfigAlone) {
@@ -118,6 +125,72 @@ TEST(SolveFixed, CallsAreQuietIndependentAndLeaveTheConfigAlone) {
     ASSERT_TRUE(first.ok() && other.ok() && again.ok());
     EXPECT_EQ(first.value().z_values, again.value().z_values);
     EXPECT_EQ(first.value().positions, again.value().positions);
+}
+
+TEST(SolveSettings, CancellationAndIterationCapEndTheSolveWithTheirStatus) {
+    const Config config;
+    const std::atomic<bool> cancelled{true};
+    EXPECT_EQ(solve_fixed(config, kFeasibleTof, {.cancel = &cancelled}).error(),
+              "solver status: CallbackTerminated");
+    EXPECT_EQ(tarvo_core::solve::cancelled_text(), "solver status: CallbackTerminated");
+    EXPECT_EQ(solve_fixed(config, kFeasibleTof, {.max_iter = 2}).error(),
+              "solver status: MaxIterations");
+
+    const std::atomic<bool> not_cancelled{false};  // an idle flag changes no number
+    const auto plain = solve_fixed(config, kFeasibleTof);
+    const auto watched = solve_fixed(config, kFeasibleTof, {.cancel = &not_cancelled});
+    ASSERT_TRUE(plain.ok() && watched.ok());
+    EXPECT_EQ(watched.value().z_values, plain.value().z_values);
+    EXPECT_EQ(watched.value().u_values, plain.value().u_values);
+    EXPECT_EQ(watched.value().solver_info.iterations, plain.value().solver_info.iterations);
+}
+
+TEST(SolveSettings, TolerancesReachTheSolverAndTheInfoSaysHowFarItGot) {
+    Config config;
+    config.solver.n = 30;
+    const auto plain = solve_fixed(config, kFeasibleTof);
+    const auto tight = solve_fixed(config, kFeasibleTof,
+                                   {.tol_gap_abs = 1e-11, .tol_gap_rel = 1e-11, .tol_feas = 1e-11,
+                                    .max_iter = 400});
+    ASSERT_TRUE(plain.ok() && tight.ok()) << (plain.ok() ? tight.error() : plain.error());
+    const auto& info = plain.value().solver_info;
+    EXPECT_GT(info.iterations, 5u);
+    EXPECT_LT(info.iterations, 200u);
+    EXPECT_GT(info.solve_time, 0.0);
+    EXPECT_LE(std::fmin(std::fabs(info.gap_abs), info.gap_rel), 1e-8);
+    EXPECT_LE(std::fmax(info.res_primal, info.res_dual), 1e-8);
+    const auto& tight_info = tight.value().solver_info;
+    EXPECT_GT(tight_info.iterations, info.iterations);
+    EXPECT_LE(std::fmin(std::fabs(tight_info.gap_abs), tight_info.gap_rel), 1e-11);
+    EXPECT_NEAR(tight.value().final_mass, plain.value().final_mass, 1e-3);
+}
+
+TEST(SolveSettings, EachToleranceReachesTheBridgeUnderItsOwnName) {
+    using Field = std::optional<double> SolverSettings::*;
+    const std::pair<Field, std::string> fields[] = {
+        {&SolverSettings::tol_gap_abs, "tol_gap_abs"},
+        {&SolverSettings::tol_gap_rel, "tol_gap_rel"},
+        {&SolverSettings::tol_feas, "tol_feas"},
+        {&SolverSettings::tol_infeas_abs, "tol_infeas_abs"},
+        {&SolverSettings::tol_infeas_rel, "tol_infeas_rel"},
+        {&SolverSettings::tol_ktratio, "tol_ktratio"},
+        {&SolverSettings::reduced_tol_gap_abs, "reduced_tol_gap_abs"},
+        {&SolverSettings::reduced_tol_gap_rel, "reduced_tol_gap_rel"},
+        {&SolverSettings::reduced_tol_feas, "reduced_tol_feas"},
+    };
+    Config config;
+    config.solver.n = 3;
+    for (const auto& [field, name] : fields) {
+        SolverSettings settings;
+        settings.*field = -1.0;  // a broken invariant: refused, naming the field
+        try {
+            (void)solve_fixed(config, kFeasibleTof, settings);
+            ADD_FAILURE() << name << " was accepted";
+        } catch (const InternalFault& fault) {
+            EXPECT_EQ(std::string(fault.what()),
+                      "settings: " + name + " = -1 is not a finite tolerance at or above 0");
+        }
+    }
 }
 
 }  // namespace
