@@ -103,12 +103,9 @@ int32_t tarvo_bridge_problem_new(const TarvoBridgeCsc* P, const double* q, size_
                                  const TarvoBridgeCone* cones, size_t cones_len,
                                  TarvoBridgeProblem** out, char** message);
 
-/* Stores the number of variables (the length of q) in *count. */
-int32_t tarvo_bridge_problem_variable_count(const TarvoBridgeProblem* problem, size_t* count,
-                                            char** message);
-
 /* Builds a DefaultSolver with the settings, runs solve(), stores the status and final figures
- * in *info and the primal x in x[0 .. x_len-1]; x_len must equal the number of variables.
+ * in *info and the primal x in x[0 .. x_len-1]; x_len must equal the number of variables
+ * (the length of q).
  * A set tolerance that is negative or not finite is refused (TARVO_BRIDGE_PANIC). */
 int32_t tarvo_bridge_problem_solve(const TarvoBridgeProblem* problem,
                                    const TarvoBridgeSettings* settings,

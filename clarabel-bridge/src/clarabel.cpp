@@ -116,10 +116,11 @@ std::variant<ProblemData, Panic> ProblemData::copy_in(const CscMatrix& P,
         tarvo_bridge_problem_free(handle);
         return Panic{message.text()};
     }
-    return ProblemData(handle);
+    return ProblemData(handle, q.size());
 }
 
-ProblemData::ProblemData(ProblemData&& other) noexcept : handle_(other.handle_) {
+ProblemData::ProblemData(ProblemData&& other) noexcept
+    : handle_(other.handle_), variable_count_(other.variable_count_) {
     other.handle_ = nullptr;
 }
 
@@ -127,6 +128,7 @@ ProblemData& ProblemData::operator=(ProblemData&& other) noexcept {
     if (this != &other) {
         tarvo_bridge_problem_free(as_problem(handle_));
         handle_ = other.handle_;
+        variable_count_ = other.variable_count_;
         other.handle_ = nullptr;
     }
     return *this;
@@ -138,15 +140,9 @@ std::variant<Solution, SolverError, Panic> ProblemData::solve(const Settings& se
     if (handle_ == nullptr) {
         return Panic{"solve on a moved-from ProblemData"};
     }
-    std::size_t variables = 0;
-    detail::BridgeMessage count_message;
-    if (tarvo_bridge_problem_variable_count(as_problem(handle_), &variables,
-                                            count_message.slot()) != TARVO_BRIDGE_OK) {
-        return Panic{count_message.text()};
-    }
     StopRequest stop{&settings.should_stop, nullptr};
     const TarvoBridgeSettings record = to_record(settings, &stop);
-    Solution solution{SolverStatus::Unsolved, {}, std::vector<double>(variables, 0.0)};
+    Solution solution{SolverStatus::Unsolved, {}, std::vector<double>(variable_count_, 0.0)};
     TarvoBridgeSolveInfo info{};
     detail::BridgeMessage message;
     const std::int32_t code = tarvo_bridge_problem_solve(

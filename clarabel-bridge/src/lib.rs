@@ -50,28 +50,6 @@ pub unsafe extern "C" fn tarvo_bridge_problem_new(
     })
 }
 
-/// Stores the program's number of variables (the length of q) in `*count`.
-///
-/// # Safety
-/// `problem` is null or a live handle; `count` is null or writable; `message` as above.
-#[no_mangle]
-pub unsafe extern "C" fn tarvo_bridge_problem_variable_count(
-    problem: *const Problem,
-    count: *mut usize,
-    message: *mut *mut c_char,
-) -> i32 {
-    run(message, || {
-        let problem = problem
-            .as_ref()
-            .ok_or_else(|| invalid("problem: null handle"))?;
-        let count = count
-            .as_mut()
-            .ok_or_else(|| invalid("variable count: null pointer"))?;
-        *count = problem.q.len();
-        Ok(())
-    })
-}
-
 /// Creates a `DefaultSolver` on the program with the record's settings and runs `solve()`;
 /// writes the status and final figures to `*info` and x into `x[0 .. x_len]`, x_len being the
 /// number of variables.

@@ -137,8 +137,10 @@ public:
     std::variant<Solution, SolverError, Panic> solve(const Settings& settings = {}) const;
 
 private:
-    explicit ProblemData(void* handle) : handle_(handle) {}
+    ProblemData(void* handle, std::size_t variable_count)
+        : handle_(handle), variable_count_(variable_count) {}
     void* handle_ = nullptr;
+    std::size_t variable_count_ = 0;  // the length of q
 };
 
 }  // namespace clarabel_bridge
