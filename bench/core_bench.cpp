@@ -1,5 +1,5 @@
 // Times the four phases of one fixed-horizon solve on the default vehicle at several node
-// counts: assembly (build_problem), the copy into the solver bridge (settings + copy_in),
+// counts: assembly (build_problem), the copy into the solver bridge (copy_in),
 // Clarabel's own construction and solve, and the extraction of the trajectory. Prints the
 // median of each phase, the share of the work that is not Clarabel's, and the peak resident
 // memory of a process that runs one solve. Each node count runs in its own forked child so
@@ -16,9 +16,9 @@
 #include <variant>
 #include <vector>
 
+#include "assemble.hpp"
 #include "clarabel_bridge/clarabel.hpp"
 #include "extract_trajectory.hpp"
-#include "tarvo_core/assemble.hpp"
 #include "tarvo_core/config.hpp"
 
 namespace {
@@ -51,51 +51,48 @@ long peak_rss_kib() {
     return usage.ru_maxrss;
 }
 
-tarvo_core::config::Config config_for(std::uint64_t n) {
-    tarvo_core::config::Config config;
-    config.solver.n = n;
-    config.solver.time_of_flight = kTimeOfFlight;
-    return config;
-}
-
-// One timed solve; returns false when a phase fails.
-bool time_one_solve(const tarvo_core::config::Config& config, PhaseTimes& times) {
+// One timed solve of the default vehicle; returns false when a phase fails.
+bool time_one_solve(const tarvo_core::assemble::Horizon& horizon, PhaseTimes& times) {
+    const tarvo_core::config::Config config;
     auto start = Clock::now();
-    const tarvo_core::assemble::Problem problem = tarvo_core::assemble::build_problem(config);
+    const tarvo_core::assemble::Problem problem =
+        tarvo_core::assemble::build_problem(config, horizon);
     times.assemble.push_back(seconds_since(start));
 
     start = Clock::now();
-    clarabel::DefaultSettings settings = clarabel::DefaultSettings::crate_defaults();
-    settings.verbose = false;
-    auto copied = clarabel::ProblemData::copy_in(problem.P, problem.q, problem.A, problem.b,
-                                                 problem.cones);
+    auto copied = clarabel_bridge::ProblemData::copy_in(problem.P, problem.q, problem.A,
+                                                        problem.b, problem.cones);
     times.copy.push_back(seconds_since(start));
-    const auto* data = std::get_if<clarabel::ProblemData>(&copied);
+    const auto* data = std::get_if<clarabel_bridge::ProblemData>(&copied);
     if (data == nullptr) {
         return false;
     }
 
     start = Clock::now();
-    const auto outcome = data->solve(settings);
+    const auto outcome = data->solve();
     times.clarabel.push_back(seconds_since(start));
-    const auto* solution = std::get_if<clarabel::Solution>(&outcome);
-    if (solution == nullptr || solution->status != clarabel::SolverStatus::Solved) {
+    const auto* solution = std::get_if<clarabel_bridge::Solution>(&outcome);
+    if (solution == nullptr || solution->status != clarabel_bridge::SolverStatus::Solved) {
         return false;
     }
 
     start = Clock::now();
     const auto trajectory = tarvo_core::solve::extract_trajectory(
-        solution->x, problem.node_count, kTimeOfFlight, config.spacecraft.real_max_thrust,
-        "Solved");
+        solution->x, horizon, config.spacecraft.real_max_thrust);
     times.extract.push_back(seconds_since(start));
     return trajectory.final_mass > 0.0;
 }
 
 int run_node_count(std::uint64_t n) {
-    const tarvo_core::config::Config config = config_for(n);
+    const auto horizon = tarvo_core::assemble::Horizon::of(n, kTimeOfFlight);
+    if (!horizon) {
+        std::fprintf(stderr, "N=%llu: %s\n", static_cast<unsigned long long>(n),
+                     horizon.error().c_str());
+        return 1;
+    }
     const long rss_before = peak_rss_kib();
     PhaseTimes times;
-    if (!time_one_solve(config, times)) {
+    if (!time_one_solve(horizon.value(), times)) {
         std::fprintf(stderr, "N=%llu: the solve failed\n", static_cast<unsigned long long>(n));
         return 1;
     }
@@ -103,7 +100,7 @@ int run_node_count(std::uint64_t n) {
     const auto bench_start = Clock::now();
     while (times.clarabel.size() < 7 ||
            (times.clarabel.size() < 200 && seconds_since(bench_start) < kTargetBudget)) {
-        if (!time_one_solve(config, times)) {
+        if (!time_one_solve(horizon.value(), times)) {
             return 1;
         }
     }

@@ -27,8 +27,6 @@ enum {
     TARVO_BRIDGE_SECOND_ORDER_CONE = 2
 };
 
-#define TARVO_BRIDGE_METHOD_CAPACITY 64
-
 /* Column j holds entries colptr[j] .. colptr[j+1]-1. A pointer may be null only when its
  * length is 0. */
 typedef struct TarvoBridgeCsc {
@@ -47,55 +45,54 @@ typedef struct TarvoBridgeCone {
     size_t dim;
 } TarvoBridgeCone;
 
-/* Every field of the crate's DefaultSettings<f64>, in its order. direct_solve_method holds
- * direct_solve_method_len bytes and no terminating NUL. */
+/* An optional setting: value counts only when set is non-zero. */
+typedef struct TarvoBridgeTolerance {
+    double value; /* finite and at least 0 when set */
+    uint8_t set;
+} TarvoBridgeTolerance;
+
+typedef struct TarvoBridgeCount {
+    uint32_t value;
+    uint8_t set;
+} TarvoBridgeCount;
+
+/* Asked once per interior-point iteration with stop_context; non-zero ends the solve with
+ * status CallbackTerminated. Called on the solving thread, during tarvo_bridge_problem_solve
+ * only; it must not unwind. */
+typedef int32_t (*TarvoBridgeStopHook)(void* context);
+
+/* The settings tarvo chooses. Every other field of the crate's DefaultSettings, and every
+ * field left unset here, keeps DefaultSettings::default(); an all-zero record gives the
+ * crate's defaults with printing off. */
 typedef struct TarvoBridgeSettings {
-    uint32_t max_iter;
-    double time_limit;
+    TarvoBridgeTolerance tol_gap_abs;
+    TarvoBridgeTolerance tol_gap_rel;
+    TarvoBridgeTolerance tol_feas;
+    TarvoBridgeTolerance tol_infeas_abs;
+    TarvoBridgeTolerance tol_infeas_rel;
+    TarvoBridgeTolerance tol_ktratio;
+    TarvoBridgeTolerance reduced_tol_gap_abs;
+    TarvoBridgeTolerance reduced_tol_gap_rel;
+    TarvoBridgeTolerance reduced_tol_feas;
+    TarvoBridgeCount max_iter;
     uint8_t verbose;
-    double max_step_fraction;
-    double tol_gap_abs;
-    double tol_gap_rel;
-    double tol_feas;
-    double tol_infeas_abs;
-    double tol_infeas_rel;
-    double tol_ktratio;
-    double reduced_tol_gap_abs;
-    double reduced_tol_gap_rel;
-    double reduced_tol_feas;
-    double reduced_tol_infeas_abs;
-    double reduced_tol_infeas_rel;
-    double reduced_tol_ktratio;
-    uint8_t equilibrate_enable;
-    uint32_t equilibrate_max_iter;
-    double equilibrate_min_scaling;
-    double equilibrate_max_scaling;
-    double linesearch_backtrack_step;
-    double min_switch_step_length;
-    double min_terminate_step_length;
-    uint32_t max_threads;
-    uint8_t direct_kkt_solver;
-    char direct_solve_method[TARVO_BRIDGE_METHOD_CAPACITY];
-    size_t direct_solve_method_len;
-    uint8_t static_regularization_enable;
-    double static_regularization_constant;
-    double static_regularization_proportional;
-    uint8_t dynamic_regularization_enable;
-    double dynamic_regularization_eps;
-    double dynamic_regularization_delta;
-    uint8_t iterative_refinement_enable;
-    double iterative_refinement_reltol;
-    double iterative_refinement_abstol;
-    uint32_t iterative_refinement_max_iter;
-    double iterative_refinement_stop_ratio;
-    uint8_t presolve_enable;
-    uint8_t input_sparse_dropzeros;
+    TarvoBridgeStopHook should_stop; /* null for none */
+    void* stop_context;
 } TarvoBridgeSettings;
 
-typedef struct TarvoBridgeProblem TarvoBridgeProblem;
+/* How a solve ended, from the crate's DefaultInfo. status is the crate's SolverStatus
+ * discriminant (declaration order, Unsolved = 0); tarvo_bridge_status_name names it. */
+typedef struct TarvoBridgeSolveInfo {
+    uint32_t status;
+    uint32_t iterations;
+    double solve_time; /* seconds */
+    double gap_abs;
+    double gap_rel;
+    double res_primal;
+    double res_dual;
+} TarvoBridgeSolveInfo;
 
-/* Fills *out with DefaultSettings::<f64>::default(). */
-int32_t tarvo_bridge_default_settings(TarvoBridgeSettings* out, char** message);
+typedef struct TarvoBridgeProblem TarvoBridgeProblem;
 
 /* Checks that P and A are well-formed CSC matrices (colptr of n+1 nondecreasing entries from
  * 0 to nnz, rows below m and strictly increasing per column) and copies P, q, A, b and the
@@ -106,16 +103,19 @@ int32_t tarvo_bridge_problem_new(const TarvoBridgeCsc* P, const double* q, size_
                                  const TarvoBridgeCone* cones, size_t cones_len,
                                  TarvoBridgeProblem** out, char** message);
 
-/* Stores the number of variables (the length of q) in *count. */
-int32_t tarvo_bridge_problem_variable_count(const TarvoBridgeProblem* problem, size_t* count,
-                                            char** message);
-
-/* Builds a DefaultSolver with the settings, runs solve(), stores the status (the variant's
- * index in the crate's SolverStatus) in *status and the primal x in x[0 .. x_len-1];
- * x_len must equal the number of variables. */
+/* Builds a DefaultSolver with the settings, runs solve(), stores the status and final figures
+ * in *info and the primal x in x[0 .. x_len-1]; x_len must equal the number of variables
+ * (the length of q).
+ * A set tolerance that is negative or not finite is refused (TARVO_BRIDGE_PANIC). */
 int32_t tarvo_bridge_problem_solve(const TarvoBridgeProblem* problem,
-                                   const TarvoBridgeSettings* settings, uint32_t* status,
-                                   double* x, size_t x_len, char** message);
+                                   const TarvoBridgeSettings* settings,
+                                   TarvoBridgeSolveInfo* info, double* x, size_t x_len,
+                                   char** message);
+
+/* Writes the crate's name of status `code` ("Solved", "MaxIterations", ...) with a
+ * terminating NUL into name[0 .. capacity-1]; an unknown code, or a name that does not fit,
+ * is refused (TARVO_BRIDGE_PANIC). */
+int32_t tarvo_bridge_status_name(uint32_t code, char* name, size_t capacity, char** message);
 
 /* Panics on purpose inside the guard; for tests of the panic path only. */
 int32_t tarvo_bridge_panic_for_test(char** message);
@@ -126,5 +126,57 @@ void tarvo_bridge_message_free(char* message);
 #ifdef __cplusplus
 }
 #endif
+
+/* The layout of every record, checked at compile time; src/layout.rs asserts the same
+ * numbers on the Rust side, so a field moved on one side only fails the build. */
+#ifdef __cplusplus
+#define TARVO_BRIDGE_LAYOUT(condition) static_assert(condition, #condition)
+#else
+#define TARVO_BRIDGE_LAYOUT(condition) _Static_assert(condition, #condition)
+#endif
+TARVO_BRIDGE_LAYOUT(sizeof(void*) == 8 && sizeof(size_t) == 8);
+TARVO_BRIDGE_LAYOUT(TARVO_BRIDGE_ZERO_CONE == 0 && TARVO_BRIDGE_NONNEGATIVE_CONE == 1 &&
+                    TARVO_BRIDGE_SECOND_ORDER_CONE == 2);
+TARVO_BRIDGE_LAYOUT(sizeof(TarvoBridgeCsc) == 64);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeCsc, m) == 0);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeCsc, n) == 8);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeCsc, colptr) == 16);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeCsc, colptr_len) == 24);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeCsc, rowval) == 32);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeCsc, rowval_len) == 40);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeCsc, nzval) == 48);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeCsc, nzval_len) == 56);
+TARVO_BRIDGE_LAYOUT(sizeof(TarvoBridgeCone) == 16);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeCone, kind) == 0);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeCone, dim) == 8);
+TARVO_BRIDGE_LAYOUT(sizeof(TarvoBridgeTolerance) == 16);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeTolerance, value) == 0);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeTolerance, set) == 8);
+TARVO_BRIDGE_LAYOUT(sizeof(TarvoBridgeCount) == 8);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeCount, value) == 0);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeCount, set) == 4);
+TARVO_BRIDGE_LAYOUT(sizeof(TarvoBridgeSettings) == 176);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, tol_gap_abs) == 0);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, tol_gap_rel) == 16);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, tol_feas) == 32);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, tol_infeas_abs) == 48);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, tol_infeas_rel) == 64);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, tol_ktratio) == 80);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, reduced_tol_gap_abs) == 96);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, reduced_tol_gap_rel) == 112);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, reduced_tol_feas) == 128);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, max_iter) == 144);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, verbose) == 152);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, should_stop) == 160);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, stop_context) == 168);
+TARVO_BRIDGE_LAYOUT(sizeof(TarvoBridgeSolveInfo) == 48);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSolveInfo, status) == 0);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSolveInfo, iterations) == 4);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSolveInfo, solve_time) == 8);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSolveInfo, gap_abs) == 16);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSolveInfo, gap_rel) == 24);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSolveInfo, res_primal) == 32);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSolveInfo, res_dual) == 40);
+#undef TARVO_BRIDGE_LAYOUT
 
 #endif

@@ -7,7 +7,7 @@
 
 #include "bridge_abi.h"
 
-namespace clarabel::detail {
+namespace clarabel_bridge::detail {
 
 // Owns a message from the bridge and releases it with tarvo_bridge_message_free.
 class BridgeMessage {
@@ -31,4 +31,4 @@ inline void throw_if_no_memory(std::int32_t code) {
     }
 }
 
-}  // namespace clarabel::detail
+}  // namespace clarabel_bridge::detail

@@ -1,32 +1,21 @@
-// ProblemData and status names over the bridge's C ABI (bridge_abi.h).
+// ProblemData, the settings record and status names over the bridge's C ABI (bridge_abi.h).
 #include "clarabel_bridge/clarabel.hpp"
 
-#include <array>
 #include <cstdint>
+#include <exception>
 #include <string>
 
 #include "bridge_abi.h"
 #include "bridge_message.hpp"
-#include "settings_record.hpp"
 
-namespace clarabel {
+namespace clarabel_bridge {
 namespace {
 
-// Indexed by the SolverStatus value, which follows the crate's variant order.
-constexpr std::array<std::string_view, 12> status_names{
-    "Unsolved",
-    "Solved",
-    "PrimalInfeasible",
-    "DualInfeasible",
-    "AlmostSolved",
-    "AlmostPrimalInfeasible",
-    "AlmostDualInfeasible",
-    "MaxIterations",
-    "MaxTime",
-    "NumericalError",
-    "InsufficientProgress",
-    "CallbackTerminated",
-};
+static_assert(static_cast<std::uint32_t>(ConeKind::ZeroConeT) == TARVO_BRIDGE_ZERO_CONE);
+static_assert(static_cast<std::uint32_t>(ConeKind::NonnegativeConeT) ==
+              TARVO_BRIDGE_NONNEGATIVE_CONE);
+static_assert(static_cast<std::uint32_t>(ConeKind::SecondOrderConeT) ==
+              TARVO_BRIDGE_SECOND_ORDER_CONE);
 
 TarvoBridgeCsc view_of(const CscMatrix& matrix) {
     return {matrix.m,
@@ -50,11 +39,63 @@ std::vector<TarvoBridgeCone> cone_specs(std::span<const SupportedConeT> cones) {
 
 TarvoBridgeProblem* as_problem(void* handle) { return static_cast<TarvoBridgeProblem*>(handle); }
 
+TarvoBridgeTolerance tolerance(const std::optional<double>& value) {
+    return value ? TarvoBridgeTolerance{*value, 1} : TarvoBridgeTolerance{0.0, 0};
+}
+
+// The caller's stop hook and the exception it threw, if any: nothing may unwind through the
+// Rust frames between the solver and the hook.
+struct StopRequest {
+    const std::function<bool()>* should_stop;
+    std::exception_ptr failure;
+};
+
+std::int32_t ask_stop_request(void* context) noexcept {
+    auto* request = static_cast<StopRequest*>(context);
+    try {
+        return (*request->should_stop)() ? 1 : 0;
+    } catch (...) {
+        request->failure = std::current_exception();
+        return 1;
+    }
+}
+
+TarvoBridgeSettings to_record(const Settings& settings, StopRequest* stop) {
+    TarvoBridgeSettings record{};
+    record.tol_gap_abs = tolerance(settings.tol_gap_abs);
+    record.tol_gap_rel = tolerance(settings.tol_gap_rel);
+    record.tol_feas = tolerance(settings.tol_feas);
+    record.tol_infeas_abs = tolerance(settings.tol_infeas_abs);
+    record.tol_infeas_rel = tolerance(settings.tol_infeas_rel);
+    record.tol_ktratio = tolerance(settings.tol_ktratio);
+    record.reduced_tol_gap_abs = tolerance(settings.reduced_tol_gap_abs);
+    record.reduced_tol_gap_rel = tolerance(settings.reduced_tol_gap_rel);
+    record.reduced_tol_feas = tolerance(settings.reduced_tol_feas);
+    if (settings.max_iter) {
+        record.max_iter = {*settings.max_iter, 1};
+    }
+    record.verbose = settings.verbose ? 1 : 0;
+    if (settings.should_stop) {
+        record.should_stop = ask_stop_request;
+        record.stop_context = stop;
+    }
+    return record;
+}
+
+SolveInfo solve_info(const TarvoBridgeSolveInfo& info) {
+    return {info.iterations, info.solve_time, info.gap_abs,
+            info.gap_rel,    info.res_primal, info.res_dual};
+}
+
 }  // namespace
 
-std::string_view status_name(SolverStatus status) {
-    const auto index = static_cast<std::size_t>(status);
-    return index < status_names.size() ? status_names[index] : std::string_view();
+std::string status_name(SolverStatus status) {
+    char name[64];
+    detail::BridgeMessage message;
+    const std::int32_t code = tarvo_bridge_status_name(static_cast<std::uint32_t>(status), name,
+                                                       sizeof name, message.slot());
+    detail::throw_if_no_memory(code);
+    return code == TARVO_BRIDGE_OK ? std::string(name) : std::string();
 }
 
 std::variant<ProblemData, Panic> ProblemData::copy_in(const CscMatrix& P,
@@ -75,10 +116,11 @@ std::variant<ProblemData, Panic> ProblemData::copy_in(const CscMatrix& P,
         tarvo_bridge_problem_free(handle);
         return Panic{message.text()};
     }
-    return ProblemData(handle);
+    return ProblemData(handle, q.size());
 }
 
-ProblemData::ProblemData(ProblemData&& other) noexcept : handle_(other.handle_) {
+ProblemData::ProblemData(ProblemData&& other) noexcept
+    : handle_(other.handle_), variable_count_(other.variable_count_) {
     other.handle_ = nullptr;
 }
 
@@ -86,6 +128,7 @@ ProblemData& ProblemData::operator=(ProblemData&& other) noexcept {
     if (this != &other) {
         tarvo_bridge_problem_free(as_problem(handle_));
         handle_ = other.handle_;
+        variable_count_ = other.variable_count_;
         other.handle_ = nullptr;
     }
     return *this;
@@ -93,24 +136,20 @@ ProblemData& ProblemData::operator=(ProblemData&& other) noexcept {
 
 ProblemData::~ProblemData() { tarvo_bridge_problem_free(as_problem(handle_)); }
 
-std::variant<Solution, SolverError, Panic> ProblemData::solve(
-    const DefaultSettings& settings) const {
+std::variant<Solution, SolverError, Panic> ProblemData::solve(const Settings& settings) const {
     if (handle_ == nullptr) {
         return Panic{"solve on a moved-from ProblemData"};
     }
-    std::size_t variables = 0;
-    detail::BridgeMessage count_message;
-    if (tarvo_bridge_problem_variable_count(as_problem(handle_), &variables,
-                                            count_message.slot()) != TARVO_BRIDGE_OK) {
-        return Panic{count_message.text()};
-    }
-    const TarvoBridgeSettings record = detail::to_record(settings);
-    Solution solution{SolverStatus::Unsolved, std::vector<double>(variables, 0.0)};
-    std::uint32_t status = 0;
+    StopRequest stop{&settings.should_stop, nullptr};
+    const TarvoBridgeSettings record = to_record(settings, &stop);
+    Solution solution{SolverStatus::Unsolved, {}, std::vector<double>(variable_count_, 0.0)};
+    TarvoBridgeSolveInfo info{};
     detail::BridgeMessage message;
-    const std::int32_t code =
-        tarvo_bridge_problem_solve(as_problem(handle_), &record, &status, solution.x.data(),
-                                   solution.x.size(), message.slot());
+    const std::int32_t code = tarvo_bridge_problem_solve(
+        as_problem(handle_), &record, &info, solution.x.data(), solution.x.size(), message.slot());
+    if (stop.failure) {
+        std::rethrow_exception(stop.failure);
+    }
     detail::throw_if_no_memory(code);
     if (code == TARVO_BRIDGE_SOLVER_ERROR) {
         return SolverError{message.text()};
@@ -118,11 +157,12 @@ std::variant<Solution, SolverError, Panic> ProblemData::solve(
     if (code != TARVO_BRIDGE_OK) {
         return Panic{message.text()};
     }
-    if (status >= status_names.size()) {
-        return Panic{"unknown solver status " + std::to_string(status)};
+    if (info.status > static_cast<std::uint32_t>(SolverStatus::CallbackTerminated)) {
+        return Panic{"unknown solver status " + std::to_string(info.status)};
     }
-    solution.status = static_cast<SolverStatus>(status);
+    solution.status = static_cast<SolverStatus>(info.status);
+    solution.info = solve_info(info);
     return solution;
 }
 
-}  // namespace clarabel
+}  // namespace clarabel_bridge

@@ -6,43 +6,25 @@
 
 mod c_input;
 mod guard;
+mod layout;
 mod problem;
 mod settings;
 mod solve;
+mod status;
 
 use std::ffi::{c_char, CString};
-
-use clarabel::solver::DefaultSettings;
 
 use c_input::slice_from_c_mut;
 use guard::{invalid, run, run_quietly};
 use problem::{ConeSpec, CscView, Problem};
 use settings::SettingsRecord;
-
-/// Fills `*out` with the crate's `DefaultSettings::<f64>::default()`.
-///
-/// # Safety
-/// `out` is null or points to a writable record; `message` is null or points to a char*.
-#[no_mangle]
-pub unsafe extern "C" fn tarvo_bridge_default_settings(
-    out: *mut SettingsRecord,
-    message: *mut *mut c_char,
-) -> i32 {
-    run(message, || {
-        let record = settings::to_record(&DefaultSettings::<f64>::default())?;
-        let out = out
-            .as_mut()
-            .ok_or_else(|| invalid("settings: null record"))?;
-        *out = record;
-        Ok(())
-    })
-}
+use solve::SolveInfo;
 
 /// Copies P, q, A, b and the cones into a new handle stored in `*out`.
 ///
 /// # Safety
 /// Each pointer is null (allowed only with length 0) or valid for its length; `out` points
-/// to a writable handle slot; `message` as for `tarvo_bridge_default_settings`.
+/// to a writable handle slot; `message` is null or points to a writable char*.
 #[no_mangle]
 #[allow(non_snake_case, clippy::too_many_arguments)]
 pub unsafe extern "C" fn tarvo_bridge_problem_new(
@@ -68,40 +50,19 @@ pub unsafe extern "C" fn tarvo_bridge_problem_new(
     })
 }
 
-/// Stores the program's number of variables (the length of q) in `*count`.
+/// Creates a `DefaultSolver` on the program with the record's settings and runs `solve()`;
+/// writes the status and final figures to `*info` and x into `x[0 .. x_len]`, x_len being the
+/// number of variables.
 ///
 /// # Safety
-/// `problem` is null or a live handle; `count` is null or writable.
-#[no_mangle]
-pub unsafe extern "C" fn tarvo_bridge_problem_variable_count(
-    problem: *const Problem,
-    count: *mut usize,
-    message: *mut *mut c_char,
-) -> i32 {
-    run(message, || {
-        let problem = problem
-            .as_ref()
-            .ok_or_else(|| invalid("problem: null handle"))?;
-        let count = count
-            .as_mut()
-            .ok_or_else(|| invalid("variable count: null pointer"))?;
-        *count = problem.q.len();
-        Ok(())
-    })
-}
-
-/// Creates a `DefaultSolver` on the program with the given settings and runs `solve()`;
-/// writes the status code to `*status` and x into `x[0 .. x_len]`, x_len being the number
-/// of variables.
-///
-/// # Safety
-/// `problem` is null or a live handle; `settings` and `status` are null or valid; `x` is null
-/// (only with x_len 0) or writable for x_len doubles.
+/// `problem` is null or a live handle; `settings` and `info` are null or valid; the record's
+/// stop hook, when set, may be called with its context during this call; `x` is null (only
+/// with x_len 0) or writable for x_len doubles; `message` as above.
 #[no_mangle]
 pub unsafe extern "C" fn tarvo_bridge_problem_solve(
     problem: *const Problem,
     settings: *const SettingsRecord,
-    status: *mut u32,
+    info: *mut SolveInfo,
     x: *mut f64,
     x_len: usize,
     message: *mut *mut c_char,
@@ -113,11 +74,38 @@ pub unsafe extern "C" fn tarvo_bridge_problem_solve(
         let record = settings
             .as_ref()
             .ok_or_else(|| invalid("settings: null record"))?;
-        let status = status
+        let info = info
             .as_mut()
-            .ok_or_else(|| invalid("status: null pointer"))?;
+            .ok_or_else(|| invalid("info: null pointer"))?;
         let x_out = slice_from_c_mut(x, x_len, "x")?;
-        *status = solve::solve(problem, settings::from_record(record)?, x_out)?;
+        *info = solve::solve(problem, record, x_out)?;
+        Ok(())
+    })
+}
+
+/// Writes the crate's name of the status with code `code`, NUL-terminated, into
+/// `name[0 .. capacity]`.
+///
+/// # Safety
+/// `name` is null (only with capacity 0) or writable for `capacity` bytes; `message` as above.
+#[no_mangle]
+pub unsafe extern "C" fn tarvo_bridge_status_name(
+    code: u32,
+    name: *mut c_char,
+    capacity: usize,
+    message: *mut *mut c_char,
+) -> i32 {
+    run(message, || {
+        let text = status::status_name(code)
+            .ok_or_else(|| invalid(format!("unknown solver status {code}")))?;
+        let buffer = slice_from_c_mut(name.cast::<u8>(), capacity, "status name")?;
+        if text.len() >= buffer.len() {
+            return Err(invalid(format!(
+                "status name {text} does not fit {capacity} bytes"
+            )));
+        }
+        buffer[..text.len()].copy_from_slice(text.as_bytes());
+        buffer[text.len()] = 0;
         Ok(())
     })
 }
@@ -148,7 +136,7 @@ pub unsafe extern "C" fn tarvo_bridge_message_free(message: *mut c_char) {
 /// TARVO_BRIDGE_PANIC with its text and prints nothing. Not used by the library itself.
 ///
 /// # Safety
-/// `message` as for `tarvo_bridge_default_settings`.
+/// `message` is null or points to a writable char*.
 #[no_mangle]
 pub unsafe extern "C" fn tarvo_bridge_panic_for_test(message: *mut *mut c_char) -> i32 {
     run(message, || panic!("deliberate panic for a test"))

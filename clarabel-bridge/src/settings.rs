@@ -1,180 +1,198 @@
-//! The solver settings as a flat C record, converted to and from `DefaultSettings`.
-//! Flags travel as bytes (0 false, anything else true) so that no byte from C can form an
-//! invalid Rust `bool`.
+//! The few settings tarvo chooses, as a small C record. Every other field of the crate's
+//! settings stays at `DefaultSettings::default()`, so the record with nothing set gives the
+//! crate's defaults with printing off. Flags travel as bytes (0 false, anything else true)
+//! so that no byte from C can form an invalid Rust `bool`.
 
-use std::ffi::c_char;
+use std::ffi::c_void;
 
 use clarabel::solver::DefaultSettings;
 
 use crate::guard::{invalid, Failure};
 
-/// Room for `direct_solve_method`; every method name the crate knows is far shorter.
-pub const METHOD_CAPACITY: usize = 64;
+/// An optional setting: `value` counts only when `set` is non-zero (TarvoBridgeTolerance and
+/// TarvoBridgeCount in C).
+#[repr(C)]
+pub struct Override<T> {
+    pub value: T,
+    pub set: u8,
+}
+
+/// Asked once per interior-point iteration with the record's `stop_context`; non-zero ends
+/// the solve with status `CallbackTerminated`.
+pub type StopHook = unsafe extern "C" fn(context: *mut c_void) -> i32;
 
 #[repr(C)]
 pub struct SettingsRecord {
-    pub max_iter: u32,
-    pub time_limit: f64,
+    pub tol_gap_abs: Override<f64>,
+    pub tol_gap_rel: Override<f64>,
+    pub tol_feas: Override<f64>,
+    pub tol_infeas_abs: Override<f64>,
+    pub tol_infeas_rel: Override<f64>,
+    pub tol_ktratio: Override<f64>,
+    pub reduced_tol_gap_abs: Override<f64>,
+    pub reduced_tol_gap_rel: Override<f64>,
+    pub reduced_tol_feas: Override<f64>,
+    pub max_iter: Override<u32>,
     pub verbose: u8,
-    pub max_step_fraction: f64,
-    pub tol_gap_abs: f64,
-    pub tol_gap_rel: f64,
-    pub tol_feas: f64,
-    pub tol_infeas_abs: f64,
-    pub tol_infeas_rel: f64,
-    pub tol_ktratio: f64,
-    pub reduced_tol_gap_abs: f64,
-    pub reduced_tol_gap_rel: f64,
-    pub reduced_tol_feas: f64,
-    pub reduced_tol_infeas_abs: f64,
-    pub reduced_tol_infeas_rel: f64,
-    pub reduced_tol_ktratio: f64,
-    pub equilibrate_enable: u8,
-    pub equilibrate_max_iter: u32,
-    pub equilibrate_min_scaling: f64,
-    pub equilibrate_max_scaling: f64,
-    pub linesearch_backtrack_step: f64,
-    pub min_switch_step_length: f64,
-    pub min_terminate_step_length: f64,
-    pub max_threads: u32,
-    pub direct_kkt_solver: u8,
-    /// The method name's bytes, not NUL-terminated; `direct_solve_method_len` of them count.
-    pub direct_solve_method: [c_char; METHOD_CAPACITY],
-    pub direct_solve_method_len: usize,
-    pub static_regularization_enable: u8,
-    pub static_regularization_constant: f64,
-    pub static_regularization_proportional: f64,
-    pub dynamic_regularization_enable: u8,
-    pub dynamic_regularization_eps: f64,
-    pub dynamic_regularization_delta: f64,
-    pub iterative_refinement_enable: u8,
-    pub iterative_refinement_reltol: f64,
-    pub iterative_refinement_abstol: f64,
-    pub iterative_refinement_max_iter: u32,
-    pub iterative_refinement_stop_ratio: f64,
-    pub presolve_enable: u8,
-    pub input_sparse_dropzeros: u8,
+    /// Null for no hook.
+    pub should_stop: Option<StopHook>,
+    pub stop_context: *mut c_void,
 }
 
-fn method_bytes(name: &str) -> Result<([c_char; METHOD_CAPACITY], usize), Failure> {
-    let bytes = name.as_bytes();
-    if bytes.len() > METHOD_CAPACITY {
+/// A tolerance must be a finite number at or above zero; the crate itself checks none.
+fn apply_tolerance(target: &mut f64, tolerance: &Override<f64>, name: &str) -> Result<(), Failure> {
+    if tolerance.set == 0 {
+        return Ok(());
+    }
+    let value = tolerance.value;
+    if !(value.is_finite() && value >= 0.0) {
         return Err(invalid(format!(
-            "direct_solve_method \"{name}\" does not fit the settings record"
+            "settings: {name} = {value} is not a finite tolerance at or above 0"
         )));
     }
-    let mut buffer = [0 as c_char; METHOD_CAPACITY];
-    for (slot, &byte) in buffer.iter_mut().zip(bytes) {
-        *slot = byte as c_char;
-    }
-    Ok((buffer, bytes.len()))
+    *target = value;
+    Ok(())
 }
 
-fn method_name(record: &SettingsRecord) -> Result<String, Failure> {
-    let len = record.direct_solve_method_len;
-    if len > METHOD_CAPACITY {
-        return Err(invalid(format!(
-            "direct_solve_method length {len} exceeds {METHOD_CAPACITY}"
-        )));
-    }
-    let bytes: Vec<u8> = record.direct_solve_method[..len]
-        .iter()
-        .map(|&c| c as u8)
-        .collect();
-    // Invalid UTF-8 becomes U+FFFD, which matches no method, so the crate still refuses it.
-    Ok(String::from_utf8_lossy(&bytes).into_owned())
-}
-
-pub fn to_record(s: &DefaultSettings<f64>) -> Result<SettingsRecord, Failure> {
-    let (direct_solve_method, direct_solve_method_len) = method_bytes(&s.direct_solve_method)?;
-    Ok(SettingsRecord {
-        max_iter: s.max_iter,
-        time_limit: s.time_limit,
-        verbose: s.verbose as u8,
-        max_step_fraction: s.max_step_fraction,
-        tol_gap_abs: s.tol_gap_abs,
-        tol_gap_rel: s.tol_gap_rel,
-        tol_feas: s.tol_feas,
-        tol_infeas_abs: s.tol_infeas_abs,
-        tol_infeas_rel: s.tol_infeas_rel,
-        tol_ktratio: s.tol_ktratio,
-        reduced_tol_gap_abs: s.reduced_tol_gap_abs,
-        reduced_tol_gap_rel: s.reduced_tol_gap_rel,
-        reduced_tol_feas: s.reduced_tol_feas,
-        reduced_tol_infeas_abs: s.reduced_tol_infeas_abs,
-        reduced_tol_infeas_rel: s.reduced_tol_infeas_rel,
-        reduced_tol_ktratio: s.reduced_tol_ktratio,
-        equilibrate_enable: s.equilibrate_enable as u8,
-        equilibrate_max_iter: s.equilibrate_max_iter,
-        equilibrate_min_scaling: s.equilibrate_min_scaling,
-        equilibrate_max_scaling: s.equilibrate_max_scaling,
-        linesearch_backtrack_step: s.linesearch_backtrack_step,
-        min_switch_step_length: s.min_switch_step_length,
-        min_terminate_step_length: s.min_terminate_step_length,
-        max_threads: s.max_threads,
-        direct_kkt_solver: s.direct_kkt_solver as u8,
-        direct_solve_method,
-        direct_solve_method_len,
-        static_regularization_enable: s.static_regularization_enable as u8,
-        static_regularization_constant: s.static_regularization_constant,
-        static_regularization_proportional: s.static_regularization_proportional,
-        dynamic_regularization_enable: s.dynamic_regularization_enable as u8,
-        dynamic_regularization_eps: s.dynamic_regularization_eps,
-        dynamic_regularization_delta: s.dynamic_regularization_delta,
-        iterative_refinement_enable: s.iterative_refinement_enable as u8,
-        iterative_refinement_reltol: s.iterative_refinement_reltol,
-        iterative_refinement_abstol: s.iterative_refinement_abstol,
-        iterative_refinement_max_iter: s.iterative_refinement_max_iter,
-        iterative_refinement_stop_ratio: s.iterative_refinement_stop_ratio,
-        presolve_enable: s.presolve_enable as u8,
-        input_sparse_dropzeros: s.input_sparse_dropzeros as u8,
-    })
-}
-
-/// Every field comes from the record; fields the record lacks (those of optional crate
-/// features) keep the crate's defaults.
-#[allow(clippy::needless_update)]
-pub fn from_record(r: &SettingsRecord) -> Result<DefaultSettings<f64>, Failure> {
-    Ok(DefaultSettings {
-        max_iter: r.max_iter,
-        time_limit: r.time_limit,
-        verbose: r.verbose != 0,
-        max_step_fraction: r.max_step_fraction,
-        tol_gap_abs: r.tol_gap_abs,
-        tol_gap_rel: r.tol_gap_rel,
-        tol_feas: r.tol_feas,
-        tol_infeas_abs: r.tol_infeas_abs,
-        tol_infeas_rel: r.tol_infeas_rel,
-        tol_ktratio: r.tol_ktratio,
-        reduced_tol_gap_abs: r.reduced_tol_gap_abs,
-        reduced_tol_gap_rel: r.reduced_tol_gap_rel,
-        reduced_tol_feas: r.reduced_tol_feas,
-        reduced_tol_infeas_abs: r.reduced_tol_infeas_abs,
-        reduced_tol_infeas_rel: r.reduced_tol_infeas_rel,
-        reduced_tol_ktratio: r.reduced_tol_ktratio,
-        equilibrate_enable: r.equilibrate_enable != 0,
-        equilibrate_max_iter: r.equilibrate_max_iter,
-        equilibrate_min_scaling: r.equilibrate_min_scaling,
-        equilibrate_max_scaling: r.equilibrate_max_scaling,
-        linesearch_backtrack_step: r.linesearch_backtrack_step,
-        min_switch_step_length: r.min_switch_step_length,
-        min_terminate_step_length: r.min_terminate_step_length,
-        max_threads: r.max_threads,
-        direct_kkt_solver: r.direct_kkt_solver != 0,
-        direct_solve_method: method_name(r)?,
-        static_regularization_enable: r.static_regularization_enable != 0,
-        static_regularization_constant: r.static_regularization_constant,
-        static_regularization_proportional: r.static_regularization_proportional,
-        dynamic_regularization_enable: r.dynamic_regularization_enable != 0,
-        dynamic_regularization_eps: r.dynamic_regularization_eps,
-        dynamic_regularization_delta: r.dynamic_regularization_delta,
-        iterative_refinement_enable: r.iterative_refinement_enable != 0,
-        iterative_refinement_reltol: r.iterative_refinement_reltol,
-        iterative_refinement_abstol: r.iterative_refinement_abstol,
-        iterative_refinement_max_iter: r.iterative_refinement_max_iter,
-        iterative_refinement_stop_ratio: r.iterative_refinement_stop_ratio,
-        presolve_enable: r.presolve_enable != 0,
-        input_sparse_dropzeros: r.input_sparse_dropzeros != 0,
+/// The crate's defaults with the record's choices applied.
+pub fn to_settings(record: &SettingsRecord) -> Result<DefaultSettings<f64>, Failure> {
+    let mut settings = DefaultSettings {
+        verbose: record.verbose != 0,
         ..DefaultSettings::default()
-    })
+    };
+    let s = &mut settings;
+    let r = record;
+    apply_tolerance(&mut s.tol_gap_abs, &r.tol_gap_abs, "tol_gap_abs")?;
+    apply_tolerance(&mut s.tol_gap_rel, &r.tol_gap_rel, "tol_gap_rel")?;
+    apply_tolerance(&mut s.tol_feas, &r.tol_feas, "tol_feas")?;
+    apply_tolerance(&mut s.tol_infeas_abs, &r.tol_infeas_abs, "tol_infeas_abs")?;
+    apply_tolerance(&mut s.tol_infeas_rel, &r.tol_infeas_rel, "tol_infeas_rel")?;
+    apply_tolerance(&mut s.tol_ktratio, &r.tol_ktratio, "tol_ktratio")?;
+    apply_tolerance(&mut s.reduced_tol_gap_abs, &r.reduced_tol_gap_abs, "reduced_tol_gap_abs")?;
+    apply_tolerance(&mut s.reduced_tol_gap_rel, &r.reduced_tol_gap_rel, "reduced_tol_gap_rel")?;
+    apply_tolerance(&mut s.reduced_tol_feas, &r.reduced_tol_feas, "reduced_tol_feas")?;
+    if r.max_iter.set != 0 {
+        s.max_iter = r.max_iter.value;
+    }
+    Ok(settings)
+}
+
+/// The record's hook and its context, handed to the solver as its termination callback.
+pub struct StopRequest {
+    hook: StopHook,
+    context: *mut c_void,
+}
+
+// SAFETY: the crate asks for a Send + Sync callback, but calls it only from `solve()` on the
+// thread that called the entry point, and the solver holding it is dropped before that entry
+// point returns; the C caller keeps `context` valid for that call.
+unsafe impl Send for StopRequest {}
+unsafe impl Sync for StopRequest {}
+
+impl StopRequest {
+    pub fn from_record(record: &SettingsRecord) -> Option<StopRequest> {
+        record.should_stop.map(|hook| StopRequest {
+            hook,
+            context: record.stop_context,
+        })
+    }
+
+    pub fn should_stop(&self) -> bool {
+        // SAFETY: the hook and its context come from the caller of tarvo_bridge_problem_solve,
+        // which promises that the hook may be called with this context during the call.
+        unsafe { (self.hook)(self.context) != 0 }
+    }
+}
+
+#[cfg(test)]
+mod tests {
+    use super::*;
+
+    fn unset_record() -> SettingsRecord {
+        let unset = || Override { value: 0.0, set: 0 };
+        SettingsRecord {
+            tol_gap_abs: unset(),
+            tol_gap_rel: unset(),
+            tol_feas: unset(),
+            tol_infeas_abs: unset(),
+            tol_infeas_rel: unset(),
+            tol_ktratio: unset(),
+            reduced_tol_gap_abs: unset(),
+            reduced_tol_gap_rel: unset(),
+            reduced_tol_feas: unset(),
+            max_iter: Override { value: 0, set: 0 },
+            verbose: 0,
+            should_stop: None,
+            stop_context: std::ptr::null_mut(),
+        }
+    }
+
+    fn settings_of(record: &SettingsRecord) -> DefaultSettings<f64> {
+        match to_settings(record) {
+            Ok(settings) => settings,
+            Err(_) => panic!("the record was refused"),
+        }
+    }
+
+    fn tolerances(s: &DefaultSettings<f64>) -> [f64; 9] {
+        [
+            s.tol_gap_abs,
+            s.tol_gap_rel,
+            s.tol_feas,
+            s.tol_infeas_abs,
+            s.tol_infeas_rel,
+            s.tol_ktratio,
+            s.reduced_tol_gap_abs,
+            s.reduced_tol_gap_rel,
+            s.reduced_tol_feas,
+        ]
+    }
+
+    fn tolerance_overrides(r: &mut SettingsRecord) -> [&mut Override<f64>; 9] {
+        [
+            &mut r.tol_gap_abs,
+            &mut r.tol_gap_rel,
+            &mut r.tol_feas,
+            &mut r.tol_infeas_abs,
+            &mut r.tol_infeas_rel,
+            &mut r.tol_ktratio,
+            &mut r.reduced_tol_gap_abs,
+            &mut r.reduced_tol_gap_rel,
+            &mut r.reduced_tol_feas,
+        ]
+    }
+
+    #[test]
+    fn unset_record_gives_the_crate_defaults_without_printing() {
+        let quiet_defaults = DefaultSettings::<f64> {
+            verbose: false,
+            ..DefaultSettings::default()
+        };
+        let settings = settings_of(&unset_record());
+        assert_eq!(format!("{settings:?}"), format!("{quiet_defaults:?}"));
+    }
+
+    #[test]
+    fn each_tolerance_reaches_its_own_field_only() {
+        let defaults = tolerances(&DefaultSettings::default());
+        for index in 0..defaults.len() {
+            let mut record = unset_record();
+            *tolerance_overrides(&mut record)[index] = Override { value: 0.125, set: 1 };
+            let mut expected = defaults;
+            expected[index] = 0.125;
+            assert_eq!(tolerances(&settings_of(&record)), expected, "override {index}");
+        }
+    }
+
+    #[test]
+    fn iteration_cap_and_printing_reach_the_crate() {
+        let mut record = unset_record();
+        record.max_iter = Override { value: 0, set: 1 };
+        record.verbose = 2;
+        let settings = settings_of(&record);
+        assert_eq!((settings.max_iter, settings.verbose), (0, true));
+        record.max_iter.set = 0;
+        record.max_iter.value = 7;
+        assert_eq!(settings_of(&record).max_iter, DefaultSettings::<f64>::default().max_iter);
+    }
 }

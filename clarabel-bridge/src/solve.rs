@@ -1,38 +1,51 @@
-//! One solve on a copied program: `DefaultSolver::new`, `solve()`, then the status and the
-//! primal vector x. The solver lives only for this call.
+//! One solve on a copied program: `DefaultSolver::new`, the stop hook, `solve()`, then the
+//! status, the solver's final figures and the primal vector x. The solver lives only for this
+//! call.
 
-use clarabel::solver::{DefaultSettings, DefaultSolver, IPSolver, SolverStatus};
+use clarabel::solver::{DefaultInfo, DefaultSolver, IPSolver};
 
 use crate::guard::{invalid, Failure};
 use crate::problem::Problem;
+use crate::settings::{to_settings, SettingsRecord, StopRequest};
+use crate::status::status_code;
 
-/// The status's position in the C++ enum, which lists the variants in the crate's order.
-fn status_code(status: SolverStatus) -> u32 {
-    match status {
-        SolverStatus::Unsolved => 0,
-        SolverStatus::Solved => 1,
-        SolverStatus::PrimalInfeasible => 2,
-        SolverStatus::DualInfeasible => 3,
-        SolverStatus::AlmostSolved => 4,
-        SolverStatus::AlmostPrimalInfeasible => 5,
-        SolverStatus::AlmostDualInfeasible => 6,
-        SolverStatus::MaxIterations => 7,
-        SolverStatus::MaxTime => 8,
-        SolverStatus::NumericalError => 9,
-        SolverStatus::InsufficientProgress => 10,
-        SolverStatus::CallbackTerminated => 11,
+/// How the solve ended, as the crate's `DefaultInfo` reports it.
+#[repr(C)]
+pub struct SolveInfo {
+    pub status: u32,
+    pub iterations: u32,
+    pub solve_time: f64,
+    pub gap_abs: f64,
+    pub gap_rel: f64,
+    pub res_primal: f64,
+    pub res_dual: f64,
+}
+
+fn solve_info(info: &DefaultInfo<f64>) -> SolveInfo {
+    SolveInfo {
+        status: status_code(info.status),
+        iterations: info.iterations,
+        solve_time: info.solve_time,
+        gap_abs: info.gap_abs,
+        gap_rel: info.gap_rel,
+        res_primal: info.res_primal,
+        res_dual: info.res_dual,
     }
 }
 
 /// Solves and copies x into `x_out`, which must hold exactly one entry per variable.
 pub fn solve(
     problem: &Problem,
-    settings: DefaultSettings<f64>,
+    record: &SettingsRecord,
     x_out: &mut [f64],
-) -> Result<u32, Failure> {
+) -> Result<SolveInfo, Failure> {
     let p = problem;
+    let settings = to_settings(record)?;
     let mut solver = DefaultSolver::new(&p.P, &p.q, &p.A, &p.b, &p.cones, settings)
         .map_err(|error| Failure::SolverError(error.to_string()))?;
+    if let Some(request) = StopRequest::from_record(record) {
+        solver.set_termination_callback(move |_: &DefaultInfo<f64>| request.should_stop());
+    }
     solver.solve();
     let x = &solver.solution.x;
     if x.len() != x_out.len() {
@@ -43,5 +56,5 @@ pub fn solve(
         )));
     }
     x_out.copy_from_slice(x);
-    Ok(status_code(solver.solution.status))
+    Ok(solve_info(&solver.info))
 }

@@ -1,5 +1,5 @@
-// Tests of the Clarabel bridge: crate defaults, solves and their statuses, construction
-// errors, malformed data and caught panics.
+// Tests of the Clarabel bridge's data path: solves of small programs, construction errors,
+// malformed data and caught panics.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,114 +12,11 @@
 #include <vector>
 
 #include "bridge_abi.h"
-#include "clarabel_bridge/clarabel.hpp"
+#include "test_programs.hpp"
 
 namespace {
 
-using clarabel::CscMatrix;
-using clarabel::DefaultSettings;
-using clarabel::SolverStatus;
-using clarabel::SupportedConeT;
-
-struct Program {
-    CscMatrix P;
-    std::vector<double> q;
-    CscMatrix A;
-    std::vector<double> b;
-    std::vector<SupportedConeT> cones;
-};
-
-DefaultSettings quiet() {
-    DefaultSettings settings = DefaultSettings::crate_defaults();
-    settings.verbose = false;
-    return settings;
-}
-
-// min x0 + x1  s.t.  x0 >= 1, x1 >= 2   (rows -x + s = -lower, s >= 0)
-Program bounded_lp() {
-    return {CscMatrix::spalloc(2, 2, 0), {1.0, 1.0},
-            CscMatrix::new_(2, 2, {0, 1, 2}, {0, 1}, {-1.0, -1.0}), {-1.0, -2.0},
-            {clarabel::NonnegativeConeT(2)}};
-}
-
-// min t  s.t.  x0 + x1 = 1, ||(x0 - 3, x1 - 4)|| <= t: the distance from (3, 4) to the line.
-Program distance_socp() {
-    return {CscMatrix::spalloc(3, 3, 0), {0.0, 0.0, 1.0},
-            CscMatrix::new_(4, 3, {0, 2, 4, 5}, {0, 2, 0, 3, 1}, {1.0, -1.0, 1.0, -1.0, -1.0}),
-            {1.0, 0.0, -3.0, -4.0},
-            {clarabel::ZeroConeT(1), clarabel::SecondOrderConeT(3)}};
-}
-
-// min 0.5 |x|^2 - x0 - x1  s.t.  x <= 0.5
-Program capped_qp() {
-    return {CscMatrix::new_(2, 2, {0, 1, 2}, {0, 1}, {1.0, 1.0}), {-1.0, -1.0},
-            CscMatrix::new_(2, 2, {0, 1, 2}, {0, 1}, {1.0, 1.0}), {0.5, 0.5},
-            {clarabel::NonnegativeConeT(2)}};
-}
-
-std::variant<clarabel::Solution, clarabel::SolverError, clarabel::Panic> solve(
-    const Program& program, const DefaultSettings& settings = quiet()) {
-    auto data = clarabel::ProblemData::copy_in(program.P, program.q, program.A, program.b,
-                                               program.cones);
-    if (auto* panic = std::get_if<clarabel::Panic>(&data)) {
-        return *panic;
-    }
-    return std::get<clarabel::ProblemData>(data).solve(settings);
-}
-
-std::string outcome_text(const std::variant<clarabel::Solution, clarabel::SolverError,
-                                            clarabel::Panic>& outcome) {
-    if (auto* solution = std::get_if<clarabel::Solution>(&outcome)) {
-        return std::string(clarabel::status_name(solution->status));
-    }
-    if (auto* error = std::get_if<clarabel::SolverError>(&outcome)) {
-        return "SolverError: " + error->display;
-    }
-    return "Panic: " + std::get<clarabel::Panic>(outcome).message;
-}
-
-TEST(BridgeDefaults, MatchTheSettingsTable) {
-    const DefaultSettings s = DefaultSettings::crate_defaults();
-    EXPECT_TRUE(s.verbose);
-    EXPECT_EQ(s.max_iter, 200u);
-    EXPECT_EQ(s.time_limit, std::numeric_limits<double>::infinity());
-    EXPECT_EQ(s.max_step_fraction, 0.99);
-    for (double tol : {s.tol_gap_abs, s.tol_gap_rel, s.tol_feas, s.tol_infeas_abs,
-                       s.tol_infeas_rel}) {
-        EXPECT_EQ(tol, 1e-8);
-    }
-    EXPECT_EQ(s.tol_ktratio, 1e-6);
-    EXPECT_EQ(s.reduced_tol_gap_abs, 5e-5);
-    EXPECT_EQ(s.reduced_tol_gap_rel, 5e-5);
-    EXPECT_EQ(s.reduced_tol_feas, 1e-4);
-    EXPECT_EQ(s.reduced_tol_infeas_abs, 5e-12);
-    EXPECT_EQ(s.reduced_tol_infeas_rel, 5e-5);
-    EXPECT_EQ(s.reduced_tol_ktratio, 1e-4);
-    EXPECT_TRUE(s.equilibrate_enable);
-    EXPECT_EQ(s.equilibrate_max_iter, 10u);
-    EXPECT_EQ(s.equilibrate_min_scaling, 1e-4);
-    EXPECT_EQ(s.equilibrate_max_scaling, 1e4);
-    EXPECT_EQ(s.linesearch_backtrack_step, 0.8);
-    EXPECT_EQ(s.min_switch_step_length, 0.1);
-    EXPECT_EQ(s.min_terminate_step_length, 1e-4);
-    EXPECT_EQ(s.max_threads, 0u);
-    EXPECT_TRUE(s.direct_kkt_solver);
-    EXPECT_EQ(s.direct_solve_method, "auto");
-    EXPECT_TRUE(s.static_regularization_enable);
-    EXPECT_EQ(s.static_regularization_constant, 1e-8);
-    EXPECT_EQ(s.static_regularization_proportional, 4.930380657631324e-32);
-    EXPECT_EQ(s.static_regularization_proportional, std::ldexp(1.0, -104));
-    EXPECT_TRUE(s.dynamic_regularization_enable);
-    EXPECT_EQ(s.dynamic_regularization_eps, 1e-13);
-    EXPECT_EQ(s.dynamic_regularization_delta, 2e-7);
-    EXPECT_TRUE(s.iterative_refinement_enable);
-    EXPECT_EQ(s.iterative_refinement_reltol, 1e-13);
-    EXPECT_EQ(s.iterative_refinement_abstol, 1e-12);
-    EXPECT_EQ(s.iterative_refinement_max_iter, 10u);
-    EXPECT_EQ(s.iterative_refinement_stop_ratio, 5.0);
-    EXPECT_TRUE(s.presolve_enable);
-    EXPECT_FALSE(s.input_sparse_dropzeros);
-}
+using namespace bridge_test;
 
 TEST(BridgeSolve, SolvesSmallProgramsSilently) {
     struct Case {
@@ -140,7 +37,7 @@ TEST(BridgeSolve, SolvesSmallProgramsSilently) {
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
         EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
         ASSERT_EQ(outcome_text(outcome), "Solved");
-        const auto& x = std::get<clarabel::Solution>(outcome).x;
+        const auto& x = std::get<clarabel_bridge::Solution>(outcome).x;
         ASSERT_EQ(x.size(), c.x.size());
         for (std::size_t i = 0; i < x.size(); ++i) {
             EXPECT_NEAR(x[i], c.x[i], 1e-6) << "x[" << i << "]";
@@ -148,30 +45,12 @@ TEST(BridgeSolve, SolvesSmallProgramsSilently) {
     }
 }
 
-TEST(BridgeSolve, ReportsTheCrateStatus) {
-    Program infeasible = bounded_lp();  // x0 >= 1 and x0 <= 0
-    infeasible.A = CscMatrix::new_(2, 2, {0, 2, 2}, {0, 1}, {-1.0, 1.0});
-    infeasible.b = {-1.0, 0.0};
-    Program unbounded = bounded_lp();  // min x0 + x1 with x0 <= 1, x1 <= 2
-    unbounded.A.nzval = {1.0, 1.0};
-    unbounded.b = {1.0, 2.0};
-    DefaultSettings one_iteration = quiet();
-    one_iteration.max_iter = 1;
-
-    EXPECT_EQ(outcome_text(solve(infeasible)), "PrimalInfeasible");
-    EXPECT_EQ(outcome_text(solve(unbounded)), "DualInfeasible");
-    EXPECT_EQ(outcome_text(solve(distance_socp(), one_iteration)), "MaxIterations");
-}
-
 TEST(BridgeSolve, SolverErrorsCarryTheDisplayText) {
     struct Case {
         const char* name;
         Program program;
-        std::string method;
         std::string expected;
     };
-    const std::string bad_method =
-        "SolverError: Bad settings: Bad value for field \"direct_solve_method\"";
     const std::string bad_data = "SolverError: Bad input data: ";
     Program short_b = bounded_lp();
     short_b.b.pop_back();
@@ -180,24 +59,17 @@ TEST(BridgeSolve, SolverErrorsCarryTheDisplayText) {
     Program wide_p = bounded_lp();
     wide_p.P = CscMatrix::spalloc(3, 2, 0);
     Program small_cone = bounded_lp();
-    small_cone.cones = {clarabel::NonnegativeConeT(1)};
+    small_cone.cones = {clarabel_bridge::NonnegativeConeT(1)};
     const std::vector<Case> cases = {
-        {"b shorter than A", short_b, "auto", bad_data + "A and b incompatible dimensions"},
-        {"q longer than A", long_q, "auto", bad_data + "A and q incompatible dimensions"},
-        {"P not square", wide_p, "auto", bad_data + "P not square"},
-        {"cones too small", small_cone, "auto",
+        {"b shorter than A", short_b, bad_data + "A and b incompatible dimensions"},
+        {"q longer than A", long_q, bad_data + "A and q incompatible dimensions"},
+        {"P not square", wide_p, bad_data + "P not square"},
+        {"cones too small", small_cone,
          bad_data + "Constraint dimensions inconsistent with size of cones"},
-        {"qdldl method", bounded_lp(), "qdldl", "Solved"},
-        {"unknown method", bounded_lp(), "nonsense", bad_method},
-        {"method with a NUL", bounded_lp(), std::string("auto\0", 5), bad_method},
-        {"method longer than the record", bounded_lp(), "auto" + std::string(100, ' '),
-         bad_method},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        DefaultSettings settings = quiet();
-        settings.direct_solve_method = c.method;
-        EXPECT_EQ(outcome_text(solve(c.program, settings)), c.expected);
+        EXPECT_EQ(outcome_text(solve(c.program)), c.expected);
     }
 }
 
@@ -228,10 +100,10 @@ TEST(BridgeCopyIn, RefusesMalformedDataAsPanic) {
         {"rows repeated", with_a({0, 2, 2}, {1, 1}, {1, 1}), "A: column 0 has row indices out"},
         {"rows unordered", with_a({0, 2, 2}, {1, 0}, {1, 1}), "A: column 0 has row indices out"},
         {"values missing", with_a({0, 1, 2}, {0, 1}, {1}), "A: 2 row indices but 1 values"},
-        {"unknown cone kind", with_cones({{static_cast<clarabel::ConeKind>(7), 2}}),
+        {"unknown cone kind", with_cones({{static_cast<clarabel_bridge::ConeKind>(7), 2}}),
          "cone 0 has unknown kind 7"},
         {"cone sizes overflow",
-         with_cones({clarabel::ZeroConeT(huge), clarabel::NonnegativeConeT(3)}),
+         with_cones({clarabel_bridge::ZeroConeT(huge), clarabel_bridge::NonnegativeConeT(3)}),
          "cone dimensions add up beyond the address range"},
     };
     for (const Case& c : cases) {
@@ -293,14 +165,14 @@ TEST(BridgePanics, AreCaughtSilentlyWithTheirText) {
 
 TEST(BridgeProblemData, MovesOwnershipOfTheHandle) {
     const Program p = bounded_lp();
-    auto copied = clarabel::ProblemData::copy_in(p.P, p.q, p.A, p.b, p.cones);
-    auto first = std::get<clarabel::ProblemData>(std::move(copied));
-    clarabel::ProblemData second = std::move(first);
-    EXPECT_EQ(outcome_text(first.solve(quiet())), "Panic: solve on a moved-from ProblemData");
-    EXPECT_EQ(outcome_text(second.solve(quiet())), "Solved");
-    EXPECT_EQ(outcome_text(second.solve(quiet())), "Solved");  // the data survives a solve
+    auto copied = clarabel_bridge::ProblemData::copy_in(p.P, p.q, p.A, p.b, p.cones);
+    auto first = std::get<clarabel_bridge::ProblemData>(std::move(copied));
+    clarabel_bridge::ProblemData second = std::move(first);
+    EXPECT_EQ(outcome_text(first.solve()), "Panic: solve on a moved-from ProblemData");
+    EXPECT_EQ(outcome_text(second.solve()), "Solved");
+    EXPECT_EQ(outcome_text(second.solve()), "Solved");  // the data survives a solve
     first = std::move(second);
-    EXPECT_EQ(outcome_text(first.solve(quiet())), "Solved");
+    EXPECT_EQ(outcome_text(first.solve()), "Solved");
 }
 
 }  // namespace

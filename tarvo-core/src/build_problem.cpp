@@ -7,9 +7,9 @@
 #include <utility>
 #include <vector>
 
+#include "assemble.hpp"
 #include "cone_rows.hpp"
 #include "reference_profile.hpp"
-#include "tarvo_core/assemble.hpp"
 #include "tarvo_core/fault.hpp"
 #include "variable_layout.hpp"
 
@@ -61,7 +61,7 @@ InequalityGroups inequality_groups(const config::Config& config, const VariableL
 // The rows of A in order (borrowed from the groups) and the cone that covers each run of them.
 struct StackedRows {
     std::vector<const Row*> rows;
-    std::vector<clarabel::SupportedConeT> cones;
+    std::vector<clarabel_bridge::SupportedConeT> cones;
 };
 
 std::size_t row_count(const std::vector<SocBlock>& blocks) {
@@ -77,7 +77,7 @@ void append_rows(StackedRows& stacked, const std::vector<Row>& rows) {
 // Each block brings its own second-order cone, of the block's dimension, then its rows.
 void append_blocks(StackedRows& stacked, const std::vector<SocBlock>& blocks) {
     for (const SocBlock& block : blocks) {
-        stacked.cones.push_back(clarabel::SecondOrderConeT(block.dim));
+        stacked.cones.push_back(clarabel_bridge::SecondOrderConeT(block.dim));
         append_rows(stacked, block.rows);
     }
 }
@@ -91,9 +91,9 @@ StackedRows stack(const std::vector<Row>& equalities, const InequalityGroups& g)
     stacked.cones.reserve(2 + g.velocity.size() + g.thrust_magnitude.size() +
                           g.glide_slope.size() + g.lower_thrust.size());
 
-    stacked.cones.push_back(clarabel::ZeroConeT(equalities.size()));
+    stacked.cones.push_back(clarabel_bridge::ZeroConeT(equalities.size()));
     append_rows(stacked, equalities);
-    stacked.cones.push_back(clarabel::NonnegativeConeT(nonnegative));
+    stacked.cones.push_back(clarabel_bridge::NonnegativeConeT(nonnegative));
     append_rows(stacked, g.altitude);
     append_rows(stacked, g.upper_thrust_and_dry_mass);
     append_blocks(stacked, g.velocity);
@@ -113,7 +113,7 @@ std::vector<double> right_hand_sides(const std::vector<const Row*>& rows) {
 // One pass of counting and one of filling. Rows are visited in ascending order, so every
 // column receives its entries sorted by row, exactly as a stable sort of per-column lists
 // would leave them. Every term becomes one entry, zero and non-finite coefficients included.
-clarabel::CscMatrix column_wise_matrix(const std::vector<const Row*>& rows,
+clarabel_bridge::CscMatrix column_wise_matrix(const std::vector<const Row*>& rows,
                                        std::size_t column_count) {
     std::vector<std::size_t> colptr(column_count + 1, 0);
     for (const Row* row : rows) {
@@ -134,7 +134,7 @@ clarabel::CscMatrix column_wise_matrix(const std::vector<const Row*>& rows,
             nzval[slot] = coefficient;
         }
     }
-    return clarabel::CscMatrix::new_(rows.size(), column_count, std::move(colptr),
+    return clarabel_bridge::CscMatrix::new_(rows.size(), column_count, std::move(colptr),
                                      std::move(rowval), std::move(nzval));
 }
 
@@ -159,25 +159,28 @@ std::optional<std::string> node_count_error(std::uint64_t n) {
     return std::nullopt;
 }
 
-Problem build_problem(const config::Config& config) {
-    if (auto error = node_count_error(config.solver.n)) {
-        throw InternalFault("build_problem: " + *error);
+Result<Horizon> Horizon::of(std::uint64_t n, double time_of_flight) {
+    if (auto error = node_count_error(n)) {
+        return std::move(*error);
     }
-    const VariableLayout at{static_cast<std::size_t>(config.solver.n)};
-    const ReferenceProfile profile = reference_profile(
-        config.spacecraft, thrust_bounds(config.spacecraft), at.n, config.dt());
-    const std::vector<Row> equalities = equality_rows(config);
+    return Horizon(static_cast<std::size_t>(n), time_of_flight);
+}
+
+Problem build_problem(const config::Config& config, const Horizon& horizon) {
+    const VariableLayout at{horizon.node_count()};
+    const ReferenceProfile profile =
+        reference_profile(config.spacecraft, thrust_bounds(config.spacecraft), horizon);
+    const std::vector<Row> equalities = equality_rows(config, horizon);
     const InequalityGroups groups = inequality_groups(config, at, profile);
     StackedRows stacked = stack(equalities, groups);
 
     Problem problem;
     const std::size_t variables = at.variable_count();
-    problem.P = clarabel::CscMatrix::spalloc(variables, variables, 0);
+    problem.P = clarabel_bridge::CscMatrix::spalloc(variables, variables, 0);
     problem.q = objective(at);
     problem.A = column_wise_matrix(stacked.rows, variables);
     problem.b = right_hand_sides(stacked.rows);
     problem.cones = std::move(stacked.cones);
-    problem.node_count = at.n;
     return problem;
 }
 

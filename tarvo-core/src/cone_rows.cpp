@@ -43,8 +43,9 @@ std::vector<Row> upper_thrust_and_dry_mass_rows(const VariableLayout& at,
     std::vector<Row> rows;
     rows.reserve(at.n + 1);
     for (std::size_t k = 0; k < at.n; ++k) {
-        rows.push_back(Row{{{at.log_mass(k), 1.0}, {at.sigma(k), profile.c[k]}},
-                           1.0 + profile.z0[k]});
+        rows.push_back(
+            Row{{{at.log_mass(k), 1.0}, {at.acceleration_bound(k), profile.c[k]}},
+                1.0 + profile.z0[k]});
     }
     const double dry_mass = spacecraft.wet_mass - spacecraft.fuel;
     rows.push_back(Row{{{at.log_mass(at.n - 1), -1.0}}, -std::log(dry_mass)});
@@ -68,10 +69,10 @@ std::vector<SocBlock> thrust_magnitude_blocks(const VariableLayout& at) {
     std::vector<SocBlock> blocks;
     blocks.reserve(at.n);
     for (std::size_t k = 0; k < at.n; ++k) {
-        blocks.push_back(SocBlock{{one_term_row(at.sigma(k), -1.0),
-                                   one_term_row(at.thrust(k, 0), -1.0),
-                                   one_term_row(at.thrust(k, 1), -1.0),
-                                   one_term_row(at.thrust(k, 2), -1.0)},
+        blocks.push_back(SocBlock{{one_term_row(at.acceleration_bound(k), -1.0),
+                                   one_term_row(at.thrust_acceleration(k, 0), -1.0),
+                                   one_term_row(at.thrust_acceleration(k, 1), -1.0),
+                                   one_term_row(at.thrust_acceleration(k, 2), -1.0)},
                                   4});
     }
     return blocks;
@@ -84,7 +85,7 @@ std::vector<SocBlock> lower_thrust_blocks(const VariableLayout& at,
     std::vector<SocBlock> blocks;
     blocks.reserve(at.n);
     for (std::size_t k = 0; k < at.n; ++k) {
-        const std::size_t sigma = at.sigma(k);
+        const std::size_t sigma = at.acceleration_bound(k);
         const std::size_t z = at.log_mass(k);
         const double sigma_coefficient = profile.d[k] * -2.0;
         const double base_rhs = profile.z0[k] * -2.0;

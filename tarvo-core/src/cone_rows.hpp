@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "reference_profile.hpp"
-#include "tarvo_core/assemble.hpp"
+#include "assemble.hpp"
 #include "tarvo_core/config.hpp"
 #include "variable_layout.hpp"
 

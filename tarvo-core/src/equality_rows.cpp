@@ -4,8 +4,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "tarvo_core/assemble.hpp"
-#include "tarvo_core/fault.hpp"
+#include "assemble.hpp"
 #include "variable_layout.hpp"
 
 namespace tarvo_core::assemble {
@@ -53,21 +52,21 @@ void append_interval_rows(std::vector<Row>& rows, const VariableLayout& at, std:
         rows.push_back(Row{{{at.position(k + 1, i), 1.0},
                             {at.position(k, i), -1.0},
                             {at.velocity(k, i), coef.position_v},
-                            {at.thrust(k, i), coef.position_u_start},
-                            {at.thrust(k + 1, i), coef.position_u_end}},
+                            {at.thrust_acceleration(k, i), coef.position_u_start},
+                            {at.thrust_acceleration(k + 1, i), coef.position_u_end}},
                            coef.position_rhs[i]});
     }
     for (std::size_t i = 0; i < 3; ++i) {
         rows.push_back(Row{{{at.velocity(k + 1, i), 1.0},
                             {at.velocity(k, i), -1.0},
-                            {at.thrust(k, i), coef.velocity_u},
-                            {at.thrust(k + 1, i), coef.velocity_u}},
+                            {at.thrust_acceleration(k, i), coef.velocity_u},
+                            {at.thrust_acceleration(k + 1, i), coef.velocity_u}},
                            coef.velocity_rhs[i]});
     }
     rows.push_back(Row{{{at.log_mass(k + 1), 1.0},
                         {at.log_mass(k), -1.0},
-                        {at.sigma(k), coef.mass_sigma},
-                        {at.sigma(k + 1), coef.mass_sigma}},
+                        {at.acceleration_bound(k), coef.mass_sigma},
+                        {at.acceleration_bound(k + 1), coef.mass_sigma}},
                        0.0});
 }
 
@@ -84,15 +83,11 @@ void append_terminal_rows(std::vector<Row>& rows, const VariableLayout& at,
 
 }  // namespace
 
-std::vector<Row> equality_rows(const config::Config& config) {
-    if (auto error = node_count_error(config.solver.n)) {
-        throw InternalFault("equality_rows: " + *error);
-    }
-    const double dt = config.dt();
-    const VariableLayout at{static_cast<std::size_t>(config.solver.n)};
+std::vector<Row> equality_rows(const config::Config& config, const Horizon& horizon) {
+    const VariableLayout at{horizon.node_count()};
     const config::Spacecraft& sc = config.spacecraft;
     const IntervalCoefficients coef =
-        interval_coefficients(dt, sc.fuel_consumption, config.environment.gravity);
+        interval_coefficients(horizon.dt(), sc.fuel_consumption, config.environment.gravity);
 
     std::vector<Row> rows;
     rows.reserve(7 * at.n + 6);

@@ -2,18 +2,18 @@
 // that its cost can be measured on its own.
 #pragma once
 
-#include <cstdint>
 #include <span>
-#include <string>
 
+#include "assemble.hpp"
 #include "tarvo_core/solve.hpp"
 
 namespace tarvo_core::solve {
 
-// Fills every per-node list from x (11n entries in the decision-vector layout), with
-// time_points dt*k for dt = tof / n, thrusts |u_k| * exp(z_k) and the final log-mass as
-// objective. Throws InternalFault when n is 0 or x does not hold 11n entries.
-Trajectory extract_trajectory(std::span<const double> x, std::uint64_t n, double tof,
-                              double real_max_thrust, std::string status);
+// Fills every per-node list, the objective (final log-mass), the final mass and the time of
+// flight from x (11N entries in the decision-vector layout): time points k dt and thrusts
+// |u_k| * exp(z_k). Status and solver figures are left to the caller. Throws InternalFault
+// when x does not hold 11N entries.
+Trajectory extract_trajectory(std::span<const double> x, const assemble::Horizon& horizon,
+                              double real_max_thrust);
 
 }  // namespace tarvo_core::solve

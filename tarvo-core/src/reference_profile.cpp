@@ -12,14 +12,15 @@ ThrustBounds thrust_bounds(const config::Spacecraft& spacecraft) {
 }
 
 ReferenceProfile reference_profile(const config::Spacecraft& spacecraft, ThrustBounds bounds,
-                                   std::size_t node_count, double dt) {
+                                   const Horizon& horizon) {
+    const std::size_t node_count = horizon.node_count();
     ReferenceProfile profile;
     profile.z0.reserve(node_count);
     profile.c.reserve(node_count);
     profile.d.reserve(node_count);
 
     // Mass burnt per node at the upper bound, formed once in this order.
-    const double burn_per_node = spacecraft.fuel_consumption * dt * bounds.upper;
+    const double burn_per_node = spacecraft.fuel_consumption * horizon.dt() * bounds.upper;
     for (std::size_t k = 0; k < node_count; ++k) {
         const double mass = spacecraft.wet_mass - burn_per_node * static_cast<double>(k);
         const double z0 = std::log(mass);

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "assemble.hpp"
 #include "tarvo_core/config.hpp"
 
 namespace tarvo_core::assemble {
@@ -27,6 +28,6 @@ struct ReferenceProfile {
 // The mass the vehicle would have at t_k burning at the upper bound from the start, in logs.
 // Nothing is guarded: a reference mass at or below zero gives non-finite entries.
 ReferenceProfile reference_profile(const config::Spacecraft& spacecraft, ThrustBounds bounds,
-                                   std::size_t node_count, double dt);
+                                   const Horizon& horizon);
 
 }  // namespace tarvo_core::assemble

@@ -12,7 +12,7 @@
 #include <string>
 #include <utility>
 
-#include "tarvo_core/assemble.hpp"
+#include "assemble.hpp"
 
 namespace tarvo_core::search {
 namespace {
@@ -141,8 +141,17 @@ Result<solve::Trajectory> search_time_of_flight(const config::Config& config,
     return trial(config, refine(trial, config, a, b));
 }
 
-Result<solve::Trajectory> search_time_of_flight(const config::Config& config) {
-    return search_time_of_flight(config, solve::solve_fixed);
+Result<solve::Trajectory> search_time_of_flight(const config::Config& config,
+                                                const solve::SolverSettings& settings) {
+    Result<solve::Trajectory> result = search_time_of_flight(
+        config, [&settings](const config::Config& trial_config, double tof) {
+            return solve::solve_fixed(trial_config, tof, settings);
+        });
+    // Once cancelled, every later trial fails at once; the outcome is the cancellation.
+    if (settings.cancel != nullptr && settings.cancel->load(std::memory_order_relaxed)) {
+        return solve::cancelled_text();
+    }
+    return result;
 }
 
 }  // namespace tarvo_core::search

@@ -2,108 +2,95 @@
 // Clarabel, accept Solved or AlmostSolved, and read the primal solution into a Trajectory.
 #include "tarvo_core/solve.hpp"
 
-#include <cmath>
-#include <cstddef>
-#include <limits>
+#include <atomic>
+#include <string>
 #include <utility>
 #include <variant>
 
+#include "assemble.hpp"
 #include "clarabel_bridge/clarabel.hpp"
 #include "extract_trajectory.hpp"
-#include "tarvo_core/assemble.hpp"
 #include "tarvo_core/fault.hpp"
-#include "variable_layout.hpp"
 
 namespace tarvo_core::solve {
 namespace {
 
-void check_solution_size(std::span<const double> x, std::uint64_t n) {
-    const std::uint64_t limit = std::numeric_limits<std::size_t>::max() / 11;
-    if (n == 0 || n > limit || x.size() != 11 * static_cast<std::size_t>(n)) {
-        throw InternalFault("solution vector does not hold 11 entries per node");
+using clarabel_bridge::SolverStatus;
+
+bool is_cancelled(const SolverSettings& settings) {
+    return settings.cancel != nullptr && settings.cancel->load(std::memory_order_relaxed);
+}
+
+clarabel_bridge::Settings bridge_settings(const SolverSettings& settings) {
+    clarabel_bridge::Settings bridge;
+    bridge.tol_gap_abs = settings.tol_gap_abs;
+    bridge.tol_gap_rel = settings.tol_gap_rel;
+    bridge.tol_feas = settings.tol_feas;
+    bridge.tol_infeas_abs = settings.tol_infeas_abs;
+    bridge.tol_infeas_rel = settings.tol_infeas_rel;
+    bridge.tol_ktratio = settings.tol_ktratio;
+    bridge.reduced_tol_gap_abs = settings.reduced_tol_gap_abs;
+    bridge.reduced_tol_gap_rel = settings.reduced_tol_gap_rel;
+    bridge.reduced_tol_feas = settings.reduced_tol_feas;
+    bridge.max_iter = settings.max_iter;
+    if (settings.cancel != nullptr) {
+        bridge.should_stop = [&settings] { return is_cancelled(settings); };
     }
+    return bridge;
 }
 
-void reserve_lists(Trajectory& trajectory, std::size_t n) {
-    trajectory.positions.reserve(n);
-    trajectory.velocities.reserve(n);
-    trajectory.thrusts.reserve(n);
-    trajectory.normalized_thrusts.reserve(n);
-    trajectory.z_values.reserve(n);
-    trajectory.u_values.reserve(n);
-    trajectory.s_values.reserve(n);
-    trajectory.time_points.reserve(n);
+SolverInfo solver_info(const clarabel_bridge::SolveInfo& info) {
+    return {info.iterations, info.solve_time, info.gap_abs,
+            info.gap_rel,    info.res_primal, info.res_dual};
 }
 
-clarabel::DefaultSettings quiet_settings() {
-    clarabel::DefaultSettings settings = clarabel::DefaultSettings::crate_defaults();
-    settings.verbose = false;
-    return settings;
-}
-
-Result<Trajectory> solve_problem(const assemble::Problem& problem, double tof,
-                                 double real_max_thrust) {
-    auto copied = clarabel::ProblemData::copy_in(problem.P, problem.q, problem.A, problem.b,
-                                                 problem.cones);
-    if (auto* panic = std::get_if<clarabel::Panic>(&copied)) {
+// The solver's outcome: its solution, or the error text of a refusal or an unusable status.
+Result<clarabel_bridge::Solution> run_solver(const assemble::Problem& problem,
+                                             const SolverSettings& settings) {
+    auto copied = clarabel_bridge::ProblemData::copy_in(problem.P, problem.q, problem.A,
+                                                        problem.b, problem.cones);
+    if (auto* panic = std::get_if<clarabel_bridge::Panic>(&copied)) {
         throw InternalFault(panic->message);
     }
-    const auto& data = std::get<clarabel::ProblemData>(copied);
-    auto outcome = data.solve(quiet_settings());
-    if (auto* panic = std::get_if<clarabel::Panic>(&outcome)) {
+    auto outcome = std::get<clarabel_bridge::ProblemData>(copied).solve(bridge_settings(settings));
+    if (auto* panic = std::get_if<clarabel_bridge::Panic>(&outcome)) {
         throw InternalFault(panic->message);
     }
-    if (auto* error = std::get_if<clarabel::SolverError>(&outcome)) {
-        return std::string("solver construction error: ") + error->display;
+    if (auto* error = std::get_if<clarabel_bridge::SolverError>(&outcome)) {
+        return "solver construction error: " + error->display;
     }
-    const auto& solution = std::get<clarabel::Solution>(outcome);
-    const std::string status(clarabel::status_name(solution.status));
-    if (solution.status != clarabel::SolverStatus::Solved &&
-        solution.status != clarabel::SolverStatus::AlmostSolved) {
-        return "solver status: " + status;
+    auto& solution = std::get<clarabel_bridge::Solution>(outcome);
+    if (solution.status != SolverStatus::Solved && solution.status != SolverStatus::AlmostSolved) {
+        return "solver status: " + clarabel_bridge::status_name(solution.status);
     }
-    return extract_trajectory(solution.x, problem.node_count, tof, real_max_thrust, status);
+    return std::move(solution);
 }
 
 }  // namespace
 
-Trajectory extract_trajectory(std::span<const double> x, std::uint64_t n, double tof,
-                              double real_max_thrust, std::string status) {
-    check_solution_size(x, n);
-    const assemble::VariableLayout at{static_cast<std::size_t>(n)};
-    Trajectory trajectory;
-    reserve_lists(trajectory, at.n);
-    const double dt = tof / static_cast<double>(n);
-    for (std::size_t k = 0; k < at.n; ++k) {
-        const double* r = &x[at.position(k, 0)];
-        const double* v = &x[at.velocity(k, 0)];
-        const double* u = &x[at.thrust(k, 0)];
-        const double z = x[at.log_mass(k)];
-        trajectory.positions.push_back({r[0], r[1], r[2]});
-        trajectory.velocities.push_back({v[0], v[1], v[2]});
-        trajectory.u_values.push_back({u[0], u[1], u[2]});
-        trajectory.s_values.push_back(x[at.sigma(k)]);
-        trajectory.z_values.push_back(z);
-        const double thrust = std::sqrt((u[0] * u[0] + u[1] * u[1]) + u[2] * u[2]) * std::exp(z);
-        trajectory.thrusts.push_back(thrust);
-        trajectory.normalized_thrusts.push_back(thrust / real_max_thrust);
-        trajectory.time_points.push_back(dt * static_cast<double>(k));
-    }
-    trajectory.status = std::move(status);
-    trajectory.objective = trajectory.z_values.back();
-    trajectory.final_mass = std::exp(trajectory.objective);
-    trajectory.time_of_flight = tof;
-    return trajectory;
+std::string cancelled_text() {
+    return "solver status: " + clarabel_bridge::status_name(SolverStatus::CallbackTerminated);
 }
 
-Result<Trajectory> solve_fixed(const config::Config& config, double tof) {
-    config::Config copy = config;
-    copy.solver.time_of_flight = tof;
-    if (auto error = assemble::node_count_error(copy.solver.n)) {
-        return std::move(*error);
+Result<Trajectory> solve_fixed(const config::Config& config, double tof,
+                               const SolverSettings& settings) {
+    Result<assemble::Horizon> horizon = assemble::Horizon::of(config.solver.n, tof);
+    if (!horizon) {
+        return std::move(horizon).error();
     }
-    const assemble::Problem problem = assemble::build_problem(copy);
-    return solve_problem(problem, tof, copy.spacecraft.real_max_thrust);
+    if (is_cancelled(settings)) {  // no assembly for a solve that would stop at once
+        return cancelled_text();
+    }
+    const assemble::Problem problem = assemble::build_problem(config, horizon.value());
+    Result<clarabel_bridge::Solution> solution = run_solver(problem, settings);
+    if (!solution) {
+        return std::move(solution).error();
+    }
+    Trajectory trajectory = extract_trajectory(solution.value().x, horizon.value(),
+                                               config.spacecraft.real_max_thrust);
+    trajectory.status = clarabel_bridge::status_name(solution.value().status);
+    trajectory.solver_info = solver_info(solution.value().info);
+    return trajectory;
 }
 
 }  // namespace tarvo_core::solve

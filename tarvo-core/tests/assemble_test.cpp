@@ -8,20 +8,19 @@
 #include <utility>
 #include <vector>
 
+#include "assemble.hpp"
 #include "cone_rows.hpp"
 #include "reference_profile.hpp"
-#include "tarvo_core/assemble.hpp"
-#include "tarvo_core/fault.hpp"
 
 namespace {
 
 using namespace tarvo_core;
 using Terms = std::vector<std::pair<std::size_t, double>>;
-using Cones = std::vector<std::pair<clarabel::ConeKind, std::size_t>>;
+using Cones = std::vector<std::pair<clarabel_bridge::ConeKind, std::size_t>>;
 constexpr double inf = std::numeric_limits<double>::infinity();
-constexpr auto zero = clarabel::ConeKind::ZeroConeT;
-constexpr auto nonneg = clarabel::ConeKind::NonnegativeConeT;
-constexpr auto soc = clarabel::ConeKind::SecondOrderConeT;
+constexpr auto zero = clarabel_bridge::ConeKind::ZeroConeT;
+constexpr auto nonneg = clarabel_bridge::ConeKind::NonnegativeConeT;
+constexpr auto soc = clarabel_bridge::ConeKind::SecondOrderConeT;
 
 config::Config landing(std::uint64_t n, double tof, double glide_deg = 0.0) {
     config::Config config;
@@ -31,8 +30,21 @@ config::Config landing(std::uint64_t n, double tof, double glide_deg = 0.0) {
     return config;
 }
 
+// The horizon of the configuration's node count and time of flight.
+assemble::Horizon horizon_of(const config::Config& config) {
+    return assemble::Horizon::of(config.solver.n, config.solver.time_of_flight.value()).value();
+}
+
+assemble::Problem build(const config::Config& config) {
+    return assemble::build_problem(config, horizon_of(config));
+}
+
+std::vector<assemble::Row> equalities(const config::Config& config) {
+    return assemble::equality_rows(config, horizon_of(config));
+}
+
 // Stored entries of one row of A, in column order.
-Terms row_of(const clarabel::CscMatrix& a, std::size_t row) {
+Terms row_of(const clarabel_bridge::CscMatrix& a, std::size_t row) {
     Terms terms;
     for (std::size_t j = 0; j < a.n; ++j) {
         for (std::size_t p = a.colptr[j]; p < a.colptr[j + 1]; ++p) {
@@ -42,7 +54,7 @@ Terms row_of(const clarabel::CscMatrix& a, std::size_t row) {
     return terms;
 }
 
-bool rows_ascend_in_every_column(const clarabel::CscMatrix& a) {
+bool rows_ascend_in_every_column(const clarabel_bridge::CscMatrix& a) {
     for (std::size_t j = 0; j < a.n; ++j) {
         for (std::size_t p = a.colptr[j]; p + 1 < a.colptr[j + 1]; ++p) {
             if (a.rowval[p] >= a.rowval[p + 1]) return false;
@@ -57,9 +69,9 @@ Cones cones_of(const assemble::Problem& problem) {
     return cones;
 }
 
-assemble::ReferenceProfile profile_of(const config::Config& config, std::size_t n, double dt) {
+assemble::ReferenceProfile profile_of(const config::Config& config) {
     const auto& sc = config.spacecraft;
-    return assemble::reference_profile(sc, assemble::thrust_bounds(sc), n, dt);
+    return assemble::reference_profile(sc, assemble::thrust_bounds(sc), horizon_of(config));
 }
 
 TEST(AssembleNodeCount, AcceptsOneToTheCeilingAndRejectsTheRestWithAReason) {
@@ -76,14 +88,26 @@ TEST(AssembleNodeCount, AcceptsOneToTheCeilingAndRejectsTheRestWithAReason) {
             EXPECT_NE(error->find(c.reason), std::string::npos) << *error;
         }
     }
-    EXPECT_THROW(assemble::build_problem(landing(0, 1.0)), InternalFault);
-    EXPECT_THROW(assemble::equality_rows(landing(0, 1.0)), InternalFault);
+    const auto no_horizon = assemble::Horizon::of(0, 1.0);
+    ASSERT_FALSE(no_horizon.ok());
+    EXPECT_EQ(no_horizon.error(), *assemble::node_count_error(0));
+}
+
+TEST(AssembleHorizon, TimeStepIsTimeOfFlightOverNodeCount) {
+    const struct { double tof; std::uint64_t n; double dt; } cases[] = {
+        {50.0, 100, 0.5}, {1.0, 3, 1.0 / 3.0}};  // over n, not n - 1
+    for (const auto& c : cases) {
+        const auto horizon = assemble::Horizon::of(c.n, c.tof).value();
+        EXPECT_EQ(horizon.dt(), c.dt) << c.tof << " / " << c.n;
+        EXPECT_EQ(horizon.node_count(), c.n);
+        EXPECT_EQ(horizon.time_of_flight(), c.tof);
+    }
 }
 
 TEST(AssembleShape, SizesObjectiveAndColumnOrderFollowTheNodeCount) {
     for (std::uint64_t n : {1u, 2u, 7u, 100u}) {
         for (std::uint64_t glide : {0u, 1u}) {  // glide-slope blocks add 3 rows, 1 cone a node
-            const auto p = assemble::build_problem(landing(n, 40.0, 10.0 * double(glide)));
+            const auto p = build(landing(n, 40.0, 10.0 * double(glide)));
             EXPECT_EQ(p.cones[0].dim, 7 * n + 6);
             EXPECT_EQ(p.A.m, (20 + 3 * glide) * n + 7);
             EXPECT_EQ(p.cones.size(), (3 + glide) * n + 2);
@@ -92,7 +116,6 @@ TEST(AssembleShape, SizesObjectiveAndColumnOrderFollowTheNodeCount) {
             EXPECT_EQ(p.A.colptr.back(), p.A.nzval.size());
             EXPECT_TRUE(rows_ascend_in_every_column(p.A));
             EXPECT_EQ(p.b.size(), p.A.m);
-            EXPECT_EQ(p.node_count, n);
             EXPECT_EQ(p.P.m, 11 * n);
             EXPECT_EQ(p.P.colptr, std::vector<std::size_t>(11 * n + 1, 0));
             std::vector<double> q(11 * n, 0.0);
@@ -103,20 +126,20 @@ TEST(AssembleShape, SizesObjectiveAndColumnOrderFollowTheNodeCount) {
 }
 
 TEST(AssembleShape, ConeListForOneAndTwoNodes) {
-    EXPECT_EQ(cones_of(assemble::build_problem(landing(1, 5.0))),
+    EXPECT_EQ(cones_of(build(landing(1, 5.0))),
               (Cones{{zero, 13}, {nonneg, 3}, {soc, 4}, {soc, 4}, {soc, 3}}));
-    EXPECT_EQ(cones_of(assemble::build_problem(landing(2, 2.0))),
+    EXPECT_EQ(cones_of(build(landing(2, 2.0))),
               (Cones{{zero, 20}, {nonneg, 5}, {soc, 4}, {soc, 4}, {soc, 4}, {soc, 4}, {soc, 3},
                      {soc, 3}}));
     // Glide-slope cones come after the thrust-magnitude cones, before the lower-thrust ones.
-    EXPECT_EQ(cones_of(assemble::build_problem(landing(2, 2.0, 10.0))),
+    EXPECT_EQ(cones_of(build(landing(2, 2.0, 10.0))),
               (Cones{{zero, 20}, {nonneg, 3}, {soc, 4}, {soc, 4}, {soc, 4}, {soc, 4}, {soc, 4},
                      {soc, 4}, {soc, 3}, {soc, 3}}));
 }
 
 TEST(AssembleShape, RowMapForTwoNodes) {
     // Columns for N = 2: r 0..2/6..8, v 3..5/9..11, u 12..17, sigma 18..19, z 20..21.
-    const auto p = assemble::build_problem(landing(2, 2.0));
+    const auto p = build(landing(2, 2.0));
     const double z0 = std::log(2000.0);
     const double z1 = std::log(2000.0 - 0.0005 * 1.0 * 19200.0);
     const double d1 = 1.0 / (4800.0 * std::exp(-z1)) * -2.0;
@@ -148,7 +171,7 @@ TEST(AssembleShape, NonZeroGlideSlopeSineGivesConesInsteadOfAltitudeRows) {
     const struct { double angle; double sine; } cases[] = {
         {10.0, 0.17364817766693033}, {180.0, 1.2246467991473532e-16}};
     for (const auto& c : cases) {
-        const auto p = assemble::build_problem(landing(2, 2.0, c.angle));
+        const auto p = build(landing(2, 2.0, c.angle));
         EXPECT_EQ(row_of(p.A, 39), (Terms{{2, -1.0}}));  // after velocity and magnitude blocks
         EXPECT_EQ(row_of(p.A, 40), (Terms{{0, -c.sine}}));
         EXPECT_EQ(row_of(p.A, 41), (Terms{{1, -c.sine}}));
@@ -160,7 +183,7 @@ TEST(AssembleShape, NonZeroGlideSlopeSineGivesConesInsteadOfAltitudeRows) {
 TEST(AssembleCoefficients, DefaultVehicleRowsKeepTheirTermOrder) {
     const auto config = landing(100, 50.0);
     const assemble::VariableLayout at{100};
-    const auto profile = profile_of(config, 100, config.dt());
+    const auto profile = profile_of(config);
     const auto upper = assemble::upper_thrust_and_dry_mass_rows(at, profile, config.spacecraft);
     EXPECT_EQ(upper[0].terms, (Terms{{1000, 1.0}, {900, 0.10416666666666666}}));
     EXPECT_EQ(upper[0].rhs, 8.600902459542082);
@@ -176,7 +199,7 @@ TEST(AssembleCoefficients, EqualityRowsForTwoNodesOfOneSecond) {
     config.environment.gravity = {1.5, -2.0, -3.71};
     config.spacecraft.target_position = {1.0, 2.0, 3.0};
     config.spacecraft.target_velocity = {4.0, 5.0, 6.0};
-    const auto rows = assemble::equality_rows(config);
+    const auto rows = equalities(config);
     const double half_alpha = 0.0005 * 0.5;
     const struct { std::size_t row; Terms terms; double rhs; } expected[] = {
         {3, {{3, 1.0}}, -40.0},
@@ -193,7 +216,7 @@ TEST(AssembleCoefficients, EqualityRowsForTwoNodesOfOneSecond) {
         EXPECT_EQ(rows[e.row].rhs, e.rhs) << "row " << e.row;
     }
     // One node: no dynamics; the terminal rows fix the same state as the initial ones.
-    EXPECT_EQ(assemble::equality_rows(landing(1, 3.0))[12].terms, (Terms{{5, 1.0}}));
+    EXPECT_EQ(equalities(landing(1, 3.0))[12].terms, (Terms{{5, 1.0}}));
 }
 
 TEST(AssembleCoefficients, RoundingFollowsTheFixedOrderOfOperations) {
@@ -202,19 +225,19 @@ TEST(AssembleCoefficients, RoundingFollowsTheFixedOrderOfOperations) {
         {0.3, -0.0075, -0.00375, -0.0417375},
         {3.3, -0.9074999999999999, -0.45374999999999993, -5.0502375}};
     for (const auto& s : steps) {
-        const auto row = assemble::equality_rows(landing(2, s.tof))[9];  // position, axis 2
+        const auto row = equalities(landing(2, s.tof))[9];  // position, axis 2
         EXPECT_EQ(row.terms[3].second, s.u_start) << s.tof;
         EXPECT_EQ(row.terms[4].second, s.u_end) << s.tof;
         EXPECT_EQ(row.rhs, s.rhs) << s.tof;
     }
-    EXPECT_EQ(profile_of(landing(2, 89.4), 2, 44.7).z0[1], 7.359391250869687);
+    EXPECT_EQ(profile_of(landing(2, 89.4)).z0[1], 7.359391250869687);
 }
 
 TEST(AssembleCoefficients, ZeroAndNonFiniteValuesAreKeptNotDropped) {
     auto config = landing(3, 3.0);
     config.spacecraft.min_thrust_pct = 0.0;    // every d_k is +inf
     config.spacecraft.fuel_consumption = 0.0;  // zero log-mass coefficients
-    const auto p = assemble::build_problem(config);
+    const auto p = build(config);
     EXPECT_EQ(p.A.nnz(), 46u * 3 - 17);
     EXPECT_EQ(row_of(p.A, 58), (Terms{{27, -inf}, {30, -2.0}}));  // first lower-thrust row
     EXPECT_EQ(row_of(p.A, 13), (Terms{{27, 0.0}, {28, 0.0}, {30, -1.0}, {31, 1.0}}));
@@ -225,19 +248,19 @@ TEST(AssembleCoefficients, ZeroAndNonFiniteValuesAreKeptNotDropped) {
     config.spacecraft.fuel_consumption = 0.5;  // burns 0.5 * 1 s * 50 N = 25 a node
     config.spacecraft.real_max_thrust = 100.0;
     config.spacecraft.max_thrust_pct = 0.5;
-    const auto profile = profile_of(config, 3, 1.0);
+    const auto profile = profile_of(config);  // 3 nodes over 3 s
     EXPECT_EQ(profile.z0[1], -inf);
     EXPECT_TRUE(std::isnan(profile.z0[2]) && std::isnan(profile.d[2]));
     config.spacecraft.min_thrust_pct = 0.0;  // +inf without dividing, whatever z0 is
-    EXPECT_EQ(profile_of(config, 3, 1.0).d, (std::vector<double>{inf, inf, inf}));
+    EXPECT_EQ(profile_of(config).d, (std::vector<double>{inf, inf, inf}));
 }
 
 TEST(AssembleCoefficients, MaxAngleChangesNothing) {
     auto config = landing(5, 20.0, 30.0);
-    const auto reference = assemble::build_problem(config);
+    const auto reference = build(config);
     for (double angle : {0.0, 45.0, -1e300}) {
         config.environment.max_angle_deg = angle;
-        const auto p = assemble::build_problem(config);
+        const auto p = build(config);
         EXPECT_EQ(p.A.rowval, reference.A.rowval);
         EXPECT_EQ(p.A.nzval, reference.A.nzval);
         EXPECT_EQ(p.b, reference.b);

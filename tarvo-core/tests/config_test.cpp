@@ -1,11 +1,9 @@
 #include <bit>
 #include <cstdint>
-#include <limits>
 
 #include <gtest/gtest.h>
 
 #include "tarvo_core/config.hpp"
-#include "tarvo_core/fault.hpp"
 
 namespace {
 
@@ -23,28 +21,6 @@ TEST(ConfigRecords, DefaultsAreTheDocumentedValues) {
     // The inexact decimals 0.0005 and -3.71 are held as their nearest doubles.
     EXPECT_EQ(std::bit_cast<std::uint64_t>(c.spacecraft.fuel_consumption), 0x3F40624DD2F1A9FCu);
     EXPECT_EQ(std::bit_cast<std::uint64_t>(c.environment.gravity[2]), 0xC00DAE147AE147AEu);
-}
-
-TEST(ConfigRecords, TimeStepIsTimeOfFlightOverNodeCount) {
-    const struct {
-        double tof;
-        std::uint64_t n;
-        double dt;
-    } cases[] = {{50.0, 100, 0.5},
-                 {1.0, 3, 1.0 / 3.0},  // over n, not n - 1
-                 {5.0, 0, std::numeric_limits<double>::infinity()}};
-    for (const auto& c : cases) {
-        Config config;
-        config.solver.time_of_flight = c.tof;
-        config.solver.n = c.n;
-        EXPECT_EQ(config.dt(), c.dt) << c.tof << " / " << c.n;
-    }
-    try {
-        (void)Config{}.dt();
-        FAIL() << "dt() returned without a time of flight";
-    } catch (const tarvo_core::InternalFault& fault) {
-        EXPECT_STREQ(fault.what(), "time_of_flight must be set before dt()");
-    }
 }
 
 }  // namespace

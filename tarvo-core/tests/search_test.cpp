@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <functional>
@@ -9,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tarvo_core/assemble.hpp"
+#include "assemble.hpp"
 #include "tarvo_core/search.hpp"
 
 namespace {
@@ -176,6 +177,16 @@ TEST(SearchRealSolve, DefaultVehicleBeatsTheGridPoints) {
         ASSERT_TRUE(grid_point.ok()) << i;
         EXPECT_GE(result.value().final_mass, grid_point.value().final_mass) << i;
     }
+}
+
+TEST(SearchRealSolve, SettingsReachEveryTrialAndCancellationIsTheOutcome) {
+    Config config;
+    config.solver.n = 10;
+    const auto capped = tarvo_core::search::search_time_of_flight(config, {.max_iter = 1});
+    EXPECT_EQ(capped.error(), "infeasible: no feasible time-of-flight in [1.000, 708.333]");
+    const std::atomic<bool> cancelled{true};
+    const auto stopped = tarvo_core::search::search_time_of_flight(config, {.cancel = &cancelled});
+    EXPECT_EQ(stopped.error(), "solver status: CallbackTerminated");
 }
 
 }  // namespace

@@ -1,20 +1,26 @@
+#include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "assemble.hpp"
 #include "extract_trajectory.hpp"
-#include "tarvo_core/assemble.hpp"
 #include "tarvo_core/fault.hpp"
 #include "tarvo_core/solve.hpp"
 
 namespace {
 
+using tarvo_core::InternalFault;
+using tarvo_core::assemble::Horizon;
 using tarvo_core::config::Config;
 using tarvo_core::config::Vec3;
 using tarvo_core::solve::extract_trajectory;
+using tarvo_core::solve::SolverSettings;
 using tarvo_core::solve::solve_fixed;
 
 constexpr double kFeasibleTof = 60.0;  // the default vehicle lands in about 40 .. 150 s
@@ -29,7 +35,7 @@ TEST(SolveExtraction, ReadsTheLayoutAndGuardsItsSize) {
     x[6 * n + 7] = 4.0;
     x[6 * n + 8] = 12.0;
     x[10 * n + 2] = std::log(100.0);
-    const auto t = extract_trajectory(x, n, 8.0, 650.0, "Solved");
+    const auto t = extract_trajectory(x, Horizon::of(n, 8.0).value(), 650.0);
     EXPECT_EQ(t.positions[1], (Vec3{x[6], x[7], x[8]}));
     EXPECT_EQ(t.velocities[1], (Vec3{x[9], x[10], x[11]}));
     EXPECT_EQ(t.u_values[3], (Vec3{x[6 * n + 9], x[6 * n + 10], x[6 * n + 11]}));
@@ -39,11 +45,11 @@ TEST(SolveExtraction, ReadsTheLayoutAndGuardsItsSize) {
     EXPECT_NEAR(t.normalized_thrusts[2], 2.0, 1e-12);
     EXPECT_EQ(t.objective, x[11 * n - 1]);
     EXPECT_EQ(t.final_mass, std::exp(x[11 * n - 1]));
+    EXPECT_EQ(t.time_of_flight, 8.0);
 
-    using tarvo_core::InternalFault;
-    EXPECT_THROW(extract_trajectory(x, 5, 8.0, 1.0, "Solved"), InternalFault);
-    EXPECT_THROW(extract_trajectory({x.data(), 43}, 4, 8.0, 1.0, "Solved"), InternalFault);
-    EXPECT_THROW(extract_trajectory({}, 0, 8.0, 1.0, "Solved"), InternalFault);
+    EXPECT_THROW(extract_trajectory(x, Horizon::of(5, 8.0).value(), 1.0), InternalFault);
+    EXPECT_THROW(extract_trajectory({x.data(), 43}, Horizon::of(4, 8.0).value(), 1.0),
+                 InternalFault);
 }
 
 TEST(SolveFixed, DefaultVehicleLandsWithConsistentLists) {
@@ -101,6 +107,9 @@ TEST(SolveFixed, FailuresComeBackAsText) {
     const auto rejected = solve_fixed(no_nodes, kFeasibleTof);
     ASSERT_FALSE(rejected.ok());
     EXPECT_EQ(rejected.error(), *tarvo_core::assemble::node_count_error(0));
+    const std::atomic<bool> cancel{true};  // the node count is judged first
+    EXPECT_EQ(solve_fixed(no_nodes, kFeasibleTof, {.cancel = &cancel}).error(),
+              rejected.error());
 }
 
 TEST(SolveFixed, CallsAreQuietIndependentAndLeaveTheConfigAlone) {
@@ -116,6 +125,72 @@ TEST(SolveFixed, CallsAreQuietIndependentAndLeaveTheConfigAlone) {
     ASSERT_TRUE(first.ok() && other.ok() && again.ok());
     EXPECT_EQ(first.value().z_values, again.value().z_values);
     EXPECT_EQ(first.value().positions, again.value().positions);
+}
+
+TEST(SolveSettings, CancellationAndIterationCapEndTheSolveWithTheirStatus) {
+    const Config config;
+    const std::atomic<bool> cancelled{true};
+    EXPECT_EQ(solve_fixed(config, kFeasibleTof, {.cancel = &cancelled}).error(),
+              "solver status: CallbackTerminated");
+    EXPECT_EQ(tarvo_core::solve::cancelled_text(), "solver status: CallbackTerminated");
+    EXPECT_EQ(solve_fixed(config, kFeasibleTof, {.max_iter = 2}).error(),
+              "solver status: MaxIterations");
+
+    const std::atomic<bool> not_cancelled{false};  // an idle flag changes no number
+    const auto plain = solve_fixed(config, kFeasibleTof);
+    const auto watched = solve_fixed(config, kFeasibleTof, {.cancel = &not_cancelled});
+    ASSERT_TRUE(plain.ok() && watched.ok());
+    EXPECT_EQ(watched.value().z_values, plain.value().z_values);
+    EXPECT_EQ(watched.value().u_values, plain.value().u_values);
+    EXPECT_EQ(watched.value().solver_info.iterations, plain.value().solver_info.iterations);
+}
+
+TEST(SolveSettings, TolerancesReachTheSolverAndTheInfoSaysHowFarItGot) {
+    Config config;
+    config.solver.n = 30;
+    const auto plain = solve_fixed(config, kFeasibleTof);
+    const auto tight = solve_fixed(config, kFeasibleTof,
+                                   {.tol_gap_abs = 1e-11, .tol_gap_rel = 1e-11, .tol_feas = 1e-11,
+                                    .max_iter = 400});
+    ASSERT_TRUE(plain.ok() && tight.ok()) << (plain.ok() ? tight.error() : plain.error());
+    const auto& info = plain.value().solver_info;
+    EXPECT_GT(info.iterations, 5u);
+    EXPECT_LT(info.iterations, 200u);
+    EXPECT_GT(info.solve_time, 0.0);
+    EXPECT_LE(std::fmin(std::fabs(info.gap_abs), info.gap_rel), 1e-8);
+    EXPECT_LE(std::fmax(info.res_primal, info.res_dual), 1e-8);
+    const auto& tight_info = tight.value().solver_info;
+    EXPECT_GT(tight_info.iterations, info.iterations);
+    EXPECT_LE(std::fmin(std::fabs(tight_info.gap_abs), tight_info.gap_rel), 1e-11);
+    EXPECT_NEAR(tight.value().final_mass, plain.value().final_mass, 1e-3);
+}
+
+TEST(SolveSettings, EachToleranceReachesTheBridgeUnderItsOwnName) {
+    using Field = std::optional<double> SolverSettings::*;
+    const std::pair<Field, std::string> fields[] = {
+        {&SolverSettings::tol_gap_abs, "tol_gap_abs"},
+        {&SolverSettings::tol_gap_rel, "tol_gap_rel"},
+        {&SolverSettings::tol_feas, "tol_feas"},
+        {&SolverSettings::tol_infeas_abs, "tol_infeas_abs"},
+        {&SolverSettings::tol_infeas_rel, "tol_infeas_rel"},
+        {&SolverSettings::tol_ktratio, "tol_ktratio"},
+        {&SolverSettings::reduced_tol_gap_abs, "reduced_tol_gap_abs"},
+        {&SolverSettings::reduced_tol_gap_rel, "reduced_tol_gap_rel"},
+        {&SolverSettings::reduced_tol_feas, "reduced_tol_feas"},
+    };
+    Config config;
+    config.solver.n = 3;
+    for (const auto& [field, name] : fields) {
+        SolverSettings settings;
+        settings.*field = -1.0;  // a broken invariant: refused, naming the field
+        try {
+            (void)solve_fixed(config, kFeasibleTof, settings);
+            ADD_FAILURE() << name << " was accepted";
+        } catch (const InternalFault& fault) {
+            EXPECT_EQ(std::string(fault.what()),
+                      "settings: " + name + " = -1 is not a finite tolerance at or above 0");
+        }
+    }
 }
 
 }  // namespace

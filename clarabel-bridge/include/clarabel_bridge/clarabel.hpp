@@ -1,22 +1,25 @@
-// C++ face of the Clarabel conic solver, reached through the Rust bridge library.
+// C++ face of the Clarabel conic solver, reached through our Rust bridge library.
 //
-// The names mirror the Rust crate (`CscMatrix`, `SupportedConeT`, `DefaultSettings`,
-// `SolverStatus`). `CscMatrix::new` is spelt `new_` because `new` is a C++ keyword.
+// The names of the data mirror the Rust crate (`CscMatrix`, `SupportedConeT`, `SolverStatus`);
+// `CscMatrix::new` is spelt `new_` because `new` is a C++ keyword. `Settings` holds only what
+// tarvo chooses: every other setting of the crate stays at its `DefaultSettings::default()`.
 //
 // Nothing here throws for solver trouble: a construction error and a Rust panic both come
-// back as values (`SolverError`, `Panic`). Only allocation failure (std::bad_alloc) escapes.
+// back as values (`SolverError`, `Panic`). Only allocation failure (std::bad_alloc) and an
+// exception of the caller's own stop hook escape.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
 
-namespace clarabel {
+namespace clarabel_bridge {
 
 // Compressed-sparse-column matrix: column j stores its entries at colptr[j] .. colptr[j+1]-1.
 struct CscMatrix {
@@ -51,82 +54,68 @@ inline SupportedConeT ZeroConeT(std::size_t dim) { return {ConeKind::ZeroConeT, 
 inline SupportedConeT NonnegativeConeT(std::size_t dim) { return {ConeKind::NonnegativeConeT, dim}; }
 inline SupportedConeT SecondOrderConeT(std::size_t dim) { return {ConeKind::SecondOrderConeT, dim}; }
 
-// Every field of the crate's settings record. `DefaultSettings::crate_defaults()` fills them
-// from the crate itself, so they always match the linked Clarabel release.
-struct DefaultSettings {
-    std::uint32_t max_iter;
-    double time_limit;
-    bool verbose;
-    double max_step_fraction;
-    double tol_gap_abs;
-    double tol_gap_rel;
-    double tol_feas;
-    double tol_infeas_abs;
-    double tol_infeas_rel;
-    double tol_ktratio;
-    double reduced_tol_gap_abs;
-    double reduced_tol_gap_rel;
-    double reduced_tol_feas;
-    double reduced_tol_infeas_abs;
-    double reduced_tol_infeas_rel;
-    double reduced_tol_ktratio;
-    bool equilibrate_enable;
-    std::uint32_t equilibrate_max_iter;
-    double equilibrate_min_scaling;
-    double equilibrate_max_scaling;
-    double linesearch_backtrack_step;
-    double min_switch_step_length;
-    double min_terminate_step_length;
-    std::uint32_t max_threads;
-    bool direct_kkt_solver;
-    std::string direct_solve_method;
-    bool static_regularization_enable;
-    double static_regularization_constant;
-    double static_regularization_proportional;
-    bool dynamic_regularization_enable;
-    double dynamic_regularization_eps;
-    double dynamic_regularization_delta;
-    bool iterative_refinement_enable;
-    double iterative_refinement_reltol;
-    double iterative_refinement_abstol;
-    std::uint32_t iterative_refinement_max_iter;
-    double iterative_refinement_stop_ratio;
-    bool presolve_enable;
-    bool input_sparse_dropzeros;
-
-    static DefaultSettings crate_defaults();
+// The settings tarvo chooses; an empty override keeps the crate's default.
+struct Settings {
+    bool verbose = false;
+    std::optional<double> tol_gap_abs{};  // each tolerance finite and at least 0 when set
+    std::optional<double> tol_gap_rel{};
+    std::optional<double> tol_feas{};
+    std::optional<double> tol_infeas_abs{};
+    std::optional<double> tol_infeas_rel{};
+    std::optional<double> tol_ktratio{};
+    std::optional<double> reduced_tol_gap_abs{};
+    std::optional<double> reduced_tol_gap_rel{};
+    std::optional<double> reduced_tol_feas{};
+    std::optional<std::uint32_t> max_iter{};
+    // Asked once per iteration on the solving thread; true ends the solve with status
+    // CallbackTerminated. An exception from it ends the solve and is rethrown by solve().
+    std::function<bool()> should_stop{};
 };
 
+// The crate's statuses; each value is the code the bridge reports for it.
 enum class SolverStatus : std::uint32_t {
-    Unsolved,
-    Solved,
-    PrimalInfeasible,
-    DualInfeasible,
-    AlmostSolved,
-    AlmostPrimalInfeasible,
-    AlmostDualInfeasible,
-    MaxIterations,
-    MaxTime,
-    NumericalError,
-    InsufficientProgress,
-    CallbackTerminated,
+    Unsolved = 0,
+    Solved = 1,
+    PrimalInfeasible = 2,
+    DualInfeasible = 3,
+    AlmostSolved = 4,
+    AlmostPrimalInfeasible = 5,
+    AlmostDualInfeasible = 6,
+    MaxIterations = 7,
+    MaxTime = 8,
+    NumericalError = 9,
+    InsufficientProgress = 10,
+    CallbackTerminated = 11,
 };
 
-// The status's name exactly as the crate spells the variant ("Solved", "PrimalInfeasible", ...).
-std::string_view status_name(SolverStatus status);
+// The crate's own name of the status ("Solved", "PrimalInfeasible", ...); empty when the
+// crate has no status with this code.
+std::string status_name(SolverStatus status);
+
+// The crate's figures at the end of a solve.
+struct SolveInfo {
+    std::uint32_t iterations = 0;
+    double solve_time = 0.0;  // seconds
+    double gap_abs = 0.0;
+    double gap_rel = 0.0;
+    double res_primal = 0.0;
+    double res_dual = 0.0;
+};
 
 struct Solution {
     SolverStatus status;
+    SolveInfo info;
     std::vector<double> x;  // primal solution, one entry per variable
 };
 
 // `DefaultSolver::new` refused the data; `display` is the error's display text
-// ("Bad input data: ...", "Bad settings: ...", ...).
+// ("Bad input data: ...").
 struct SolverError {
     std::string display;
 };
 
-// A Rust panic caught inside the bridge: a broken invariant, never a user error.
+// A Rust panic caught inside the bridge, or data or settings breaking the bridge's rules: a
+// broken invariant, never a user error.
 struct Panic {
     std::string message;
 };
@@ -144,12 +133,14 @@ public:
     ProblemData& operator=(const ProblemData&) = delete;
     ~ProblemData();
 
-    // Creates a `DefaultSolver` on the data and runs `solve()`.
-    std::variant<Solution, SolverError, Panic> solve(const DefaultSettings& settings) const;
+    // Creates a `DefaultSolver` on the data with the settings and runs `solve()`.
+    std::variant<Solution, SolverError, Panic> solve(const Settings& settings = {}) const;
 
 private:
-    explicit ProblemData(void* handle) : handle_(handle) {}
+    ProblemData(void* handle, std::size_t variable_count)
+        : handle_(handle), variable_count_(variable_count) {}
     void* handle_ = nullptr;
+    std::size_t variable_count_ = 0;  // the length of q
 };
 
-}  // namespace clarabel
+}  // namespace clarabel_bridge

@@ -47,9 +47,6 @@ struct Config {
     Spacecraft spacecraft;
     Environment environment;
     Solver solver;
-
-    // Time step time_of_flight / n. Throws InternalFault when time_of_flight is unset.
-    double dt() const;
 };
 
 // The JSON document: a fixed indented layout on writing, lenient forms on reading.

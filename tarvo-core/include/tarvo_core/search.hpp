@@ -13,9 +13,12 @@ namespace tarvo_core::search {
 // One trial: a fixed-horizon solve at the given time of flight.
 using TrialSolve = std::function<Result<solve::Trajectory>(const config::Config&, double)>;
 
-Result<solve::Trajectory> search_time_of_flight(const config::Config& config);
+// The search with every trial solved by solve_fixed with these settings.
+Result<solve::Trajectory> search_time_of_flight(const config::Config& config,
+                                                const solve::SolverSettings& settings = {});
 
-// The same search with the trial solve replaced (tests script the final masses this way).
-Result<solve::Trajectory> search_time_of_flight(const config::Config& config, const TrialSolve& trial);
+// The same search with the trial solve replaced (to observe or script the trials).
+Result<solve::Trajectory> search_time_of_flight(const config::Config& config,
+                                                const TrialSolve& trial);
 
 }  // namespace tarvo_core::search

@@ -1,6 +1,9 @@
 // Fixed-horizon solve: one conic program for one time of flight, solved by Clarabel.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,6 +11,35 @@
 #include "tarvo_core/result.hpp"
 
 namespace tarvo_core::solve {
+
+// The solver settings a caller may change. An empty override keeps the specified setting
+// (Clarabel's default), so a default-constructed SolverSettings solves exactly as specified.
+// A tolerance, when set, is finite and at least 0 (anything else is an InternalFault).
+struct SolverSettings {
+    std::optional<double> tol_gap_abs{};
+    std::optional<double> tol_gap_rel{};
+    std::optional<double> tol_feas{};
+    std::optional<double> tol_infeas_abs{};
+    std::optional<double> tol_infeas_rel{};
+    std::optional<double> tol_ktratio{};
+    std::optional<double> reduced_tol_gap_abs{};
+    std::optional<double> reduced_tol_gap_rel{};
+    std::optional<double> reduced_tol_feas{};
+    std::optional<std::uint32_t> max_iter{};
+    // Read before assembly and once per solver iteration; once true, the solve stops and
+    // fails with cancelled_text(). Null: never cancelled.
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+// The solver's own figures at the end of the solve.
+struct SolverInfo {
+    std::uint32_t iterations = 0;
+    double solve_time = 0.0;  // seconds
+    double gap_abs = 0.0;     // duality gap, absolute and relative
+    double gap_rel = 0.0;
+    double res_primal = 0.0;  // primal and dual residuals
+    double res_dual = 0.0;
+};
 
 // One landing trajectory; every list has one entry per node.
 struct Trajectory {
@@ -23,11 +55,16 @@ struct Trajectory {
     double objective = 0.0;                  // final log-mass
     double final_mass = 0.0;
     double time_of_flight = 0.0;
+    SolverInfo solver_info;
 };
+
+// The error text of a cancelled solve or search: "solver status: CallbackTerminated".
+std::string cancelled_text();
 
 // Solves at time of flight `tof`; the caller's configuration is only read. Returns the
 // trajectory or an error text ("solver status: ...", "solver construction error: ...", or
 // the node-count text). Throws InternalFault only for a broken invariant.
-Result<Trajectory> solve_fixed(const config::Config& config, double tof);
+Result<Trajectory> solve_fixed(const config::Config& config, double tof,
+                               const SolverSettings& settings = {});
 
 }  // namespace tarvo_core::solve
