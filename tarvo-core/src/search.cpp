@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "assemble.hpp"
 
@@ -71,74 +72,180 @@ std::string no_feasible_point(const Bracket& bracket) {
            format_bound(bracket.hi) + "]";
 }
 
-// Final mass of a trial, -infinity when the trial fails; the trajectory is dropped at once.
-double final_mass_of(const TrialSolve& trial, const config::Config& config, double tof) {
-    const Result<solve::Trajectory> outcome = trial(config, tof);
-    return outcome ? outcome.value().final_mass : -std::numeric_limits<double>::infinity();
-}
+// Solves trials, at once where the options allow, and tells the observer of the ones used.
+class TrialRunner {
+public:
+    TrialRunner(const config::Config& config, const TrialSolve& trial,
+                const SearchOptions& options)
+        : config_(config), trial_(trial), options_(options) {}
+
+    // Reports of trials at `times`, in that order; observes none of them.
+    std::vector<TrialReport> run(const std::vector<double>& times) const {
+        std::vector<TrialReport> reports(times.size());
+        const auto solve_one = [&](std::size_t i) {
+            reports[i] = report_of(times[i], trial_(config_, times[i]));
+        };
+        if (options_.parallel_for) {
+            options_.parallel_for(times.size(), solve_one);
+        } else {
+            for (std::size_t i = 0; i < times.size(); ++i) {
+                solve_one(i);
+            }
+        }
+        return reports;
+    }
+
+    // The final solve, whose trajectory is the search's result.
+    Result<solve::Trajectory> solve_final(double tof) const {
+        Result<solve::Trajectory> outcome = trial_(config_, tof);
+        observe(report_of(tof, outcome));
+        return outcome;
+    }
+
+    void observe(const TrialReport& report) const {
+        if (options_.observe) {
+            options_.observe(report);
+        }
+    }
+
+    // Golden-section steps per round: d with 2^d - 1 trials at most `width`, at least 1.
+    int steps_per_round() const {
+        int depth = 1;
+        while (depth < kRefinementSteps && (std::size_t{2} << depth) - 1 <= options_.width) {
+            ++depth;
+        }
+        return depth;
+    }
+
+private:
+    // The trajectory is dropped at once; the search needs only its final mass.
+    static TrialReport report_of(double tof, const Result<solve::Trajectory>& outcome) {
+        if (!outcome) {
+            return {tof, false, -std::numeric_limits<double>::infinity(), outcome.error()};
+        }
+        const solve::Trajectory& trajectory = outcome.value();
+        return {tof, true, trajectory.final_mass, trajectory.status,
+                trajectory.solver_info.iterations};
+    }
+
+    const config::Config& config_;
+    const TrialSolve& trial_;
+    const SearchOptions& options_;
+};
 
 // Index of the best grid point: the first success, replaced only by a strictly greater
 // value (a NaN neither replaces nor is replaced). nullopt when no grid point is feasible.
-std::optional<int> scan_grid(const TrialSolve& trial, const config::Config& config,
-                             const Bracket& bracket, double step) {
+std::optional<int> scan_grid(const TrialRunner& runner, const Bracket& bracket, double step) {
+    std::vector<double> times;
+    for (int i = 0; i <= kGridIntervals; ++i) {
+        times.push_back(step * i + bracket.lo);
+    }
     std::optional<int> best_index;
     double best = 0.0;
+    const std::vector<TrialReport> reports = runner.run(times);
     for (int i = 0; i <= kGridIntervals; ++i) {
-        const Result<solve::Trajectory> outcome = trial(config, step * i + bracket.lo);
-        if (!outcome) {
-            continue;
-        }
-        const double value = outcome.value().final_mass;
-        if (!best_index || value > best) {
+        const TrialReport& report = reports[static_cast<std::size_t>(i)];
+        runner.observe(report);
+        if (report.ok && (!best_index || report.final_mass > best)) {
             best_index = i;
-            best = value;
+            best = report.final_mass;
         }
     }
     return best_index;
 }
 
-// Golden-section maximisation over [a, b]; returns the chosen time of flight.
-double refine(const TrialSolve& trial, const config::Config& config, double a, double b) {
-    const double d = (b - a) * kGolden;
-    double x1 = b - d;
-    double x2 = a + d;
-    double f1 = final_mass_of(trial, config, x1);
-    double f2 = final_mass_of(trial, config, x2);
-    for (int step = 0; step < kRefinementSteps; ++step) {
-        if (f1 >= f2) {
+// The golden-section interval [a, b], its interior points and their final masses.
+struct Golden {
+    double a, b, x1, x2;
+    double f1 = 0.0, f2 = 0.0;
+
+    // One step: keep [a, x2] when f1 >= f2, else [x1, b]; returns the new interior point,
+    // whose final mass the caller stores with `set_new`.
+    double step(bool keep_lower) {
+        if (keep_lower) {
             b = x2;
             x2 = x1;
             f2 = f1;
             x1 = b + (b - a) * -kGolden;
-            f1 = final_mass_of(trial, config, x1);
-        } else {
-            a = x1;
-            x1 = x2;
-            f1 = f2;
-            x2 = a + (b - a) * kGolden;
-            f2 = final_mass_of(trial, config, x2);
+            return x1;
+        }
+        a = x1;
+        x1 = x2;
+        f1 = f2;
+        x2 = a + (b - a) * kGolden;
+        return x2;
+    }
+
+    void set_new(bool keep_lower, double value) { (keep_lower ? f1 : f2) = value; }
+};
+
+// The new points of `depth` steps from `start` for every outcome of the comparisons after
+// the first, in level order: the children of entry j are 2j + 1 (f1 >= f2) and 2j + 2.
+std::vector<double> speculative_points(const Golden& start, int depth) {
+    std::vector<Golden> states{start};
+    std::vector<double> points{states[0].step(start.f1 >= start.f2)};
+    for (std::size_t j = 0; points.size() < (std::size_t{1} << depth) - 1; ++j) {
+        for (const bool keep_lower : {true, false}) {
+            Golden child = states[j];
+            points.push_back(child.step(keep_lower));
+            states.push_back(child);
         }
     }
-    return f1 >= f2 ? x1 : x2;
+    return points;
+}
+
+// Golden-section maximisation over [a, b]; returns the chosen time of flight.
+double refine(const TrialRunner& runner, double a, double b) {
+    const double d = (b - a) * kGolden;
+    Golden golden{a, b, b - d, a + d};
+    const std::vector<TrialReport> first = runner.run({golden.x1, golden.x2});
+    for (const TrialReport& report : first) {
+        runner.observe(report);
+    }
+    golden.f1 = first[0].final_mass;
+    golden.f2 = first[1].final_mass;
+    for (int done = 0; done < kRefinementSteps;) {
+        const int depth = std::min(runner.steps_per_round(), kRefinementSteps - done);
+        const std::vector<TrialReport> reports = runner.run(speculative_points(golden, depth));
+        // Follow the comparisons the one-at-a-time search makes through the tree.
+        std::size_t j = 0;
+        for (int level = 0; level < depth; ++level, ++done) {
+            const bool keep_lower = golden.f1 >= golden.f2;
+            if (level > 0) {
+                j = 2 * j + (keep_lower ? 1 : 2);
+            }
+            golden.step(keep_lower);
+            golden.set_new(keep_lower, reports[j].final_mass);
+            runner.observe(reports[j]);
+        }
+    }
+    return golden.f1 >= golden.f2 ? golden.x1 : golden.x2;
 }
 
 }  // namespace
 
 Result<solve::Trajectory> search_time_of_flight(const config::Config& config,
-                                                const TrialSolve& trial) {
+                                                const TrialSolve& trial,
+                                                const SearchOptions& options) {
     // Every trial would fail with the same text; report it instead of "infeasible".
     if (auto error = assemble::node_count_error(config.solver.n)) {
         return std::move(*error);
     }
+    const TrialRunner runner(config, trial, options);
     const Bracket bracket = choose_bracket(config);
     const double step = (bracket.hi - bracket.lo) / static_cast<double>(kGridIntervals);
-    const std::optional<int> best = scan_grid(trial, config, bracket, step);
+    const std::optional<int> best = scan_grid(runner, bracket, step);
     if (!best) {
         return no_feasible_point(bracket);
     }
     const double a = step * std::max(*best - 1, 0) + bracket.lo;
     const double b = step * std::min(*best + 1, kGridIntervals) + bracket.lo;
-    return trial(config, refine(trial, config, a, b));
+    return runner.solve_final(refine(runner, a, b));
+}
+
+Result<solve::Trajectory> search_time_of_flight(const config::Config& config,
+                                                const TrialSolve& trial) {
+    return search_time_of_flight(config, trial, SearchOptions{});
 }
 
 Result<solve::Trajectory> search_time_of_flight(const config::Config& config,

@@ -190,3 +190,80 @@ TEST(SearchRealSolve, SettingsReachEveryTrialAndCancellationIsTheOutcome) {
 }
 
 }  // namespace
+
+namespace {
+
+// Final mass as a function of the time of flight alone, so trials can run in any order:
+// a peak with failures far to the right and a NaN at one grid point.
+Result<Trajectory> shaped_trial(const Config&, double tof) {
+    if (tof > 115.0) return std::string("solver status: PrimalInfeasible");
+    if (tof == 20.0) {
+        Trajectory trajectory;
+        trajectory.final_mass = kNaN;
+        return trajectory;
+    }
+    Trajectory trajectory;
+    trajectory.final_mass = 1500.0 - (tof - 63.7) * (tof - 63.7);
+    trajectory.time_of_flight = tof;
+    return trajectory;
+}
+
+struct Observed {
+    std::vector<tarvo_core::search::TrialReport> trials;
+    std::size_t solved = 0;  // every trial solve, speculative ones included
+    std::size_t rounds = 0;  // calls of parallel_for
+    std::optional<Result<Trajectory>> out;
+};
+
+Observed search_with_width(std::size_t width) {
+    Observed seen;
+    tarvo_core::search::SearchOptions options;
+    options.width = width;
+    if (width > 1) {
+        options.parallel_for = [&](std::size_t count, const std::function<void(std::size_t)>& body) {
+            ++seen.rounds;
+            for (std::size_t i = count; i-- > 0;) body(i);  // any order must do
+        };
+    }
+    options.observe = [&](const auto& report) { seen.trials.push_back(report); };
+    seen.out = tarvo_core::search::search_time_of_flight(
+        bracket(10, 130),
+        [&](const Config& config, double tof) {
+            ++seen.solved;
+            return shaped_trial(config, tof);
+        },
+        options);
+    return seen;
+}
+
+TEST(SearchConcurrency, EveryWidthUsesTheSameTrialsInTheSameOrder) {
+    const Observed serial = search_with_width(1);
+    ASSERT_EQ(serial.trials.size(), 36u);
+    EXPECT_EQ(serial.solved, 36u);
+    ASSERT_TRUE(serial.out->ok());
+    EXPECT_EQ(serial.trials.back().time_of_flight, serial.out->value().time_of_flight);
+    EXPECT_NEAR(serial.out->value().time_of_flight, 63.7, 1e-3);
+    EXPECT_FALSE(serial.trials[11].ok);  // 120 s fails; its report carries the text
+    EXPECT_EQ(serial.trials[11].status, "solver status: PrimalInfeasible");
+    // Rounds: the grid, the two interior points, ceil(20 / d) speculative rounds of
+    // 2^d - 1 trials; the final solve runs alone.
+    const struct { std::size_t width, rounds, solved; } cases[] = {
+        {2, 22, 36}, {3, 12, 46}, {7, 9, 61}, {15, 7, 91}};
+    for (const auto& c : cases) {
+        const Observed wide = search_with_width(c.width);
+        ASSERT_EQ(wide.trials.size(), serial.trials.size()) << c.width;
+        for (std::size_t i = 0; i < serial.trials.size(); ++i) {
+            const auto& a = serial.trials[i];
+            const auto& b = wide.trials[i];
+            EXPECT_EQ(a.time_of_flight, b.time_of_flight) << c.width << " trial " << i;
+            EXPECT_EQ(a.ok, b.ok);
+            EXPECT_EQ(std::isnan(a.final_mass) ? 0.0 : a.final_mass,
+                      std::isnan(b.final_mass) ? 0.0 : b.final_mass);
+        }
+        EXPECT_EQ(wide.out->value().time_of_flight, serial.out->value().time_of_flight);
+        EXPECT_EQ(wide.rounds, c.rounds) << c.width;
+        EXPECT_EQ(wide.solved, c.solved) << c.width;
+    }
+}
+
+}  // namespace
