@@ -83,7 +83,7 @@ public:
     std::vector<TrialReport> run(const std::vector<double>& times) const {
         std::vector<TrialReport> reports(times.size());
         const auto solve_one = [&](std::size_t i) {
-            reports[i] = report_of(times[i], trial_(config_, times[i]));
+            reports[i] = trial_report(times[i], trial_(config_, times[i]));
         };
         if (options_.parallel_for) {
             options_.parallel_for(times.size(), solve_one);
@@ -98,7 +98,7 @@ public:
     // The final solve, whose trajectory is the search's result.
     Result<solve::Trajectory> solve_final(double tof) const {
         Result<solve::Trajectory> outcome = trial_(config_, tof);
-        observe(report_of(tof, outcome));
+        observe(trial_report(tof, outcome));
         return outcome;
     }
 
@@ -118,16 +118,6 @@ public:
     }
 
 private:
-    // The trajectory is dropped at once; the search needs only its final mass.
-    static TrialReport report_of(double tof, const Result<solve::Trajectory>& outcome) {
-        if (!outcome) {
-            return {tof, false, -std::numeric_limits<double>::infinity(), outcome.error()};
-        }
-        const solve::Trajectory& trajectory = outcome.value();
-        return {tof, true, trajectory.final_mass, trajectory.status,
-                trajectory.solver_info.iterations};
-    }
-
     const config::Config& config_;
     const TrialSolve& trial_;
     const SearchOptions& options_;
@@ -223,6 +213,15 @@ double refine(const TrialRunner& runner, double a, double b) {
 }
 
 }  // namespace
+
+TrialReport trial_report(double tof, const Result<solve::Trajectory>& outcome) {
+    if (!outcome) {
+        return {tof, false, -std::numeric_limits<double>::infinity(), outcome.error(), 0};
+    }
+    const solve::Trajectory& trajectory = outcome.value();
+    return {tof, true, trajectory.final_mass, trajectory.status,
+            trajectory.solver_info.iterations};
+}
 
 Result<solve::Trajectory> search_time_of_flight(const config::Config& config,
                                                 const TrialSolve& trial,

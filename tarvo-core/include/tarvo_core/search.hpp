@@ -25,6 +25,9 @@ struct TrialReport {
     std::uint32_t iterations = 0;  // interior-point iterations of a successful trial
 };
 
+// The report of one trial; the trajectory itself is not kept.
+TrialReport trial_report(double tof, const Result<solve::Trajectory>& outcome);
+
 // Runs body(0) ... body(count - 1), possibly several at once; returns when all have run.
 using ParallelFor =
     std::function<void(std::size_t count, const std::function<void(std::size_t)>& body)>;

@@ -1,0 +1,53 @@
+// Planning one landing beyond the fixed formulation: the options a guidance engineer sets
+// (solver accuracy, what to do with an unreachable target), cancellation, concurrent search
+// trials and a report of every trial. With default options the trajectory is exactly the
+// one solve_fixed or search_time_of_flight returns.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tarvo_core/config.hpp"
+#include "tarvo_core/result.hpp"
+#include "tarvo_core/search.hpp"
+#include "tarvo_core/solve.hpp"
+
+namespace tarvo_core::plan {
+
+enum class Accuracy {
+    standard,  // the solver's default tolerances: the numbers of solve_fixed
+    high,      // tightened tolerances and iteration cap
+};
+
+enum class Unreachable {
+    fail,     // no time of flight reaches the target: fail, as the search does
+    closest,  // land as close to the target as the vehicle can, then with the least fuel
+};
+
+struct Options {
+    Accuracy accuracy = Accuracy::standard;
+    Unreachable unreachable = Unreachable::fail;
+    // Once true, every solve stops and the plan fails with solve::cancelled_text().
+    const std::atomic<bool>* cancel = nullptr;
+    // How a search runs its trials and who is told of them (see search::SearchOptions).
+    search::ParallelFor parallel_for;
+    std::size_t width = 1;
+    std::function<void(const search::TrialReport&)> observe;
+};
+
+struct Outcome {
+    Result<solve::Trajectory> trajectory;  // the landing, or why there is none
+    double time_of_flight = 0.0;           // of the landing (the fixed or the searched one)
+    double miss_distance = 0.0;            // metres from the target; 0 when it is reached
+    std::string note;                      // what an option changed, "" when nothing
+    std::uint64_t iterations = 0;          // interior-point iterations of every trial used
+};
+
+// Plans the landing `config` describes: the fixed time of flight when set, else the search.
+Outcome plan_landing(const config::Config& config, const Options& options = {});
+
+}  // namespace tarvo_core::plan

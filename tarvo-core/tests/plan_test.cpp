@@ -1,0 +1,81 @@
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tarvo_core/plan.hpp"
+#include "tarvo_core/thread_pool.hpp"
+
+namespace {
+
+using tarvo_core::config::Config;
+using tarvo_core::plan::Options;
+using tarvo_core::plan::plan_landing;
+using tarvo_core::search::TrialReport;
+
+Config small(std::optional<double> tof) {
+    Config config;
+    config.solver.n = 15;
+    config.solver.time_of_flight = tof;
+    return config;
+}
+
+bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+TEST(PlanLanding, DefaultOptionsGiveTheFixedSolveAndTheSearch) {
+    const Config fixed = small(40.0);
+    const auto direct = tarvo_core::solve::solve_fixed(fixed, 40.0);
+    const auto planned = plan_landing(fixed);
+    ASSERT_TRUE(planned.trajectory.ok());
+    EXPECT_TRUE(same_bits(planned.trajectory.value().z_values, direct.value().z_values));
+    EXPECT_EQ(planned.time_of_flight, 40.0);
+    EXPECT_EQ(planned.iterations, direct.value().solver_info.iterations);
+    EXPECT_EQ(planned.miss_distance, 0.0);
+
+    const Config searched = small(std::nullopt);
+    const auto search = tarvo_core::search::search_time_of_flight(searched);
+    std::vector<TrialReport> trials;
+    Options options;
+    options.observe = [&](const TrialReport& report) { trials.push_back(report); };
+    const auto outcome = plan_landing(searched, options);
+    ASSERT_TRUE(outcome.trajectory.ok());
+    EXPECT_TRUE(same_bits(outcome.trajectory.value().s_values, search.value().s_values));
+    EXPECT_EQ(outcome.time_of_flight, search.value().time_of_flight);
+    ASSERT_EQ(trials.size(), 36u);
+    EXPECT_EQ(trials.back().time_of_flight, outcome.time_of_flight);
+    std::uint64_t iterations = 0;
+    for (const TrialReport& trial : trials) iterations += trial.iterations;
+    EXPECT_EQ(outcome.iterations, iterations);
+}
+
+TEST(PlanLanding, ConcurrentTrialsGiveTheSameLanding) {
+    tarvo_core::ThreadPool pool(2);
+    std::vector<double> serial, concurrent;
+    Options options;
+    options.observe = [&](const TrialReport& report) { serial.push_back(report.final_mass); };
+    const auto one = plan_landing(small(std::nullopt), options);
+    options.parallel_for = [&](std::size_t count, const std::function<void(std::size_t)>& body) {
+        pool.parallel_for(count, body);
+    };
+    options.width = 7;
+    options.observe = [&](const TrialReport& report) { concurrent.push_back(report.final_mass); };
+    const auto many = plan_landing(small(std::nullopt), options);
+    EXPECT_TRUE(same_bits(serial, concurrent));
+    EXPECT_TRUE(same_bits(one.trajectory.value().z_values, many.trajectory.value().z_values));
+}
+
+TEST(PlanLanding, CancellationFailsWithTheCancelledText) {
+    std::atomic<bool> cancel{true};
+    Options options;
+    options.cancel = &cancel;
+    for (const auto tof : {std::optional<double>(40.0), std::optional<double>()}) {
+        const auto outcome = plan_landing(small(tof), options);
+        ASSERT_FALSE(outcome.trajectory.ok());
+        EXPECT_EQ(outcome.trajectory.error(), tarvo_core::solve::cancelled_text());
+    }
+}
+
+}  // namespace
