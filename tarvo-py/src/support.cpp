@@ -6,12 +6,6 @@
 
 namespace tarvo_py {
 
-namespace {
-
-PyObject* panic_type = nullptr;  // created once, never released
-
-}  // namespace
-
 ReadAccess::ReadAccess(AccessCounter& counter) noexcept
 {
     if (counter.try_acquire_read()) {
@@ -94,6 +88,21 @@ std::string take_error_text()
     PyErr_Clear();
     return utf8 != nullptr ? std::string(utf8, static_cast<std::size_t>(length)) : std::string();
 }
+
+PyObject* take_raised_exception() noexcept
+{
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    const OwnedRef owned_type(type);
+    const OwnedRef owned_traceback(traceback);
+    if (value != nullptr && traceback != nullptr) {
+        PyException_SetTraceback(value, traceback);
+    }
+    return value;
+}
 #pragma GCC diagnostic pop
 
 void raise_not_instance(PyObject* object, const char* expected) noexcept
@@ -109,6 +118,14 @@ void raise_not_instance(PyObject* object, const char* expected) noexcept
     }
 }
 
+void raise_wrong_type(const std::string& requirement, PyObject* value) noexcept
+{
+    OwnedRef qualname(PyType_GetQualName(Py_TYPE(value)));
+    if (qualname) {
+        PyErr_Format(PyExc_TypeError, "%s, not %U", requirement.c_str(), qualname.get());
+    }
+}
+
 PyTypeObject* create_class(PyType_Spec* type_spec) noexcept
 {
     const char* last_dot = std::strrchr(type_spec->name, '.');
@@ -119,17 +136,6 @@ PyTypeObject* create_class(PyType_Spec* type_spec) noexcept
         return nullptr;
     }
     return reinterpret_cast<PyTypeObject*>(type.release());
-}
-
-PyObject* panic_exception_type() noexcept
-{
-    if (panic_type == nullptr) {
-        panic_type = PyErr_NewExceptionWithDoc(
-            "tarvo._tarvo.PanicException",
-            "Raised when a broken internal invariant abandons a call.", PyExc_BaseException,
-            nullptr);
-    }
-    return panic_type;
 }
 
 void raise_from_cpp_exception() noexcept

@@ -1,6 +1,6 @@
-// Helpers shared by the module's classes and functions: owned references, guards over the
-// access counter, argument binding, exception notes, and the translation of C++ exceptions
-// into Python exceptions at every entry point.
+// Helpers shared by both extension modules: owned references, guards over the access
+// counter, argument binding, exception notes, and the translation of C++ exceptions into
+// Python exceptions at every entry point.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -107,9 +107,17 @@ void add_argument_note(const char* name) noexcept;
 // none or it cannot be read); for internal-fault messages that name their cause.
 std::string take_error_text();
 
+// Clears the exception being raised and returns it as an object (a new reference, its
+// traceback attached); null when none is set.
+PyObject* take_raised_exception() noexcept;
+
 // TypeError "'<qualname>' object is not an instance of '<expected>'", or
 // "'None' is not an instance of '<expected>'".
 void raise_not_instance(PyObject* object, const char* expected) noexcept;
+
+// TypeError "<requirement>, not <qualname of the value's type>", for example
+// "workers must be an int or None, not str".
+void raise_wrong_type(const std::string& requirement, PyObject* value) noexcept;
 
 // Creates a class from type_spec, whose name must be "tarvo._tarvo.<Name>" with static storage: the
 // dotted name gives the class its __module__ (a bare name leaves it without one and draws a
@@ -117,8 +125,10 @@ void raise_not_instance(PyObject* object, const char* expected) noexcept;
 // Null with an exception set on failure.
 PyTypeObject* create_class(PyType_Spec* type_spec) noexcept;
 
-// The module's exception for internal faults, derived from BaseException; created on the
-// first call and kept for the life of the interpreter. Null with an exception set on failure.
+// The exception for internal faults, tarvo._tarvo.PanicException (derived from
+// BaseException), kept for the life of the interpreter. Each extension module defines it:
+// _tarvo creates the class on the first call, _engine returns the one it took from _tarvo.
+// Null with an exception set on failure.
 PyObject* panic_exception_type() noexcept;
 
 // Turns the C++ exception being handled into a Python exception: std::bad_alloc becomes

@@ -1,0 +1,35 @@
+// The options of the engine's functions, checked and converted before any work starts.
+#pragma once
+
+#include <cstddef>
+
+#include "support.hpp"
+#include "tarvo_core/plan.hpp"
+
+namespace tarvo_py {
+
+// The most threads one call may start; more is refused rather than attempted.
+inline constexpr std::size_t max_workers = 1024;
+
+struct PlanSettings {
+    tarvo_core::plan::Accuracy accuracy = tarvo_core::plan::Accuracy::standard;
+    tarvo_core::plan::Unreachable unreachable = tarvo_core::plan::Unreachable::fail;
+    std::size_t workers = 1;
+};
+
+// The cores this process may run on (at least 1).
+std::size_t machine_cores() noexcept;
+
+// accuracy: "standard" or "high"; unreachable: "fail" or "closest"; workers: None (the
+// machine's cores) or an int from 1 to max_workers. A null argument takes the default.
+// False with TypeError or ValueError set, naming the argument.
+bool read_settings(PyObject* accuracy, PyObject* unreachable, PyObject* workers,
+                   PlanSettings& out);
+
+// A callback argument: null or None (no callback) or a callable. False with TypeError set.
+bool check_callback(PyObject* callback, const char* name);
+
+// The options of plan_landing for these settings: no cancel flag, trials one after another.
+tarvo_core::plan::Options plan_options(const PlanSettings& settings);
+
+}  // namespace tarvo_py
