@@ -17,7 +17,7 @@ from ._tarvo import (
     solve,
 )
 from . import _pickling
-from ._landing import Landing, Trial
+from ._landing import Landing, SolverFigures, Trial
 from ._plan import plan, plan_many
 from ._dispersions import normal, uniform
 from ._study import Study, monte_carlo
@@ -35,6 +35,7 @@ __all__ = [
     "PanicException",
     "Landing",
     "Trial",
+    "SolverFigures",
     "plan",
     "plan_many",
     "normal",

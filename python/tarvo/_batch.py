@@ -34,8 +34,12 @@ def plan_many(
     configs: Iterable[Config], *, workers: int | None = None,
     executor: concurrent.futures.Executor | None = None,
     progress: ProgressArgument = False, chunksize: int | None = None,
+    unreachable: str = "fail", accuracy: str = "default",
 ) -> list[Landing]:
     """Plan many landings; the result holds one `Landing` per configuration, in input order.
+
+    By default the landings are planned on a pool of C++ threads in this process, one
+    landing per thread at a time, without the interpreter lock; Ctrl-C stops the batch.
 
     Parameters
     ----------
@@ -52,6 +56,8 @@ def plan_many(
     chunksize : int, optional
         Configurations per task shipped to ``executor`` (default: the batch in about 64
         chunks of at most 64).
+    unreachable, accuracy : str
+        The options of `tarvo.plan`, for every landing.
 
     A failed landing is an entry with ``ok`` false, never an exception and never a gap;
     an entry that the executor or its worker failed to return has status "WorkerFailed"
@@ -64,13 +70,15 @@ def plan_many(
         not an int, an ``executor`` without ``submit``, a ``progress`` of another kind.
         Raised before any work starts.
     ValueError
-        ``workers`` or ``chunksize`` below 1, or ``workers`` together with ``executor``.
+        ``workers`` or ``chunksize`` below 1, ``workers`` above 1024, ``workers`` together
+        with ``executor``, or an ``unreachable`` or ``accuracy`` that is none of its choices.
     ImportError
         ``progress=True`` without tqdm installed.
     """
     portables = _portable_entries(configs)
     workers = _positive_count("workers", workers)
     chunksize = _positive_count("chunksize", chunksize)
+    options = _solving.engine_options(unreachable, accuracy)
     if executor is not None:
         if workers is not None:
             raise ValueError("workers sizes the local thread pool; with an executor, size the executor")
@@ -81,13 +89,20 @@ def plan_many(
         if not portables:
             return []
         if executor is None:
-            return _solving.solve_batch(portables, workers, lambda index: bar.advance())
-        return _run_on_executor(executor, portables, chunksize, bar)
+            return _solving.solve_batch(portables, workers, lambda index: bar.advance(),
+                                        options)
+        return _run_on_executor(executor, portables, chunksize, bar, options)
 
 
-def plan_chunk(portables: Sequence[Portable]) -> list[Landing]:
-    """Plan a chunk of portable configurations in this process: the executor's task."""
-    return _solving.solve_batch(portables, workers=1)
+def plan_chunk(
+    portables: Sequence[Portable], options: dict[str, str] | None = None,
+) -> list[Landing]:
+    """Plan a chunk of portable configurations in this process: the executor's task.
+
+    ``options`` are the engine's (`tarvo._solving.engine_options`). One thread: the
+    executor decides how many tasks run at once.
+    """
+    return _solving.solve_batch(portables, workers=1, options=options)
 
 
 def _portable_entries(configs: Iterable[Config]) -> list[Portable]:
@@ -121,7 +136,7 @@ def default_chunksize(entries: int) -> int:
 
 def _run_on_executor(
     executor: concurrent.futures.Executor, portables: list[Portable],
-    chunksize: int | None, bar: BatchProgress,
+    chunksize: int | None, bar: BatchProgress, options: dict[str, str],
 ) -> list[Landing]:
     size = chunksize or default_chunksize(len(portables))
     chunks = [range(start, min(start + size, len(portables)))
@@ -131,7 +146,8 @@ def _run_on_executor(
     try:
         for chunk in chunks:
             try:
-                futures[executor.submit(plan_chunk, [portables[i] for i in chunk])] = chunk
+                task = executor.submit(plan_chunk, [portables[i] for i in chunk], options)
+                futures[task] = chunk
             except Exception as error:  # a shut-down or broken executor refuses the task
                 _fill_failed(results, portables, chunk, _describe_error(error))
                 bar.advance(len(chunk))

@@ -21,7 +21,7 @@ if TYPE_CHECKING:
 
     FloatArray = numpy.typing.NDArray[numpy.float64]
 
-__all__ = ["Landing", "Trial", "failure_status"]
+__all__ = ["Landing", "Trial", "SolverFigures", "failure_status"]
 
 
 class Trial(NamedTuple):
@@ -34,6 +34,19 @@ class Trial(NamedTuple):
     time_of_flight: float
     status: str
     final_mass: float
+
+
+class SolverFigures(NamedTuple):
+    """How accurately the final solve of a landing converged, as the conic solver reports it.
+
+    ``gap_abs`` and ``gap_rel`` are the absolute and relative duality gap, ``res_primal``
+    and ``res_dual`` the primal and dual residuals, all at the solver's last iteration.
+    """
+
+    gap_abs: float
+    gap_rel: float
+    res_primal: float
+    res_dual: float
 
 
 def failure_status(message: str) -> str:
@@ -94,6 +107,10 @@ def _trials(values: Iterable[Any]) -> tuple[Trial, ...]:
     return tuple(Trial(float(tof), str(status), float(mass)) for tof, status, mass in values)
 
 
+def _solver_figures(values: Iterable[Any] | None) -> SolverFigures | None:
+    return None if values is None else SolverFigures(*(float(value) for value in values))
+
+
 class Landing:
     """One landing planned by `tarvo.plan`: the trajectory, or why there is none.
 
@@ -112,7 +129,9 @@ class Landing:
         of flight of the search was feasible), "SolverError", "InvalidInput", or
         "WorkerFailed" (`plan_many`: the worker or executor failed on this entry).
     message : str or None
-        None when ok; else the reason, for a failed solve the very text `tarvo.solve` raises.
+        When not ok, the reason: for a failed solve the very text `tarvo.solve` raises.
+        When ok, what a planning option changed (the closest landing to an unreachable
+        target, say), or None when nothing.
     time_of_flight : float
         Time of flight (s); NaN when not ok.
     positions, velocities, u_values : ndarray, shape (N, 3)
@@ -128,14 +147,17 @@ class Landing:
         The maximised final log-mass; NaN when not ok.
     trials : tuple of Trial
         The fixed-horizon solves of the landing in order: one for a fixed time of flight,
-        each trial of the search otherwise.
+        each trial the search used otherwise (36 for a search that found a landing: 13
+        grid points, 22 golden-section points and the final solve).
     iterations : int
-        Interior-point iterations over all solves; 0 where they were not counted.
+        Interior-point iterations over the trials.
     solve_seconds : float
-        Wall time of the landing's solves (s).
+        Wall time of the planning (s).
     miss_distance : float
         Distance from the target at touchdown (m): 0 when the target is reached, NaN when
         not ok.
+    solver : SolverFigures or None
+        Duality gap and residuals of the final solve; None when not ok.
 
     The arrays are read-only and empty when not ok.
 
@@ -143,7 +165,7 @@ class Landing:
     ``save(path)`` (.csv, .json or .parquet) and ``verify()`` (a `Verification`).
     """
 
-    __slots__ = ("_config", *_SCALARS, *NODE_ARRAYS, "masses", "fuel_used", "trials")
+    __slots__ = ("_config", *_SCALARS, *NODE_ARRAYS, "masses", "fuel_used", "trials", "solver")
 
     ok: bool
     status: str
@@ -156,6 +178,7 @@ class Landing:
     solve_seconds: float
     miss_distance: float
     trials: tuple[Trial, ...]
+    solver: SolverFigures | None
     positions: FloatArray
     velocities: FloatArray
     u_values: FloatArray
@@ -172,11 +195,13 @@ class Landing:
         trials: Iterable[Any], iterations: int, solve_seconds: float, miss_distance: float,
         positions: Any, velocities: Any, u_values: Any, thrusts: Any,
         normalized_thrusts: Any, z_values: Any, s_values: Any, time_points: Any,
+        solver: Iterable[Any] | None = None,
     ) -> None:
         if not isinstance(config, Config):
             raise TypeError(f"Landing() expects a Config, not {type(config).__name__}")
         values = locals()  # the keyword arguments by name
-        fields: dict[str, Any] = {"_config": to_portable(config), "trials": _trials(trials)}
+        fields: dict[str, Any] = {"_config": to_portable(config), "trials": _trials(trials),
+                                  "solver": _solver_figures(solver)}
         fields.update((name, convert(values[name])) for name, convert in _SCALARS.items())
         fields.update(
             (name, _frozen_array(values[name], per_node)) for name, per_node in NODE_ARRAYS.items()
@@ -236,7 +261,7 @@ class Landing:
     @property
     def _values(self) -> dict[str, Any]:
         """The keyword arguments that rebuild this landing with `Landing(config, **...)`."""
-        names = (*_SCALARS, *NODE_ARRAYS, "trials")
+        names = (*_SCALARS, *NODE_ARRAYS, "trials", "solver")
         return {name: getattr(self, name) for name in names}
 
     def __reduce__(self) -> tuple[Any, ...]:

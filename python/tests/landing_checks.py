@@ -38,6 +38,7 @@ def assert_same_landing(first, second):
     for name in ("time_of_flight", "objective", "final_mass", "fuel_used", "miss_distance"):
         assert value_bits(getattr(first, name)) == value_bits(getattr(second, name)), name
     assert value_bits(first.trials) == value_bits(second.trials)
+    assert value_bits(first.solver) == value_bits(second.solver)
     for name in (*NODE_ARRAYS, "masses"):
         assert array_bits(getattr(first, name)) == array_bits(getattr(second, name)), name
 
