@@ -12,13 +12,13 @@ list(TRANSFORM tarvo_public_headers PREPEND "${PROJECT_SOURCE_DIR}/tarvo-core/in
 install(FILES ${tarvo_public_headers}
         DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/tarvo_core" COMPONENT development)
 
-# The bridge's headers are its own business; an installed consumer links it and never includes it.
+# The bridge's include directory is a source path, which an export cannot carry; it stays in the
+# build tree, as an installed consumer links the bridge and never includes it.
 get_target_property(bridge_include_dirs clarabel_bridge INTERFACE_INCLUDE_DIRECTORIES)
 if(bridge_include_dirs)
   set_property(TARGET clarabel_bridge
                PROPERTY INTERFACE_INCLUDE_DIRECTORIES "$<BUILD_INTERFACE:${bridge_include_dirs}>")
 endif()
-set_target_properties(clarabel_bridge PROPERTIES EXPORT_NAME clarabel_bridge)
 
 install(TARGETS tarvo_core tarvo_json clarabel_bridge
         EXPORT tarvoTargets
