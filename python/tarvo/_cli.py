@@ -86,6 +86,9 @@ def parse_arguments(argv):
                              "per-node arrays as one JSON document")
     parser.add_argument("--progress", action="store_true",
                         help="report each trial of the time-of-flight search on stderr")
+    parser.add_argument("--verify", action="store_true",
+                        help="check the landing against its physics, print the checks, and "
+                             "exit with status 1 when one fails")
     parser.add_argument("--version", action="store_true", help="print the version and exit")
     return parser.parse_args(argv)
 
@@ -119,6 +122,10 @@ def run(argv):
     emit("\n".join(summary_lines(landing)))
     for output in outputs:
         write_output(landing, *output)
+    if arguments.verify:
+        verification = landing.verify()
+        emit(str(verification))
+        return 0 if verification.ok else 1
     return 0
 
 

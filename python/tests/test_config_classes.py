@@ -1,9 +1,12 @@
+import ast
 import math
+import pathlib
 import sys
 
 import numpy as np
 import pytest
 
+import tarvo
 from conftest import bits, raised
 from tarvo import Config, Environment, Solver, Spacecraft
 
@@ -43,6 +46,19 @@ def declared_properties(cls):
     return [k for k, v in vars(cls).items() if type(v).__name__ == "getset_descriptor"]
 
 
+def stub_class(name):
+    """From the hand-written type stub: the class's properties, their setters and the
+    parameters of its __new__, each in the order written."""
+    stub = ast.parse(pathlib.Path(tarvo.__file__).with_name("_tarvo.pyi").read_text())
+    body = next(node.body for node in stub.body if isinstance(node, ast.ClassDef) and node.name == name)
+    functions = [node for node in body if isinstance(node, ast.FunctionDef)]
+    decorators = lambda f: [ast.unparse(d) for d in f.decorator_list]
+    properties = [f.name for f in functions if "property" in decorators(f)]
+    setters = [f.name for f in functions if f"{f.name}.setter" in decorators(f)]
+    parameters = [a.arg for f in functions if f.name == "__new__" for a in f.args.args[1:]]
+    return properties, setters, parameters
+
+
 class TestSurface:
     @pytest.mark.parametrize("cls", [Spacecraft, Environment, Solver])
     def test_every_field_has_its_exact_default(self, cls):
@@ -54,6 +70,11 @@ class TestSurface:
         for cls, table in DEFAULTS.items():
             assert declared_properties(cls) == list(table)
         assert declared_properties(Config) == list(CONFIG_DEFAULTS)
+
+    @pytest.mark.parametrize("cls", [Spacecraft, Environment, Solver, Config])
+    def test_type_stub_follows_the_classes(self, cls):
+        properties, setters, parameters = stub_class(cls.__name__)
+        assert properties == setters == parameters == declared_properties(cls)
 
     @pytest.mark.parametrize("cls, signature", [
         (Spacecraft, "(wet_mass=2000.0, fuel=1700.0, real_max_thrust=24000.0, min_thrust_pct=0.2,"

@@ -43,11 +43,6 @@ class TestMethods:
         assert Config.to_json.__text_signature__ == "($self)"
         assert Config.from_json.__text_signature__ == "(s)"
 
-    def test_default_document_has_46_lines_and_reads_back_as_defaults(self):
-        text = Config().to_json()
-        assert len(text.split("\n")) == 46 and not text.endswith("\n")
-        assert flat(Config.from_json(text)) == flat(Config())
-
     def test_random_configurations_round_trip_bit_for_bit(self):
         rng = random.Random(20261206)
         for _ in range(100):
@@ -73,12 +68,8 @@ class TestMethods:
 
 
 class TestReadErrors:
+    # The core pins every failure and its position; here only how the message is composed.
     @pytest.mark.parametrize("text, message", [
-        ("", "EOF while parsing a value at line 1 column 0"),
-        ("{} x", "trailing characters at line 1 column 4"),
-        ('{"solver": {"n": -1}}', "invalid value: integer `-1`, expected usize at line 1 column 19"),
-        ('{"environment": {"gravity": [0, 0]}}', "invalid length 2, expected an array of length 3 at line 1 column 34"),
-        ('{"spacecraft": {"wet_mass": null}}', "invalid type: null, expected f64 at line 1 column 32"),
         ('{\n  "solver": {"n": 10,}\n}', "trailing comma at line 2 column 22"),
         ('"\u00e9t\u00e9"', 'invalid type: string "\u00e9t\u00e9", expected struct Config at line 1 column 7'),
     ])

@@ -213,6 +213,19 @@ class TestOutputs:
             expected.append(f"trial {number}: time of flight {tof:.3f} s, {state}{mass_text}")
         assert err.splitlines() == expected
 
+    @pytest.mark.parametrize("min_thrust_pct, status, verdict", [
+        (0.05, 0, "Verification passed"),
+        (0.2, 1, "Verification FAILED"),  # the thrust dips below the minimum between nodes
+    ])
+    def test_verify_prints_the_checks_and_fails_with_them(self, run_inline, min_thrust_pct,
+                                                         status, verdict):
+        config = Config(spacecraft=tarvo.Spacecraft(min_thrust_pct=min_thrust_pct),
+                        solver=Solver(n=20, time_of_flight=60.0))
+        code, out, _ = run_inline("--verify", "-", stdin=config.to_json().encode())
+        report = str(tarvo.plan(config).verify())
+        assert code == status and report.startswith(verdict)
+        assert out.endswith(report + "\n") and out.startswith("status:")
+
     @pytest.mark.parametrize("option, target, message", [
         ("--csv", "{tmp}/missing/nodes.csv", "{tmp}/missing/nodes.csv: no such folder {tmp}/missing"),
         ("--csv", "{tmp}/plain/nodes.csv", "{tmp}/plain/nodes.csv: no such folder {tmp}/plain"),

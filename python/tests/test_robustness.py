@@ -58,12 +58,12 @@ class TestBadInputIsContained:
         outcome = run.stdout.strip()
         assert outcome.split(":", 1)[0] in ("ok", "ValueError", "MemoryError", "OverflowError"), outcome
 
+    # Deep nesting is the core's to pin (its reader skips without recursion); here, large text
+    # through the str argument.
     @pytest.mark.parametrize("text, expected", [
-        ('{"skip": ' + "[" * 200_000 + "]" * 200_000 + ', "solver": {"n": 4}}', "4"),
-        ('{"skip": ' + '{"a": ' * 100_000 + "1" + "}" * 100_000 + ', "solver": {"n": 4}}', "4"),
         ('{"a": "' + "x" * 5_000_000 + '", "solver": [7]}', "7"),
         ("[" * 200_000, None),
-    ], ids=["deep lists", "deep objects", "long string", "unterminated"])
+    ], ids=["long string", "unterminated"])
     def test_large_documents(self, text, expected):
         run = run_python("""
             import sys, tarvo

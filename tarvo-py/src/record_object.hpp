@@ -6,6 +6,7 @@
 
 #include "support.hpp"
 #include "tarvo_core/config.hpp"
+#include "tarvo_core/config_fields.hpp"
 
 namespace tarvo_py {
 
@@ -26,17 +27,6 @@ RecordObject<Record>* as_record_object(PyObject* object) noexcept
 // interpreter.
 template <class Record>
 inline PyTypeObject* record_type = nullptr;
-
-template <class Record>
-inline constexpr const char* record_class_name = nullptr;
-template <>
-inline constexpr const char* record_class_name<tarvo_core::config::Spacecraft> = "Spacecraft";
-template <>
-inline constexpr const char* record_class_name<tarvo_core::config::Environment> = "Environment";
-template <>
-inline constexpr const char* record_class_name<tarvo_core::config::Solver> = "Solver";
-template <>
-inline constexpr const char* record_class_name<tarvo_core::config::Config> = "Config";
 
 // Creates the four classes on the first call. False with an exception set.
 bool ensure_config_classes();
@@ -62,7 +52,7 @@ template <class Record>
 bool copy_record_from(PyObject* value, Record& out)
 {
     if (!PyObject_TypeCheck(value, record_type<Record>)) {
-        raise_not_instance(value, record_class_name<Record>);
+        raise_not_instance(value, tarvo_core::config::RecordFields<Record>::name);
         return false;
     }
     RecordObject<Record>* object = as_record_object<Record>(value);
@@ -75,33 +65,20 @@ bool copy_record_from(PyObject* value, Record& out)
 }
 
 // Sub-record fields of Config: converted by copying, read back as a new object holding a copy.
-inline bool convert_value(PyObject* value, tarvo_core::config::Spacecraft& out)
-{
-    return copy_record_from(value, out);
-}
-inline bool convert_value(PyObject* value, tarvo_core::config::Environment& out)
-{
-    return copy_record_from(value, out);
-}
-inline bool convert_value(PyObject* value, tarvo_core::config::Solver& out)
+template <tarvo_core::config::ConfigRecord Record>
+bool convert_value(PyObject* value, Record& out)
 {
     return copy_record_from(value, out);
 }
 
-template <class Record>
+template <tarvo_core::config::ConfigRecord Record>
 PyObject* new_record_of_class(const Record& record)
 {
     return new_record_object(record_type<Record>, record);
 }
-inline PyObject* to_python(const tarvo_core::config::Spacecraft& value)
-{
-    return new_record_of_class(value);
-}
-inline PyObject* to_python(const tarvo_core::config::Environment& value)
-{
-    return new_record_of_class(value);
-}
-inline PyObject* to_python(const tarvo_core::config::Solver& value)
+
+template <tarvo_core::config::ConfigRecord Record>
+PyObject* to_python(const Record& value)
 {
     return new_record_of_class(value);
 }

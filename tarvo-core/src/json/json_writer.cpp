@@ -1,11 +1,14 @@
-// Writes a Config as the JSON document: fixed member order, two spaces per nesting level,
-// doubles in their shortest round-trip form.
+// Writes a Config as the JSON document: members in the order of the field tables, two spaces
+// per nesting level, doubles in their shortest round-trip form.
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "tarvo_core/config.hpp"
+#include "tarvo_core/config_fields.hpp"
 #include "tarvo_core/fault.hpp"
 
 namespace tarvo_core::config {
@@ -60,27 +63,17 @@ void newline(std::string& out, int level) {
     out.append(static_cast<std::size_t>(2 * level), ' ');
 }
 
-// Opens a member: line break, indentation, quoted key and ": ".
-void key(std::string& out, int level, const char* name, bool first) {
-    if (!first) out += ',';
-    newline(out, level);
-    out += '"';
-    out += name;
-    out += "\": ";
-}
+// One value per field kind, written at nesting level `level` (the level of its member line).
 
-void number_member(std::string& out, int level, const char* name, double value, bool first = false) {
-    key(out, level, name, first);
-    out += format_double(value);
-}
+void write_value(std::string& out, int, double value) { out += format_double(value); }
 
-void optional_member(std::string& out, int level, const char* name, const std::optional<double>& value) {
-    key(out, level, name, false);
+void write_value(std::string& out, int, std::uint64_t value) { out += std::to_string(value); }
+
+void write_value(std::string& out, int, const std::optional<double>& value) {
     out += value ? format_double(*value) : "null";
 }
 
-void vector_member(std::string& out, int level, const char* name, const Vec3& value, bool first = false) {
-    key(out, level, name, first);
+void write_value(std::string& out, int level, const Vec3& value) {
     out += '[';
     for (std::size_t i = 0; i < value.size(); ++i) {
         if (i > 0) out += ',';
@@ -91,46 +84,22 @@ void vector_member(std::string& out, int level, const char* name, const Vec3& va
     out += ']';
 }
 
-void close_object(std::string& out, int level) {
+// A record as an object: one member per field, in the order of its field table.
+template <ConfigRecord Record>
+void write_value(std::string& out, int level, const Record& record) {
+    out += '{';
+    bool first = true;
+    for_each_field<Record>([&](const auto& field) {
+        if (!first) out += ',';
+        first = false;
+        newline(out, level + 1);
+        out += '"';
+        out += field.name;
+        out += "\": ";
+        write_value(out, level + 1, record.*field.member);
+    });
     newline(out, level);
     out += '}';
-}
-
-void write_spacecraft(std::string& out, const Spacecraft& s) {
-    key(out, 1, "spacecraft", true);
-    out += '{';
-    number_member(out, 2, "wet_mass", s.wet_mass, true);
-    number_member(out, 2, "fuel", s.fuel);
-    number_member(out, 2, "real_max_thrust", s.real_max_thrust);
-    number_member(out, 2, "min_thrust_pct", s.min_thrust_pct);
-    number_member(out, 2, "max_thrust_pct", s.max_thrust_pct);
-    number_member(out, 2, "max_velocity", s.max_velocity);
-    vector_member(out, 2, "initial_position", s.initial_position);
-    vector_member(out, 2, "initial_velocity", s.initial_velocity);
-    vector_member(out, 2, "target_velocity", s.target_velocity);
-    vector_member(out, 2, "target_position", s.target_position);
-    number_member(out, 2, "fuel_consumption", s.fuel_consumption);
-    close_object(out, 1);
-}
-
-void write_environment(std::string& out, const Environment& e) {
-    key(out, 1, "environment", false);
-    out += '{';
-    vector_member(out, 2, "gravity", e.gravity, true);
-    number_member(out, 2, "glide_slope_angle_deg", e.glide_slope_angle_deg);
-    number_member(out, 2, "max_angle_deg", e.max_angle_deg);
-    close_object(out, 1);
-}
-
-void write_solver(std::string& out, const Solver& s) {
-    key(out, 1, "solver", false);
-    out += '{';
-    key(out, 2, "n", true);
-    out += std::to_string(s.n);
-    optional_member(out, 2, "time_of_flight", s.time_of_flight);
-    optional_member(out, 2, "tof_min", s.tof_min);
-    optional_member(out, 2, "tof_max", s.tof_max);
-    close_object(out, 1);
 }
 
 }  // namespace
@@ -149,11 +118,8 @@ std::string format_double(double value) {
 }
 
 std::string to_json(const Config& config) {
-    std::string out = "{";
-    write_spacecraft(out, config.spacecraft);
-    write_environment(out, config.environment);
-    write_solver(out, config.solver);
-    close_object(out, 0);
+    std::string out;
+    write_value(out, 0, config);
     return out;
 }
 

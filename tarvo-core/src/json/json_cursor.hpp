@@ -1,6 +1,6 @@
-// A cursor over JSON text: whitespace, literals, strings, numbers and the skipping of whole
-// values. Failures are recorded once (description and byte position) and reported as false;
-// nothing here throws for bad text.
+// A cursor over JSON text: whitespace, literals, strings, numbers, the separators of arrays and
+// objects, and the skipping of whole values. Failures are recorded once (description and byte
+// position) and reported as false; nothing here throws for bad text.
 #pragma once
 
 #include <cstddef>
@@ -29,17 +29,6 @@ struct JsonNumber {
 
 inline constexpr int end_of_text = -1;
 
-// Where the parts of a scanned number lie in the text.
-struct NumberSpan {
-    std::size_t start = 0;         // the sign or first digit
-    std::size_t digits_start = 0;  // first digit of the integer part
-    std::size_t integer_end = 0;   // one past the integer part
-    std::size_t end = 0;           // one past the whole number
-    bool negative = false;
-    bool integer_only = true;      // no fraction, no exponent
-    std::int64_t exponent = 0;     // value of the exponent part, saturated
-};
-
 class JsonCursor {
 public:
     explicit JsonCursor(std::string_view text) : text_(text) {}
@@ -54,6 +43,9 @@ public:
     bool fail_at(std::string description, std::size_t p);
     bool fail_here(std::string description) { return fail_at(std::move(description), index_); }
     bool fail_next(std::string description);
+    // "invalid type: <found>, expected <expected>" for the value at the cursor, which is taken
+    // (or the failure met while taking it).
+    bool fail_invalid_type(std::string_view expected);
     JsonError error() const;
 
     // The first byte of the literal has been taken; takes the rest of it.
@@ -62,26 +54,33 @@ public:
     bool take_string(std::string& out);
     // At '-' or a digit; takes the number.
     bool take_number(JsonNumber& out);
-    // At '-' or a digit; takes a number checking only its grammar.
-    bool skip_number();
-    // Inside an array ('[') or object ('{') whose opening bracket has been taken: is there
-    // another element or member? Takes the separating comma, neither the closing bracket nor
-    // a member's key.
-    bool next_item(char open, bool first, bool& more);
+
+    // Inside an array after "[": is there another element? Takes the separating comma.
+    bool next_element(bool first, bool& more) { return next_item('[', first, more); }
+    // After the elements a reader wanted: takes the closing "]".
+    bool end_array();
+    // Inside an object after "{": is there another member? Takes the separating comma, not the
+    // key, which must follow as a string.
+    bool next_member(bool first, bool& more);
     // After a member key: takes the colon.
     bool take_colon();
     // Takes one well-formed value of any depth without building it.
     bool skip_value();
 
 private:
+    struct NumberSpan;
+
+    bool next_item(char open, bool first, bool& more);
     bool take_escape(std::string* out);
     bool take_unicode_escape(std::string* out);
     bool take_hex4(unsigned& out);
     bool skip_string() { return take_string_into(nullptr); }
     bool take_string_into(std::string* out);
+    bool scan_number(NumberSpan& span);
+    bool skip_number();
     bool skip_scalar(int first);
     bool skip_member_key();
-    bool scan_number(NumberSpan& span);
+    bool describe_value(std::string& found);
 
     std::string_view text_;
     std::size_t index_ = 0;
