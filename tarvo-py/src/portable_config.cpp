@@ -4,18 +4,26 @@
 #include <optional>
 #include <string>
 
+#include "tarvo_core/config_fields.hpp"
+
 namespace tarvo_py {
 
 namespace {
 
 using tarvo_core::config::Config;
-using tarvo_core::config::Environment;
-using tarvo_core::config::Solver;
-using tarvo_core::config::Spacecraft;
+using tarvo_core::config::ConfigRecord;
+using tarvo_core::config::field_count;
+using tarvo_core::config::for_each_field;
 using tarvo_core::config::Vec3;
 
+static_assert(portable_length == field_count<tarvo_core::config::Spacecraft> +
+                                     field_count<tarvo_core::config::Environment> +
+                                     field_count<tarvo_core::config::Solver>,
+              "the portable form holds every field of the three records");
+
 // Reads the values of a portable tuple in order; a failure names the field by its position
-// and its path in the configuration ("field 6 'spacecraft.initial_position'").
+// and its path in the configuration ("field 6 'spacecraft.initial_position'"). The order is
+// that of the core's field tables, which tarvo._portable follows too.
 class PortableReader {
 public:
     explicit PortableReader(PyObject* tuple) noexcept : tuple_(tuple) {}
@@ -128,34 +136,26 @@ private:
     const char* name_ = "";
 };
 
-bool read_spacecraft(PortableReader& reader, Spacecraft& craft)
+// Reads the fields of one record in the order of its field table.
+template <ConfigRecord Record>
+bool read_record(PortableReader& reader, Record& record)
 {
-    reader.enter("spacecraft");
-    return reader.read("wet_mass", craft.wet_mass) && reader.read("fuel", craft.fuel) &&
-           reader.read("real_max_thrust", craft.real_max_thrust) &&
-           reader.read("min_thrust_pct", craft.min_thrust_pct) &&
-           reader.read("max_thrust_pct", craft.max_thrust_pct) &&
-           reader.read("max_velocity", craft.max_velocity) &&
-           reader.read("initial_position", craft.initial_position) &&
-           reader.read("initial_velocity", craft.initial_velocity) &&
-           reader.read("target_velocity", craft.target_velocity) &&
-           reader.read("target_position", craft.target_position) &&
-           reader.read("fuel_consumption", craft.fuel_consumption);
+    bool read = true;
+    for_each_field<Record>([&](const auto& field) {
+        read = read && reader.read(field.name, record.*field.member);
+    });
+    return read;
 }
 
-bool read_environment(PortableReader& reader, Environment& environment)
+// The records of a configuration in the order of Config's field table; every field of each.
+bool read_config(PortableReader& reader, Config& config)
 {
-    reader.enter("environment");
-    return reader.read("gravity", environment.gravity) &&
-           reader.read("glide_slope_angle_deg", environment.glide_slope_angle_deg) &&
-           reader.read("max_angle_deg", environment.max_angle_deg);
-}
-
-bool read_solver(PortableReader& reader, Solver& solver)
-{
-    reader.enter("solver");
-    return reader.read("n", solver.n) && reader.read("time_of_flight", solver.time_of_flight) &&
-           reader.read("tof_min", solver.tof_min) && reader.read("tof_max", solver.tof_max);
+    bool read = true;
+    for_each_field<Config>([&](const auto& field) {
+        reader.enter(field.name);
+        read = read && read_record(reader, config.*field.member);
+    });
+    return read;
 }
 
 bool check_shape(PyObject* portable)
@@ -187,8 +187,7 @@ bool config_from_portable(PyObject* portable, Config& out)
     }
     Config config;
     PortableReader reader(portable);
-    if (!read_spacecraft(reader, config.spacecraft) ||
-        !read_environment(reader, config.environment) || !read_solver(reader, config.solver)) {
+    if (!read_config(reader, config)) {
         return false;
     }
     out = config;
