@@ -1,6 +1,7 @@
 """Cost of the planning layer: `plan` against `solve`, `plan_many` against a serial loop.
 
     python bench/plan_bench.py [--repeats R] [--batch B] [--dask] [--memory LANDINGS]
+                               [--search] [--interrupts TRIES]
 
 - plan / solve: one landing at N = 100 with a fixed time of flight (default vehicle, 60 s);
   the two are timed alternately and the medians compared.
@@ -11,6 +12,10 @@
   core) against the local thread pool, cluster start-up excluded.
 - with --memory L: resident-memory growth over L landings planned in batches of 1,000 and
   dropped (N = 20), after a first batch.
+- with --search: one search (default vehicle, N = 100) by `plan` on the machine's cores
+  against `solve` (the rounds per thread count: build/bench/bench/tarvo_search_rounds).
+- with --interrupts T: Ctrl-C latency, the worst of T tries, each SIGINT sent at a random
+  moment of an N = 2000 fixed solve.
 
 Not a test: numbers only.
 """
@@ -18,7 +23,10 @@ Not a test: numbers only.
 import argparse
 import gc
 import os
+import random
+import signal
 import statistics
+import threading
 import time
 
 import tarvo
@@ -105,6 +113,42 @@ def memory_growth(landings):
     print(f"resident memory growth over {landings} landings (N = 20): {growth / 1024:.0f} KiB")
 
 
+def search_against_solve(repeats):
+    config = tarvo.Config(solver=tarvo.Solver(n=NODES))
+    solve_time, plan_time = alternate_medians(
+        lambda: tarvo.solve(config), lambda: tarvo.plan(config), repeats)
+    cores = default_workers()
+    print(f"one search at N = {NODES}, plan on {cores} threads / solve: "
+          f"{plan_time / solve_time:.3f} (solve {solve_time:.2f} s, plan {plan_time:.2f} s; "
+          f"bench/search_rounds.cpp gives the rounds the trials take per thread count)")
+
+
+def interrupt_latency(tries):
+    """Worst delay from SIGINT to KeyboardInterrupt over `tries` N = 2000 solves."""
+    config = fixed_config(n=2000, tof=50.0)
+    started = time.monotonic()
+    tarvo.plan(config)
+    solve_seconds = time.monotonic() - started
+    latencies = []
+    for _ in range(tries):
+        sent = []
+
+        def interrupt():
+            sent.append(time.monotonic())
+            os.kill(os.getpid(), signal.SIGINT)
+
+        timer = threading.Timer(random.uniform(0.1, 0.9) * solve_seconds, interrupt)
+        timer.start()
+        try:
+            tarvo.plan(config)
+        except KeyboardInterrupt:
+            latencies.append(time.monotonic() - sent[0])
+        timer.join()
+    print(f"Ctrl-C latency over {len(latencies)} of {tries} tries (N = 2000 solve of "
+          f"{solve_seconds:.2f} s): worst {max(latencies) * 1e3:.1f} ms, "
+          f"median {statistics.median(latencies) * 1e3:.1f} ms")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--repeats", type=int, default=51, help="timed repeats (default 51)")
@@ -112,13 +156,20 @@ def main():
     parser.add_argument("--dask", action="store_true", help="also time a Dask LocalCluster")
     parser.add_argument("--memory", type=int, metavar="LANDINGS", default=0,
                         help="also measure memory growth over this many landings")
+    parser.add_argument("--search", action="store_true", help="also time one search")
+    parser.add_argument("--interrupts", type=int, metavar="TRIES", default=0,
+                        help="also measure Ctrl-C latency over this many tries")
     arguments = parser.parse_args()
     plan_against_solve(arguments.repeats)
     threads_against_serial(arguments.batch, arguments.repeats)
     if arguments.dask:
         dask_against_threads(arguments.batch)
+    if arguments.search:
+        search_against_solve(max(1, arguments.repeats // 10))
     if arguments.memory:
         memory_growth(arguments.memory)
+    if arguments.interrupts:
+        interrupt_latency(arguments.interrupts)
 
 
 if __name__ == "__main__":
