@@ -7,6 +7,7 @@ import math
 import re
 import threading
 import time
+from concurrent.futures import ThreadPoolExecutor
 
 import pytest
 
@@ -320,6 +321,8 @@ class TestBadInput:
     def test_api_options_are_accepted(self, options):
         assert plan(small_config(n=10), **options).ok
         assert plan_many([small_config(n=10)], **options)[0].ok
+        with ThreadPoolExecutor(1) as executor:
+            assert plan_many([small_config(n=10)], executor=executor, **options)[0].ok
 
 
 def test_internal_faults_raise_the_panic_exception_of_tarvo_tarvo():
