@@ -34,7 +34,8 @@ Outcome plan_searched(const config::Config& config, const Options& options) {
                                   if (options.observe) {
                                       options.observe(report);
                                   }
-                              }};
+                              },
+                              {}};
     Result<solve::Trajectory> trajectory = search::search_time_of_flight(
         config,
         [&settings](const config::Config& trial_config, double tof) {
