@@ -1,11 +1,12 @@
 // One landing with the options of plan.hpp: the program they ask for (thrust pointing,
-// accuracy), the fixed time of flight or the search. Default options solve exactly what
-// solve_fixed or the search solves.
+// accuracy), the fixed time of flight or the search, and the closest landing when the target
+// is out of reach. Default options solve exactly what solve_fixed or the search solves.
 #include "tarvo_core/plan.hpp"
 
 #include <optional>
 #include <utility>
 
+#include "closest_landing.hpp"
 #include "landing_program.hpp"
 #include "plan_trials.hpp"
 
@@ -31,6 +32,11 @@ Outcome plan_landing(const config::Config& config, const Options& options) {
     }
     PlanTrials trials(config, options);
     Outcome outcome = plan_on_target(trials, program.value(), fixed_tof);
+    if (!outcome.trajectory && options.unreachable == Unreachable::closest &&
+        trials.nothing_reached() && !trials.cancelled()) {
+        outcome = closest_landing(config, trials, program.value(), fixed_tof,
+                                  outcome.trajectory.error());
+    }
     outcome.iterations = trials.iterations();
     if (trials.cancelled()) {
         outcome.trajectory = solve::cancelled_text();

@@ -26,8 +26,12 @@ enum class Accuracy {
 };
 
 enum class Unreachable {
-    fail,     // no time of flight reaches the target: fail, as the search does
-    closest,  // land as close to the target as the vehicle can, then with the least fuel
+    fail,  // no time of flight reaches the target: fail, as the search does
+    // Then land as close to the target as the vehicle can on the target's horizontal plane
+    // (normal to gravity), searching the time of flight for the nearest point, then with
+    // the least fuel at that distance; with a fixed time of flight, at that time only.
+    // A reachable target costs nothing extra and lands as with `fail`.
+    closest,
 };
 
 struct Options {
@@ -44,8 +48,8 @@ struct Options {
 struct Outcome {
     Result<solve::Trajectory> trajectory;  // the landing, or why there is none
     double time_of_flight = 0.0;           // of the landing (the fixed or the searched one)
-    double miss_distance = 0.0;            // metres from the target; 0 when it is reached
-    std::string note;                      // what an option changed, "" when nothing
+    double miss_distance = 0.0;  // metres from the target of a closest landing, else 0
+    std::string note;  // what an option changed ("target out of reach: landed ..."), or ""
     // Interior-point iterations of every solve the plan ran: failed trials and, with
     // concurrent trials, speculative ones included.
     std::uint64_t iterations = 0;
