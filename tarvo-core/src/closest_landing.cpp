@@ -8,10 +8,11 @@ namespace tarvo_core::plan {
 namespace {
 
 // The fuel-optimal landing may end this much farther out than the nearest point, relative to
-// that distance (at least 1 m): without it the program would be feasible only at its edge.
+// that distance (at least 1): without it the program would be feasible only at its edge.
 constexpr double kDistanceMargin = 1e-6;
-// A landing this close to the target, relative to the distance flown (at least 1 m), is on
-// it: the search's scan stepped over the narrow range of times of flight that reach it.
+// A landing this close to the target, relative to the distance to fly (at least 1), is on it:
+// the plan failed for want of a time of flight (near the edge of its reach a lander reaches
+// a point only within a few seconds, which the search's scan can step over) or numerically.
 constexpr double kOnTarget = 1e-6;
 
 LandingProgram on_target_plane(LandingProgram program, const config::Vec3& up,
@@ -20,10 +21,19 @@ LandingProgram on_target_plane(LandingProgram program, const config::Vec3& up,
     return program;
 }
 
-std::string landed_note(double miss, std::optional<double> fixed_tof, double on_target) {
-    if (miss <= on_target) {
-        return "the search's scan found no time of flight that reaches the target; the closest "
-               "landing reaches it";
+double on_target_tolerance(const config::Spacecraft& craft) {
+    const config::Vec3& start = craft.initial_position;
+    const config::Vec3& target = craft.target_position;
+    const double to_fly =
+        std::hypot(start[0] - target[0], start[1] - target[1], start[2] - target[2]);
+    return kOnTarget * std::fmax(to_fly, 1.0);
+}
+
+std::string landed_note(double miss, bool on_target, std::optional<double> fixed_tof,
+                        const std::string& unreachable) {
+    if (on_target) {
+        return "no landing on the target was found (" + unreachable +
+               "); the closest landing reaches it";
     }
     char distance[64];
     std::snprintf(distance, sizeof distance, "%.1f", miss);
@@ -36,8 +46,20 @@ Outcome failed(std::string unreachable, double tof, std::string note) {
     return {std::move(unreachable), tof, 0.0, std::move(note), 0};
 }
 
-// Step 2: the most final mass with the last node within `reach` of the target. The search
-// may find no feasible grid point when the distance is reachable only near one time of
+// Step 1: the landing nearest to the target on its horizontal plane.
+Result<solve::Trajectory> nearest_landing(const config::Config& config, PlanTrials& trials,
+                                          const LandingProgram& nearest,
+                                          std::optional<double> fixed_tof) {
+    if (fixed_tof) {
+        return trials.fixed(*fixed_tof, nearest);
+    }
+    return trials.search(nearest, [&config](const solve::Trajectory& t) {
+        return -distance_to_target(t, config);
+    });
+}
+
+// Step 2: the most final mass with the last node within the bounded program's distance. The
+// search finds no feasible grid point when that distance is reachable only near one time of
 // flight; then the time of flight of the nearest landing decides.
 Result<solve::Trajectory> fuel_optimal_within(PlanTrials& trials, const LandingProgram& bounded,
                                               std::optional<double> fixed_tof,
@@ -63,21 +85,15 @@ double distance_to_target(const solve::Trajectory& trajectory, const config::Con
 Outcome closest_landing(const config::Config& config, PlanTrials& trials,
                         const LandingProgram& program, std::optional<double> fixed_tof,
                         std::string unreachable) {
-    const double failed_tof = fixed_tof.value_or(0.0);
     const std::optional<config::Vec3> up = up_direction(config.environment.gravity);
     if (!up) {
-        return failed(std::move(unreachable), failed_tof,
+        return failed(std::move(unreachable), fixed_tof.value_or(0.0),
                       "no closest landing: gravity gives the target no horizontal plane");
     }
-    // Step 1: the nearest reachable point of the plane.
-    const LandingProgram nearest_program = on_target_plane(program, *up, std::nullopt);
-    Result<solve::Trajectory> nearest =
-        fixed_tof ? trials.fixed(*fixed_tof, nearest_program)
-                  : trials.search(nearest_program, [&config](const solve::Trajectory& t) {
-                        return -distance_to_target(t, config);
-                    });
+    Result<solve::Trajectory> nearest = nearest_landing(
+        config, trials, on_target_plane(program, *up, std::nullopt), fixed_tof);
     if (!nearest) {
-        return failed(std::move(unreachable), failed_tof,
+        return failed(std::move(unreachable), fixed_tof.value_or(0.0),
                       "no closest landing: no point of the target's horizontal plane is "
                       "reachable either (" + nearest.error() + ")");
     }
@@ -87,19 +103,15 @@ Outcome closest_landing(const config::Config& config, PlanTrials& trials,
         fuel_optimal_within(trials, on_target_plane(program, *up, allowed), fixed_tof,
                             nearest.value().time_of_flight);
     std::string fuel_note;
-    if (!landing) {  // the nearest landing itself still lands there, without its fuel optimised
+    if (!landing) {  // the nearest landing still lands there, only its fuel is not optimised
         fuel_note = "; its fuel is not optimised (" + landing.error() + ")";
         landing = std::move(nearest);
     }
     const double miss = distance_to_target(landing.value(), config);
+    const bool on_target = miss <= on_target_tolerance(config.spacecraft);
+    std::string note = landed_note(miss, on_target, fixed_tof, unreachable) + fuel_note;
     const double tof = landing.value().time_of_flight;
-    const config::Vec3& start = config.spacecraft.initial_position;
-    const config::Vec3& target = config.spacecraft.target_position;
-    const double flown =
-        std::hypot(start[0] - target[0], start[1] - target[1], start[2] - target[2]);
-    const double on_target = kOnTarget * std::fmax(flown, 1.0);
-    return {std::move(landing), tof, miss, landed_note(miss, fixed_tof, on_target) + fuel_note,
-            0};
+    return {std::move(landing), tof, miss, std::move(note), 0};
 }
 
 }  // namespace tarvo_core::plan
