@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ struct PointingCase {
     double glide_slope_deg;
     std::optional<double> tof;
 };
+
+void PrintTo(const PointingCase& c, std::ostream* out) { *out << c.name; }
 
 PointingCase pointing(const char* name, double angle_deg,
                       config::Vec3 gravity = {0.0, 0.0, -3.71}, double glide_slope_deg = 0.0,
