@@ -6,12 +6,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "solve_program.hpp"
 #include "tarvo_core/plan.hpp"
+#include "tarvo_core/thread_pool.hpp"
 
 namespace {
 
@@ -199,6 +201,31 @@ TEST(ClosestLanding, CancelledPlanRunsNoClosestSteps) {
     ASSERT_FALSE(outcome.trajectory.ok());
     EXPECT_EQ(outcome.trajectory.error(), solve::cancelled_text());
     EXPECT_EQ(trials, 13);  // the scan of the plain search, nothing after it
+}
+
+// Concurrent trials use the same trials in the same order in both steps, so the landing is
+// the same; only the speculative trials add iterations.
+TEST(ClosestLanding, ConcurrentTrialsGiveTheSameLanding) {
+    const config::Config config = short_of_fuel(7600.0, std::nullopt);
+    tarvo_core::ThreadPool pool(2);
+    std::vector<double> serial_tofs, concurrent_tofs;
+    Options options = closest();
+    options.observe = [&](const search::TrialReport& r) { serial_tofs.push_back(r.time_of_flight); };
+    const Outcome serial = plan_landing(config, options);
+    options.parallel_for = [&](std::size_t count, const std::function<void(std::size_t)>& body) {
+        pool.parallel_for(count, body);
+    };
+    options.width = 7;
+    options.observe = [&](const search::TrialReport& r) {
+        concurrent_tofs.push_back(r.time_of_flight);
+    };
+    const Outcome concurrent = plan_landing(config, options);
+    ASSERT_TRUE(serial.trajectory.ok() && concurrent.trajectory.ok());
+    EXPECT_TRUE(same_bits(serial_tofs, concurrent_tofs));
+    EXPECT_TRUE(same_bits(serial.trajectory.value().z_values,
+                          concurrent.trajectory.value().z_values));
+    EXPECT_EQ(serial.miss_distance, concurrent.miss_distance);
+    EXPECT_GE(concurrent.iterations, serial.iterations);
 }
 
 }  // namespace
