@@ -1,5 +1,6 @@
 // Assembly of the whole cone program: reference profile, objective, equality and inequality
-// groups, their stacking into rows and cones, and A in compressed-sparse-column form.
+// groups, their stacking into rows and cones, and A in compressed-sparse-column form. The
+// planning layer's additions (formulation.hpp) come after every group of the fixed program.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -9,6 +10,7 @@
 
 #include "assemble.hpp"
 #include "cone_rows.hpp"
+#include "formulation.hpp"
 #include "reference_profile.hpp"
 #include "tarvo_core/fault.hpp"
 #include "variable_layout.hpp"
@@ -58,6 +60,25 @@ InequalityGroups inequality_groups(const config::Config& config, const VariableL
     return groups;
 }
 
+// What a Formulation adds: empty for the fixed program.
+struct AddedGroups {
+    std::vector<Row> pointing;        // a nonnegative cone of its own
+    std::vector<SocBlock> terminal;   // the distance of the last node from the target
+};
+
+AddedGroups added_groups(const config::Config& config, const VariableLayout& at,
+                         const Formulation& formulation) {
+    AddedGroups added;
+    if (formulation.pointing) {
+        added.pointing = pointing_rows(at, *formulation.pointing);
+    }
+    if (formulation.terminal_plane) {
+        added.terminal.push_back(terminal_distance_block(at, *formulation.terminal_plane,
+                                                         config.spacecraft.target_position));
+    }
+    return added;
+}
+
 // The rows of A in order (borrowed from the groups) and the cone that covers each run of them.
 struct StackedRows {
     std::vector<const Row*> rows;
@@ -82,14 +103,17 @@ void append_blocks(StackedRows& stacked, const std::vector<SocBlock>& blocks) {
     }
 }
 
-StackedRows stack(const std::vector<Row>& equalities, const InequalityGroups& g) {
+StackedRows stack(const std::vector<Row>& equalities, const InequalityGroups& g,
+                  const AddedGroups& added) {
     StackedRows stacked;
     const std::size_t nonnegative = g.altitude.size() + g.upper_thrust_and_dry_mass.size();
     stacked.rows.reserve(equalities.size() + nonnegative + row_count(g.velocity) +
                          row_count(g.thrust_magnitude) + row_count(g.glide_slope) +
-                         row_count(g.lower_thrust));
+                         row_count(g.lower_thrust) + added.pointing.size() +
+                         row_count(added.terminal));
     stacked.cones.reserve(2 + g.velocity.size() + g.thrust_magnitude.size() +
-                          g.glide_slope.size() + g.lower_thrust.size());
+                          g.glide_slope.size() + g.lower_thrust.size() + 1 +
+                          added.terminal.size());
 
     stacked.cones.push_back(clarabel_bridge::ZeroConeT(equalities.size()));
     append_rows(stacked, equalities);
@@ -100,6 +124,11 @@ StackedRows stack(const std::vector<Row>& equalities, const InequalityGroups& g)
     append_blocks(stacked, g.thrust_magnitude);
     append_blocks(stacked, g.glide_slope);
     append_blocks(stacked, g.lower_thrust);
+    if (!added.pointing.empty()) {
+        stacked.cones.push_back(clarabel_bridge::NonnegativeConeT(added.pointing.size()));
+        append_rows(stacked, added.pointing);
+    }
+    append_blocks(stacked, added.terminal);
     return stacked;
 }
 
@@ -138,10 +167,15 @@ clarabel_bridge::CscMatrix column_wise_matrix(const std::vector<const Row*>& row
                                      std::move(rowval), std::move(nzval));
 }
 
-// Minimise -z_{N-1}: maximise the final log-mass.
-std::vector<double> objective(const VariableLayout& at) {
-    std::vector<double> q(at.variable_count(), 0.0);
-    q[at.log_mass(at.n - 1)] = -1.0;
+// Minimise -z_{N-1}: maximise the final log-mass (weighted); or minimise the distance
+// epigraph variable when the formulation asks for the nearest landing point.
+std::vector<double> objective(const VariableLayout& at, const Formulation& formulation) {
+    std::vector<double> q(variable_count(at, formulation), 0.0);
+    if (formulation.terminal_plane && formulation.terminal_plane->minimises_distance()) {
+        q[distance_column(at)] = 1.0;
+    } else {
+        q[at.log_mass(at.n - 1)] = -formulation.mass_weight;
+    }
     return q;
 }
 
@@ -167,17 +201,27 @@ Result<Horizon> Horizon::of(std::uint64_t n, double time_of_flight) {
 }
 
 Problem build_problem(const config::Config& config, const Horizon& horizon) {
+    return build_problem(config, horizon, Formulation{});
+}
+
+Problem build_problem(const config::Config& config, const Horizon& horizon,
+                      const Formulation& formulation) {
     const VariableLayout at{horizon.node_count()};
     const ReferenceProfile profile =
         reference_profile(config.spacecraft, thrust_bounds(config.spacecraft), horizon);
-    const std::vector<Row> equalities = equality_rows(config, horizon);
+    std::vector<Row> equalities = equality_rows(config, horizon);
+    if (formulation.terminal_plane) {
+        free_terminal_position(equalities, at, formulation.terminal_plane->up,
+                               config.spacecraft.target_position);
+    }
     const InequalityGroups groups = inequality_groups(config, at, profile);
-    StackedRows stacked = stack(equalities, groups);
+    const AddedGroups added = added_groups(config, at, formulation);
+    StackedRows stacked = stack(equalities, groups, added);
 
     Problem problem;
-    const std::size_t variables = at.variable_count();
+    const std::size_t variables = variable_count(at, formulation);
     problem.P = clarabel_bridge::CscMatrix::spalloc(variables, variables, 0);
-    problem.q = objective(at);
+    problem.q = objective(at, formulation);
     problem.A = column_wise_matrix(stacked.rows, variables);
     problem.b = right_hand_sides(stacked.rows);
     problem.cones = std::move(stacked.cones);

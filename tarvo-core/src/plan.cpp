@@ -1,57 +1,44 @@
+// One landing with the options of plan.hpp: the program they ask for (thrust pointing,
+// accuracy), the fixed time of flight or the search, and the closest landing when the target
+// is out of reach. Default options solve exactly what solve_fixed or the search solves.
 #include "tarvo_core/plan.hpp"
 
+#include <optional>
 #include <utility>
+
+#include "closest_landing.hpp"
+#include "landing_program.hpp"
+#include "plan_trials.hpp"
 
 namespace tarvo_core::plan {
 namespace {
 
-solve::SolverSettings solver_settings(const Options& options) {
-    solve::SolverSettings settings;
-    settings.cancel = options.cancel;
-    return settings;
-}
-
-bool cancelled(const Options& options) {
-    return options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed);
-}
-
-Outcome plan_fixed(const config::Config& config, double tof, const Options& options) {
-    Result<solve::Trajectory> trajectory =
-        solve::solve_fixed(config, tof, solver_settings(options));
-    const search::TrialReport report = search::trial_report(tof, trajectory);
-    if (options.observe) {
-        options.observe(report);
-    }
-    return {std::move(trajectory), tof, 0.0, "", report.iterations};
-}
-
-Outcome plan_searched(const config::Config& config, const Options& options) {
-    const solve::SolverSettings settings = solver_settings(options);
-    std::uint64_t iterations = 0;
-    search::SearchOptions how{options.parallel_for, options.width,
-                              [&](const search::TrialReport& report) {
-                                  iterations += report.iterations;
-                                  if (options.observe) {
-                                      options.observe(report);
-                                  }
-                              }};
-    Result<solve::Trajectory> trajectory = search::search_time_of_flight(
-        config,
-        [&settings](const config::Config& trial_config, double tof) {
-            return solve::solve_fixed(trial_config, tof, settings);
-        },
-        how);
-    const double tof = trajectory ? trajectory.value().time_of_flight : 0.0;
-    return {std::move(trajectory), tof, 0.0, "", iterations};
+// The landing the program gives, on the target or failed, as the fixed solve or the search.
+Outcome plan_on_target(PlanTrials& trials, const LandingProgram& program,
+                       std::optional<double> fixed_tof) {
+    Result<solve::Trajectory> landing =
+        fixed_tof ? trials.fixed(*fixed_tof, program) : trials.search(program);
+    const double tof = landing ? landing.value().time_of_flight : fixed_tof.value_or(0.0);
+    return {std::move(landing), tof, 0.0, "", 0};
 }
 
 }  // namespace
 
 Outcome plan_landing(const config::Config& config, const Options& options) {
-    Outcome outcome = config.solver.time_of_flight
-                          ? plan_fixed(config, *config.solver.time_of_flight, options)
-                          : plan_searched(config, options);
-    if (cancelled(options)) {
+    const std::optional<double> fixed_tof = config.solver.time_of_flight;
+    Result<LandingProgram> program = landing_program(config, options);
+    if (!program) {
+        return {std::move(program).error(), fixed_tof.value_or(0.0), 0.0, "", 0};
+    }
+    PlanTrials trials(config, options);
+    Outcome outcome = plan_on_target(trials, program.value(), fixed_tof);
+    if (!outcome.trajectory && options.unreachable == Unreachable::closest &&
+        trials.nothing_reached() && !trials.cancelled()) {
+        outcome = closest_landing(config, trials, program.value(), fixed_tof,
+                                  outcome.trajectory.error());
+    }
+    outcome.iterations = trials.iterations();
+    if (trials.cancelled()) {
         outcome.trajectory = solve::cancelled_text();
     }
     return outcome;

@@ -83,7 +83,7 @@ public:
     std::vector<TrialReport> run(const std::vector<double>& times) const {
         std::vector<TrialReport> reports(times.size());
         const auto solve_one = [&](std::size_t i) {
-            reports[i] = trial_report(times[i], trial_(config_, times[i]));
+            reports[i] = report(times[i], trial_(config_, times[i]));
         };
         if (options_.parallel_for) {
             options_.parallel_for(times.size(), solve_one);
@@ -98,8 +98,17 @@ public:
     // The final solve, whose trajectory is the search's result.
     Result<solve::Trajectory> solve_final(double tof) const {
         Result<solve::Trajectory> outcome = trial_(config_, tof);
-        observe(trial_report(tof, outcome));
+        observe(report(tof, outcome));
         return outcome;
+    }
+
+    // The trial's report with the score the options ask for.
+    TrialReport report(double tof, const Result<solve::Trajectory>& outcome) const {
+        TrialReport scored = trial_report(tof, outcome);
+        if (scored.ok && options_.score) {
+            scored.score = options_.score(outcome.value());
+        }
+        return scored;
     }
 
     void observe(const TrialReport& report) const {
@@ -136,9 +145,9 @@ std::optional<int> scan_grid(const TrialRunner& runner, const Bracket& bracket, 
     for (int i = 0; i <= kGridIntervals; ++i) {
         const TrialReport& report = reports[static_cast<std::size_t>(i)];
         runner.observe(report);
-        if (report.ok && (!best_index || report.final_mass > best)) {
+        if (report.ok && (!best_index || report.score > best)) {
             best_index = i;
-            best = report.final_mass;
+            best = report.score;
         }
     }
     return best_index;
@@ -192,8 +201,8 @@ double refine(const TrialRunner& runner, double a, double b) {
     for (const TrialReport& report : first) {
         runner.observe(report);
     }
-    golden.f1 = first[0].final_mass;
-    golden.f2 = first[1].final_mass;
+    golden.f1 = first[0].score;
+    golden.f2 = first[1].score;
     for (int done = 0; done < kRefinementSteps;) {
         const int depth = std::min(runner.steps_per_round(), kRefinementSteps - done);
         const std::vector<TrialReport> reports = runner.run(speculative_points(golden, depth));
@@ -205,7 +214,7 @@ double refine(const TrialRunner& runner, double a, double b) {
                 j = 2 * j + (keep_lower ? 1 : 2);
             }
             golden.step(keep_lower);
-            golden.set_new(keep_lower, reports[j].final_mass);
+            golden.set_new(keep_lower, reports[j].score);
             runner.observe(reports[j]);
         }
     }
@@ -216,11 +225,12 @@ double refine(const TrialRunner& runner, double a, double b) {
 
 TrialReport trial_report(double tof, const Result<solve::Trajectory>& outcome) {
     if (!outcome) {
-        return {tof, false, -std::numeric_limits<double>::infinity(), outcome.error(), 0};
+        const double failed = -std::numeric_limits<double>::infinity();
+        return {tof, false, failed, outcome.error(), 0, failed};
     }
     const solve::Trajectory& trajectory = outcome.value();
     return {tof, true, trajectory.final_mass, trajectory.status,
-            trajectory.solver_info.iterations};
+            trajectory.solver_info.iterations, trajectory.final_mass};
 }
 
 Result<solve::Trajectory> search_time_of_flight(const config::Config& config,

@@ -3,6 +3,9 @@
 #include "tarvo_core/solve.hpp"
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 #include <variant>
@@ -10,7 +13,9 @@
 #include "assemble.hpp"
 #include "clarabel_bridge/clarabel.hpp"
 #include "extract_trajectory.hpp"
+#include "solve_program.hpp"
 #include "tarvo_core/fault.hpp"
+#include "variable_layout.hpp"
 
 namespace tarvo_core::solve {
 namespace {
@@ -45,8 +50,10 @@ SolverInfo solver_info(const clarabel_bridge::SolveInfo& info) {
 }
 
 // The solver's outcome: its solution, or the error text of a refusal or an unusable status.
+// `iterations`, when not null, receives the iteration count of a solver that ran.
 Result<clarabel_bridge::Solution> run_solver(const assemble::Problem& problem,
-                                             const SolverSettings& settings) {
+                                             const SolverSettings& settings,
+                                             std::uint32_t* iterations) {
     auto copied = clarabel_bridge::ProblemData::copy_in(problem.P, problem.q, problem.A,
                                                         problem.b, problem.cones);
     if (auto* panic = std::get_if<clarabel_bridge::Panic>(&copied)) {
@@ -60,10 +67,30 @@ Result<clarabel_bridge::Solution> run_solver(const assemble::Problem& problem,
         return "solver construction error: " + error->display;
     }
     auto& solution = std::get<clarabel_bridge::Solution>(outcome);
+    if (iterations != nullptr) {
+        *iterations = solution.info.iterations;
+    }
     if (solution.status != SolverStatus::Solved && solution.status != SolverStatus::AlmostSolved) {
         return "solver status: " + clarabel_bridge::status_name(solution.status);
     }
     return std::move(solution);
+}
+
+// The trajectory of an accepted solution, read from the first 11N entries of x (a formulation
+// may append variables after the landing's).
+Trajectory landing_of(const clarabel_bridge::Solution& solution,
+                      const assemble::Horizon& horizon, double real_max_thrust) {
+    const std::span<const double> x = solution.x;
+    const std::size_t landing_variables =
+        assemble::VariableLayout{horizon.node_count()}.variable_count();
+    if (x.size() < landing_variables) {
+        throw InternalFault("solution vector holds fewer than 11 entries per node");
+    }
+    Trajectory trajectory =
+        extract_trajectory(x.first(landing_variables), horizon, real_max_thrust);
+    trajectory.status = clarabel_bridge::status_name(solution.status);
+    trajectory.solver_info = solver_info(solution.info);
+    return trajectory;
 }
 
 }  // namespace
@@ -72,8 +99,12 @@ std::string cancelled_text() {
     return "solver status: " + clarabel_bridge::status_name(SolverStatus::CallbackTerminated);
 }
 
-Result<Trajectory> solve_fixed(const config::Config& config, double tof,
-                               const SolverSettings& settings) {
+Result<Trajectory> solve_formulated(const config::Config& config, double tof,
+                                    const assemble::Formulation& formulation,
+                                    const SolverSettings& settings, std::uint32_t* iterations) {
+    if (iterations != nullptr) {
+        *iterations = 0;
+    }
     Result<assemble::Horizon> horizon = assemble::Horizon::of(config.solver.n, tof);
     if (!horizon) {
         return std::move(horizon).error();
@@ -81,16 +112,18 @@ Result<Trajectory> solve_fixed(const config::Config& config, double tof,
     if (is_cancelled(settings)) {  // no assembly for a solve that would stop at once
         return cancelled_text();
     }
-    const assemble::Problem problem = assemble::build_problem(config, horizon.value());
-    Result<clarabel_bridge::Solution> solution = run_solver(problem, settings);
+    const assemble::Problem problem =
+        assemble::build_problem(config, horizon.value(), formulation);
+    Result<clarabel_bridge::Solution> solution = run_solver(problem, settings, iterations);
     if (!solution) {
         return std::move(solution).error();
     }
-    Trajectory trajectory = extract_trajectory(solution.value().x, horizon.value(),
-                                               config.spacecraft.real_max_thrust);
-    trajectory.status = clarabel_bridge::status_name(solution.value().status);
-    trajectory.solver_info = solver_info(solution.value().info);
-    return trajectory;
+    return landing_of(solution.value(), horizon.value(), config.spacecraft.real_max_thrust);
+}
+
+Result<Trajectory> solve_fixed(const config::Config& config, double tof,
+                               const SolverSettings& settings) {
+    return solve_formulated(config, tof, assemble::Formulation{}, settings);
 }
 
 }  // namespace tarvo_core::solve

@@ -266,4 +266,30 @@ TEST(SearchConcurrency, EveryWidthUsesTheSameTrialsInTheSameOrder) {
     }
 }
 
+// A score replaces the final mass as what the search maximises, also with concurrent trials;
+// the reports keep the final mass beside it.
+TEST(SearchScore, TheSearchMaximisesTheScore) {
+    for (const std::size_t width : {std::size_t{1}, std::size_t{7}}) {
+        std::vector<tarvo_core::search::TrialReport> trials;
+        tarvo_core::search::SearchOptions options;
+        options.width = width;
+        if (width > 1) {
+            options.parallel_for = [](std::size_t count, const std::function<void(std::size_t)>& body) {
+                for (std::size_t i = 0; i < count; ++i) body(i);
+            };
+        }
+        options.observe = [&](const auto& report) { trials.push_back(report); };
+        options.score = [](const Trajectory& t) { return -std::fabs(t.time_of_flight - 95.0); };
+        const auto out = tarvo_core::search::search_time_of_flight(bracket(10, 130), shaped_trial,
+                                                                   options);
+        ASSERT_TRUE(out.ok());
+        EXPECT_NEAR(out.value().time_of_flight, 95.0, 1e-3);  // not the mass peak at 63.7
+        ASSERT_EQ(trials.size(), 36u);
+        const auto& last = trials.back();
+        EXPECT_EQ(last.score, -std::fabs(last.time_of_flight - 95.0));
+        EXPECT_EQ(last.final_mass, out.value().final_mass);
+        EXPECT_EQ(trials[11].score, -kInf);  // a failed trial scores -infinity
+    }
+}
+
 }  // namespace

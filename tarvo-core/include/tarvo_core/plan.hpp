@@ -20,12 +20,18 @@ namespace tarvo_core::plan {
 
 enum class Accuracy {
     standard,  // the solver's default tolerances: the numbers of solve_fixed
-    high,      // tightened tolerances and iteration cap
+    // Tolerances of 1e-10 with the cost weighted to the scale of the positions: the final
+    // log-mass within 1e-5 of the optimum, where standard can stop 1e-3 short of it.
+    high,
 };
 
 enum class Unreachable {
-    fail,     // no time of flight reaches the target: fail, as the search does
-    closest,  // land as close to the target as the vehicle can, then with the least fuel
+    fail,  // no time of flight reaches the target: fail, as the search does
+    // Then land as close to the target as the vehicle can on the target's horizontal plane
+    // (normal to gravity), searching the time of flight for the nearest point, then with
+    // the least fuel at that distance; with a fixed time of flight, at that time only.
+    // A reachable target costs nothing extra and lands as with `fail`.
+    closest,
 };
 
 struct Options {
@@ -42,12 +48,18 @@ struct Options {
 struct Outcome {
     Result<solve::Trajectory> trajectory;  // the landing, or why there is none
     double time_of_flight = 0.0;           // of the landing (the fixed or the searched one)
-    double miss_distance = 0.0;            // metres from the target; 0 when it is reached
-    std::string note;                      // what an option changed, "" when nothing
-    std::uint64_t iterations = 0;          // interior-point iterations of every trial used
+    double miss_distance = 0.0;  // metres from the target of a closest landing, else 0
+    std::string note;  // what an option changed ("target out of reach: landed ..."), or ""
+    // Interior-point iterations of every solve the plan ran: failed trials and, with
+    // concurrent trials, speculative ones included.
+    std::uint64_t iterations = 0;
 };
 
 // Plans the landing `config` describes: the fixed time of flight when set, else the search.
+// environment.max_angle_deg below 90 keeps the thrust within that angle of the direction
+// opposite to gravity at every node; a negative or NaN angle, or a limit without a finite,
+// non-zero gravity, fails before any solve with a text naming the angle. The trajectory's
+// solver_info is that of the final solve, its gap in log-mass.
 Outcome plan_landing(const config::Config& config, const Options& options = {});
 
 }  // namespace tarvo_core::plan

@@ -23,9 +23,12 @@ struct TrialReport {
     double final_mass = 0.0;  // -infinity when the trial failed
     std::string status;       // the solver status, or the failure text
     std::uint32_t iterations = 0;  // interior-point iterations of a successful trial
+    // What the search maximises: the final mass unless SearchOptions::score says otherwise;
+    // -infinity when the trial failed.
+    double score = 0.0;
 };
 
-// The report of one trial; the trajectory itself is not kept.
+// The report of one trial, scored by its final mass; the trajectory itself is not kept.
 TrialReport trial_report(double tof, const Result<solve::Trajectory>& outcome);
 
 // Runs body(0) ... body(count - 1), possibly several at once; returns when all have run.
@@ -41,6 +44,9 @@ struct SearchOptions {
     ParallelFor parallel_for;  // empty: one trial after another
     std::size_t width = 1;     // how many trials parallel_for runs at once
     std::function<void(const TrialReport&)> observe;  // each trial the search uses, in order
+    // What a successful trial scores; empty: its final mass. The search keeps the time of
+    // flight of the highest score (a planner maximises minus a distance this way).
+    std::function<double(const solve::Trajectory&)> score;
 };
 
 // The search with every trial solved by solve_fixed with these settings.

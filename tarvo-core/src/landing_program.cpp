@@ -1,0 +1,39 @@
+// The program of one plan and its solve: the fixed program plus what the options ask for.
+#include "landing_program.hpp"
+
+#include <utility>
+
+#include "accuracy.hpp"
+#include "solve_program.hpp"
+
+namespace tarvo_core::plan {
+
+Result<LandingProgram> landing_program(const config::Config& config, const Options& options) {
+    Result<std::optional<assemble::ThrustPointing>> pointing =
+        thrust_pointing(config.environment);
+    if (!pointing) {
+        return std::move(pointing).error();
+    }
+    LandingProgram program;
+    program.formulation.pointing = pointing.value();
+    program.formulation.mass_weight = final_mass_weight(options.accuracy, config.spacecraft);
+    program.settings = accuracy_settings(options.accuracy);
+    program.settings.cancel = options.cancel;
+    return program;
+}
+
+Result<solve::Trajectory> solve_landing(const config::Config& config, double tof,
+                                        const LandingProgram& program,
+                                        std::uint32_t& iterations) {
+    Result<solve::Trajectory> trajectory = solve::solve_formulated(
+        config, tof, program.formulation, program.settings, &iterations);
+    const assemble::Formulation& formulation = program.formulation;
+    const bool weighted_mass =
+        !(formulation.terminal_plane && formulation.terminal_plane->minimises_distance());
+    if (trajectory && weighted_mass) {
+        trajectory.value().solver_info.gap_abs /= formulation.mass_weight;
+    }
+    return trajectory;
+}
+
+}  // namespace tarvo_core::plan

@@ -1,0 +1,122 @@
+// The planning layer's additions to the cone program: none by default, a pointing cone, the
+// terminal plane with its distance block, and the weight of the final log-mass.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "formulation.hpp"
+
+namespace {
+
+using namespace tarvo_core;
+using assemble::Formulation;
+using assemble::Problem;
+using Terms = std::vector<std::pair<std::size_t, double>>;
+
+config::Config landing(std::uint64_t n, double glide_deg = 0.0) {
+    config::Config config;
+    config.solver.n = n;
+    config.environment.glide_slope_angle_deg = glide_deg;
+    config.spacecraft.target_position = {30.0, -40.0, 5.0};
+    return config;
+}
+
+Problem build(const config::Config& config, const Formulation& formulation) {
+    return assemble::build_problem(
+        config, assemble::Horizon::of(config.solver.n, 20.0).value(), formulation);
+}
+
+template <class T>
+bool same_bits(const std::vector<T>& a, const std::vector<T>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
+}
+
+// Stored entries of one row of A, in column order.
+Terms row_of(const clarabel_bridge::CscMatrix& a, std::size_t row) {
+    Terms terms;
+    for (std::size_t j = 0; j < a.n; ++j) {
+        for (std::size_t p = a.colptr[j]; p < a.colptr[j + 1]; ++p) {
+            if (a.rowval[p] == row) terms.emplace_back(j, a.nzval[p]);
+        }
+    }
+    return terms;
+}
+
+std::vector<std::size_t> cone_dims(const Problem& problem) {
+    std::vector<std::size_t> dims;
+    for (const auto& cone : problem.cones) dims.push_back(cone.dim);
+    return dims;
+}
+
+TEST(Formulation, DefaultAddsNothing) {
+    for (const auto& config : {landing(1), landing(7), landing(7, 10.0), landing(100)}) {
+        const Problem fixed = assemble::build_problem(
+            config, assemble::Horizon::of(config.solver.n, 20.0).value());
+        const Problem same = build(config, Formulation{});
+        EXPECT_TRUE(same_bits(fixed.q, same.q));
+        EXPECT_TRUE(same_bits(fixed.b, same.b));
+        EXPECT_TRUE(same_bits(fixed.A.colptr, same.A.colptr));
+        EXPECT_TRUE(same_bits(fixed.A.rowval, same.A.rowval));
+        EXPECT_TRUE(same_bits(fixed.A.nzval, same.A.nzval));
+        EXPECT_EQ(cone_dims(fixed), cone_dims(same));
+    }
+}
+
+TEST(Formulation, PointingRowsFormTheirOwnNonnegativeConeAtTheEnd) {
+    const config::Config config = landing(4);
+    Formulation pointing;
+    pointing.pointing = assemble::ThrustPointing{{0.6, 0.0, 0.8}, 0.5};
+    const Problem fixed = build(config, Formulation{});
+    const Problem problem = build(config, pointing);
+    ASSERT_EQ(problem.cones.size(), fixed.cones.size() + 1);
+    EXPECT_EQ(problem.cones.back().kind, clarabel_bridge::ConeKind::NonnegativeConeT);
+    EXPECT_EQ(problem.cones.back().dim, 4u);
+    ASSERT_EQ(problem.b.size(), fixed.b.size() + 4);
+    const assemble::VariableLayout at{4};
+    for (std::size_t k = 0; k < 4; ++k) {  // 0.5 sigma_k - axis . u_k <= 0
+        const std::size_t u = at.thrust_acceleration(k, 0);
+        EXPECT_EQ(row_of(problem.A, fixed.b.size() + k),
+                  (Terms{{u, -0.6}, {u + 1, -0.0}, {u + 2, -0.8}, {at.acceleration_bound(k), 0.5}}));
+        EXPECT_EQ(problem.b[fixed.b.size() + k], 0.0);
+    }
+}
+
+TEST(Formulation, TerminalPlaneFreesThePositionWithinTheDistanceBlock) {
+    const config::Config config = landing(3);
+    const assemble::VariableLayout at{3};
+    const config::Vec3 up{0.0, 0.6, 0.8};
+    const std::size_t plane_row = 7 * 3;  // where the three terminal-position rows were
+    for (const std::optional<double> max_distance : {std::optional<double>(), std::optional(7.5)}) {
+        Formulation formulation;
+        formulation.terminal_plane = assemble::TerminalPlane{up, max_distance};
+        formulation.mass_weight = 4.0;
+        const Problem problem = build(config, formulation);
+        const bool nearest = !max_distance;
+        const std::size_t variables = 33 + (nearest ? 1 : 0);
+        ASSERT_EQ(problem.q.size(), variables);
+        std::vector<double> q(variables, 0.0);
+        q[nearest ? 33 : at.log_mass(2)] = nearest ? 1.0 : -4.0;
+        EXPECT_EQ(problem.q, q);
+        EXPECT_EQ(problem.cones.front().dim, 7u * 3 + 4);  // the zero cone lost two rows
+        EXPECT_EQ(row_of(problem.A, plane_row),
+                  (Terms{{at.position(2, 0), 0.0}, {at.position(2, 1), 0.6}, {at.position(2, 2), 0.8}}));
+        EXPECT_DOUBLE_EQ(problem.b[plane_row], 0.6 * -40.0 + 0.8 * 5.0);
+        EXPECT_EQ(row_of(problem.A, plane_row + 1), (Terms{{at.velocity(2, 0), 1.0}}));
+
+        const std::size_t head = problem.b.size() - 4;  // ||target - r_{N-1}|| <= head
+        EXPECT_EQ(problem.cones.back().kind, clarabel_bridge::ConeKind::SecondOrderConeT);
+        EXPECT_EQ(problem.cones.back().dim, 4u);
+        const Terms head_terms = nearest ? Terms{{33, -1.0}} : Terms{};
+        EXPECT_EQ(row_of(problem.A, head), head_terms);
+        EXPECT_EQ(problem.b[head], nearest ? 0.0 : 7.5);
+        for (std::size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(row_of(problem.A, head + 1 + i), (Terms{{at.position(2, i), 1.0}}));
+            EXPECT_EQ(problem.b[head + 1 + i], config.spacecraft.target_position[i]);
+        }
+    }
+}
+
+}  // namespace

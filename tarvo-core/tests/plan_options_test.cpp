@@ -1,0 +1,183 @@
+// Options of plan_landing that change the program: the thrust-pointing limit of the
+// environment and high accuracy.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tarvo_core/plan.hpp"
+
+namespace {
+
+using namespace tarvo_core;
+using plan::Accuracy;
+using plan::Options;
+using plan::plan_landing;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kDegrees = 57.29577951308232;
+
+config::Config small(std::optional<double> tof) {
+    config::Config config;
+    config.solver.n = 15;
+    config.solver.time_of_flight = tof;
+    return config;
+}
+
+bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
+}
+
+double dot(const config::Vec3& a, const config::Vec3& b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+struct PointingCase {
+    const char* name;
+    double angle_deg;
+    config::Vec3 gravity;
+    double glide_slope_deg;
+    std::optional<double> tof;
+};
+
+void PrintTo(const PointingCase& c, std::ostream* out) { *out << c.name; }
+
+PointingCase pointing(const char* name, double angle_deg,
+                      config::Vec3 gravity = {0.0, 0.0, -3.71}, double glide_slope_deg = 0.0,
+                      std::optional<double> tof = std::nullopt) {
+    return {name, angle_deg, gravity, glide_slope_deg, tof};
+}
+
+class ThrustPointing : public testing::TestWithParam<PointingCase> {};
+
+// At every node the thrust lies within the angle of the direction opposite to gravity, and
+// the limit binds somewhere (the unlimited landings tilt the thrust past 90 degrees).
+TEST_P(ThrustPointing, AngleHoldsAtEveryNode) {
+    const PointingCase& c = GetParam();
+    config::Config config = small(c.tof);
+    config.environment.max_angle_deg = c.angle_deg;
+    config.environment.gravity = c.gravity;
+    config.environment.glide_slope_angle_deg = c.glide_slope_deg;
+    const plan::Outcome outcome = plan_landing(config);
+    ASSERT_TRUE(outcome.trajectory.ok()) << outcome.trajectory.error();
+    const solve::Trajectory& t = outcome.trajectory.value();
+    const double g = std::sqrt(dot(c.gravity, c.gravity));
+    const config::Vec3 up{-c.gravity[0] / g, -c.gravity[1] / g, -c.gravity[2] / g};
+    const double cosine = std::cos(c.angle_deg / kDegrees);
+    double widest = 0.0;
+    for (std::size_t k = 0; k < t.u_values.size(); ++k) {
+        const config::Vec3& u = t.u_values[k];
+        EXPECT_GE(dot(up, u), cosine * t.s_values[k] - 1e-7) << "node " << k;
+        const double along = dot(up, u) / std::sqrt(dot(u, u));
+        widest = std::fmax(widest, std::acos(std::fmin(along, 1.0)) * kDegrees);
+    }
+    EXPECT_LE(widest, c.angle_deg + 1e-3);
+    EXPECT_GE(widest, c.angle_deg - 0.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Plan, ThrustPointing,
+    testing::Values(pointing("sixty", 60.0), pointing("fifteen", 15.0),
+                    pointing("tilted_gravity", 20.0, {0.5, -0.3, -3.71}),
+                    pointing("glide_slope", 20.0, {0.0, 0.0, -3.71}, 10.0),
+                    pointing("fixed_tof", 30.0, {0.0, 0.0, -3.71}, 0.0, 70.0)),
+    [](const auto& test) { return std::string(test.param.name); });
+
+TEST(ThrustPointingLimit, NinetyDegreesOrMoreLeavesTheLandingAsSolved) {
+    const config::Vec3 gravities[] = {{0.0, 0.0, -3.71}, {0.0, 0.0, 0.0}};  // no direction needed
+    for (const config::Vec3& gravity : gravities) {
+        for (const std::optional<double> tof : {std::optional(60.0), std::optional<double>()}) {
+            config::Config config = small(tof);
+            config.environment.gravity = gravity;
+            const auto solved = tof ? solve::solve_fixed(config, *tof)
+                                    : search::search_time_of_flight(config);
+            ASSERT_TRUE(solved.ok());
+            for (const double angle : {90.0, 200.0, kInf}) {
+                config.environment.max_angle_deg = angle;
+                const plan::Outcome outcome = plan_landing(config);
+                ASSERT_TRUE(outcome.trajectory.ok()) << angle;
+                const solve::Trajectory& t = outcome.trajectory.value();
+                EXPECT_TRUE(same_bits(t.z_values, solved.value().z_values)) << angle;
+                EXPECT_TRUE(same_bits(t.s_values, solved.value().s_values)) << angle;
+            }
+        }
+    }
+}
+
+TEST(ThrustPointingLimit, InvalidLimitsFailWithATextNamingTheAngle) {
+    const std::string angle_rule =
+        " is not a valid pointing limit: the angle between the thrust and the vertical must be "
+        "0 degrees or more (90 or more for no limit)";
+    const std::string no_direction = " is not a valid pointing limit: the thrust points against "
+                                     "gravity, and gravity = ";
+    const struct { double angle; config::Vec3 gravity; std::string text; } cases[] = {
+        {-5.0, {0.0, 0.0, -3.71}, "max_angle_deg = -5" + angle_rule},
+        {kNaN, {0.0, 0.0, -3.71}, "max_angle_deg = NaN" + angle_rule},
+        {-kInf, {0.0, 0.0, -3.71}, "max_angle_deg = -inf" + angle_rule},
+        {10.0, {0.0, 0.0, 0.0}, "max_angle_deg = 10" + no_direction + "(0, 0, 0) gives no direction"},
+        {0.5, {kNaN, 0.0, -1.0}, "max_angle_deg = 0.5" + no_direction + "(NaN, 0, -1) gives no direction"},
+        {45.0, {1e300, kInf, 0.0}, "max_angle_deg = 45" + no_direction + "(1e+300, inf, 0) gives no direction"},
+    };
+    for (const auto& c : cases) {
+        for (const std::optional<double> tof : {std::optional(60.0), std::optional<double>()}) {
+            config::Config config = small(tof);
+            config.environment.max_angle_deg = c.angle;
+            config.environment.gravity = c.gravity;
+            int trials = 0;
+            Options options;
+            options.observe = [&](const search::TrialReport&) { ++trials; };
+            options.unreachable = plan::Unreachable::closest;  // not an unreachable target
+            const plan::Outcome outcome = plan_landing(config, options);
+            ASSERT_FALSE(outcome.trajectory.ok());
+            EXPECT_EQ(outcome.trajectory.error(), c.text);
+            EXPECT_EQ(outcome.note, "");
+            EXPECT_EQ(trials, 0);  // judged before any solve
+        }
+    }
+}
+
+// The final log-mass at high accuracy lies within 1e-5 of the optimum that tolerances of
+// 1e-12 reach, where the standard settings stop up to 1e-3 short of it.
+TEST(HighAccuracy, FinalLogMassWithinOneHundredThousandthOfTheOptimum) {
+    config::Config config;  // the default vehicle, n = 100
+    Options high;
+    high.accuracy = Accuracy::high;
+    const solve::SolverSettings tight{.tol_gap_abs = 1e-12, .tol_gap_rel = 1e-12,
+                                      .tol_feas = 1e-12, .tol_ktratio = 1e-12,
+                                      .max_iter = 1000};
+    for (const double tof : {60.0, 70.0, 80.0, 90.0, 100.0}) {
+        const auto optimum = solve::solve_fixed(config, tof, tight);
+        config.solver.time_of_flight = tof;
+        const plan::Outcome outcome = plan_landing(config, high);
+        ASSERT_TRUE(optimum.ok() && outcome.trajectory.ok()) << tof;
+        const solve::Trajectory& t = outcome.trajectory.value();
+        EXPECT_NEAR(t.objective, optimum.value().objective, 1e-5) << tof;
+        EXPECT_EQ(t.status, "Solved");
+        EXPECT_LE(t.solver_info.iterations, 40u);
+        // The gap is reported in log-mass, as for the standard solve.
+        EXPECT_LE(std::fmin(t.solver_info.gap_abs, t.solver_info.gap_rel), 1e-10) << tof;
+        EXPECT_LE(std::fmax(t.solver_info.res_primal, t.solver_info.res_dual), 1e-10) << tof;
+    }
+}
+
+TEST(HighAccuracy, ComposesWithThePointingLimitAndTheSearch) {
+    config::Config config = small(std::nullopt);
+    config.environment.max_angle_deg = 30.0;
+    Options high;
+    high.accuracy = Accuracy::high;
+    const plan::Outcome standard = plan_landing(config);
+    const plan::Outcome accurate = plan_landing(config, high);
+    ASSERT_TRUE(standard.trajectory.ok() && accurate.trajectory.ok());
+    const double tof = accurate.time_of_flight;
+    EXPECT_NEAR(tof, standard.time_of_flight, 0.5);
+    EXPECT_GE(accurate.trajectory.value().objective, standard.trajectory.value().objective - 1e-6);
+    EXPECT_NEAR(accurate.trajectory.value().objective, standard.trajectory.value().objective, 1e-3);
+}
+
+}  // namespace
