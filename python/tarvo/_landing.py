@@ -150,7 +150,8 @@ class Landing:
         each trial the search used otherwise (36 for a search that found a landing: 13
         grid points, 22 golden-section points and the final solve).
     iterations : int
-        Interior-point iterations over the trials.
+        Interior-point iterations of every solve the planning ran: failed trials and,
+        when a search runs trials at once, speculative ones included.
     solve_seconds : float
         Wall time of the planning (s).
     miss_distance : float

@@ -19,9 +19,11 @@ def plan(
 ) -> Landing:
     """Plan one landing: the fixed time of flight, or the search when it is unset.
 
-    With the default options its numbers are those of ``tarvo.solve(config)``, bit for bit.
-    A failure is not an exception: it is a `Landing` with ``ok`` false and, in ``message``,
-    the very text that `tarvo.solve` raises.
+    With the default options its numbers are those of ``tarvo.solve(config)``, bit for bit,
+    unless ``config.environment.max_angle_deg`` is below 90: `plan` then keeps the thrust
+    within that angle of the vertical, which `solve` ignores. A failure is not an exception:
+    it is a `Landing` with ``ok`` false and, in ``message``, the very text that `tarvo.solve`
+    raises (or, for a bad pointing angle, a text that names it).
 
     The solves run without the interpreter lock, so other Python threads keep running; a
     search solves its trials on the machine's cores at once where that keeps the very same

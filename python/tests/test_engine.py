@@ -88,9 +88,10 @@ class TestSameNumbersAsSolve:
                 assert value_bits((landing.objective, landing.final_mass)) == value_bits(
                     (trajectory.objective, trajectory.final_mass))
                 assert landing.miss_distance == 0.0 and len(landing.solver) == 4
-            # The same trials, in the same order, whatever the number of threads.
+            # The same trials, in the same order, whatever the number of threads; speculative
+            # trials only add to the iterations.
             assert value_bits(landing.trials) == value_bits(serial_landings[case].trials)
-            assert landing.iterations == serial_landings[case].iterations
+            assert landing.iterations >= serial_landings[case].iterations
 
     @pytest.mark.parametrize("case", [case for case in CASES if case.startswith("search")])
     def test_search_trials_and_exact_time_of_flight(self, case, serial_landings):
@@ -132,9 +133,12 @@ class TestCallbacks:
 
     def test_engine_reports_iterations_of_each_trial(self):
         seen = []
-        result = _engine.plan(to_portable(searched()), on_trial=lambda *trial: seen.append(trial))
-        assert seen == result["trials"] and sum(trial[3] for trial in seen) == result["iterations"]
-        assert all(isinstance(trial[1], str) and len(trial) == 4 for trial in seen)
+        result = _engine.plan(to_portable(searched()), workers=1,
+                              on_trial=lambda *trial: seen.append(trial))
+        assert seen == result["trials"] and all(len(trial) == 4 for trial in seen)
+        # The plan's count also holds the iterations of the trials that failed.
+        assert 0 < sum(trial[3] for trial in seen) <= result["iterations"]
+        assert all(trial[3] == 0 for trial in seen if trial[2] == -inf)
 
     @pytest.mark.parametrize("workers", [1, 2])
     def test_a_raising_progress_stops_the_plan_with_its_exception(self, workers):
@@ -177,11 +181,21 @@ def running_threads():
         return next(int(line.split()[1]) for line in status if line.startswith("Threads:"))
 
 
+def settled_threads(expected, seconds=1.0):
+    """The thread count once it is `expected`, or after `seconds`: a joined thread may
+    linger in the count for a moment after its join returned."""
+    deadline = time.monotonic() + seconds
+    while (count := running_threads()) != expected and time.monotonic() < deadline:
+        time.sleep(0.01)
+    return count
+
+
 class TestLockReleased:
+    # One planning thread each, so that a core is left for the ticking thread on a busy machine.
     @pytest.mark.parametrize("call", [
-        lambda: plan(small_config(n=400)),
-        lambda: plan(searched(n=20)),
-        lambda: plan_many([small_config(n=150, tof=40.0 + i) for i in range(6)], workers=2),
+        lambda: plan(small_config(n=500)),
+        lambda: _engine.plan(to_portable(searched(n=25)), workers=1),
+        lambda: plan_many([small_config(n=150, tof=40.0 + i) for i in range(8)], workers=1),
     ], ids=["fixed", "search", "batch"])
     def test_another_thread_runs_during_planning(self, call):
         ticks, stop = [], threading.Event()
@@ -192,19 +206,19 @@ class TestLockReleased:
                 time.sleep(0.001)
 
         ticker = threading.Thread(target=tick)
-        threads_before = running_threads()
         ticker.start()
         time.sleep(0.01)
+        threads_before = running_threads()
         start = time.monotonic()
         call()
         end = time.monotonic()
+        assert settled_threads(threads_before) == threads_before  # every engine thread ended
         stop.set()
         ticker.join()
         # With the lock held for the call, no tick could fall inside it.
         margin = (end - start) * 0.1
         inside = [t for t in ticks if start + margin < t < end - margin]
         assert len(inside) >= 5, (end - start, len(inside))
-        assert running_threads() == threads_before  # every engine thread has ended
 
 
 CTRL_C = """
@@ -237,6 +251,9 @@ for name, run in runs.items():
     except KeyboardInterrupt:
         latency[name] = time.monotonic() - sent[0]
     timer.join()
+deadline = time.monotonic() + 1.0
+while threads() != baseline and time.monotonic() < deadline:
+    time.sleep(0.01)  # a joined thread may linger in the count for a moment
 after = threads()
 still_works = tarvo.plan(tarvo.Config(solver=tarvo.Solver(n=20, time_of_flight=60.0))).ok
 print(json.dumps({"latency": latency, "threads": [baseline, after], "works": still_works}))
@@ -317,12 +334,37 @@ class TestBadInput:
         with pytest.raises(ValueError, match=match):
             call(small_config(), **options)
 
-    @pytest.mark.parametrize("options", [{"accuracy": "high"}, {"unreachable": "closest"}])
-    def test_api_options_are_accepted(self, options):
-        assert plan(small_config(n=10), **options).ok
-        assert plan_many([small_config(n=10)], **options)[0].ok
-        with ThreadPoolExecutor(1) as executor:
-            assert plan_many([small_config(n=10)], executor=executor, **options)[0].ok
+    def test_api_options_are_accepted(self):
+        assert plan(small_config(n=10), accuracy="high", unreachable="closest").ok
+
+
+# Out of reach in 60 s: 10 km from the target with 300 kg of fuel.
+FAR = Config(Spacecraft(fuel=300.0, initial_position=[10000.0, 0.0, 2400.0]),
+             solver=Solver(n=15, time_of_flight=60.0))
+
+
+class TestOptionsReachTheCore:
+    @pytest.mark.parametrize("how", ["plan", "local pool", "executor"])
+    def test_closest_landing(self, how):
+        if how == "plan":
+            landing = plan(FAR, unreachable="closest")
+        elif how == "local pool":
+            landing = plan_many([FAR], unreachable="closest")[0]
+        else:
+            with ThreadPoolExecutor(1) as executor:
+                landing = plan_many([FAR], executor=executor, unreachable="closest")[0]
+        assert landing.ok and landing.miss_distance > 100.0
+        assert landing.message.startswith("target out of reach")
+        assert not plan(FAR).ok
+
+    def test_high_accuracy_closes_the_gap(self):
+        standard, high = plan(small_config()), plan(small_config(), accuracy="high")
+        assert high.ok and high.solver.gap_abs < standard.solver.gap_abs
+
+    def test_thrust_pointing_limit_is_checked(self):
+        config = Config(environment=Environment(max_angle_deg=-5.0), solver=Solver(n=10, time_of_flight=60.0))
+        landing = plan(config)
+        assert not landing.ok and "max_angle_deg" in landing.message
 
 
 def test_internal_faults_raise_the_panic_exception_of_tarvo_tarvo():
