@@ -86,6 +86,11 @@ def parse_arguments(argv):
                              "per-node arrays as one JSON document")
     parser.add_argument("--progress", action="store_true",
                         help="report each trial of the time-of-flight search on stderr")
+    parser.add_argument("--closest", action="store_true",
+                        help="when no time of flight reaches the target, land as close to it "
+                             "as the vehicle can, with the least fuel")
+    parser.add_argument("--accuracy", choices=("default", "high"), default="default",
+                        help="the solver's default tolerances, or tightened ones")
     parser.add_argument("--verify", action="store_true",
                         help="check the landing against its physics, print the checks, and "
                              "exit with status 1 when one fails")
@@ -116,7 +121,9 @@ def run(argv):
         return 0
     outputs = requested_outputs(arguments)
     config = read_config(arguments.config)
-    landing = plan_landing(config, arguments.progress)
+    options = {"unreachable": "closest" if arguments.closest else "fail",
+               "accuracy": arguments.accuracy}
+    landing = plan_landing(config, arguments.progress, options)
     if not landing.ok:
         fail(f"solve failed: {landing.message}")
     emit("\n".join(summary_lines(landing)))
@@ -177,13 +184,13 @@ def read_config(path):
     return config
 
 
-def plan_landing(config, progress):
+def plan_landing(config, progress, options):
     """Plan the landing; with progress, each trial of the search goes to stderr as it is
     made, and those the planner did not report as it went follow when it returns."""
     from . import plan
 
     if not progress:
-        return plan(config)
+        return plan(config, **options)
     reported = []
 
     def on_trial(*trial):
@@ -191,7 +198,7 @@ def plan_landing(config, progress):
         reported.append(trial)
         report(trial_line(len(reported), *trial))
 
-    landing = plan(config, progress=on_trial)
+    landing = plan(config, progress=on_trial, **options)
     for number, trial in enumerate(landing.trials[len(reported):], start=len(reported) + 1):
         report(trial_line(number, *trial))
     return landing
@@ -207,7 +214,8 @@ def share_of(thrust, scale):
 
 
 def summary_lines(landing):
-    """The seven-line summary of a landing that was found."""
+    """The seven-line summary of a landing that was found, and a note when an option
+    changed it (the closest landing)."""
     config = landing.config
     spacecraft = config.spacecraft
     how = "searched" if config.solver.time_of_flight is None else "fixed"
@@ -225,4 +233,4 @@ def summary_lines(landing):
         f"fuel used:        {landing.fuel_used:.3f} kg of {spacecraft.fuel:.3f} kg",
         f"peak thrust:      {peak:.3f} N{share_of(peak, spacecraft.real_max_thrust)}",
         f"touchdown error:  position {position_error:.3e} m, velocity {velocity_error:.3e} m/s",
-    ]
+    ] + ([f"note:             {landing.message}"] if landing.message else [])

@@ -80,6 +80,7 @@ def landing_document(landing):
     document = {"config": json.loads(landing.config.to_json())}
     document.update({name: getattr(landing, name) for name in _DOCUMENT_SCALARS})
     document["trials"] = [trial._asdict() for trial in landing.trials]
+    document["solver"] = None if landing.solver is None else landing.solver._asdict()
     document.update({name: getattr(landing, name).tolist() for name in _DOCUMENT_ARRAYS})
     return _json_value(document)
 

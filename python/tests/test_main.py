@@ -250,6 +250,34 @@ class TestOutputs:
         assert run.stderr == f"{target}: No space left on device\n"
 
 
+# A lander with 400 kg of fuel and a target 7.6 km downrange: out of reach in 80 s.
+FAR = Config(spacecraft=tarvo.Spacecraft(fuel=400.0, target_position=[7600.0, 0.0, 0.0]),
+             solver=Solver(n=15, time_of_flight=80.0))
+
+
+class TestPlanningOptions:
+    def test_closest_lands_near_an_unreachable_target_and_says_so(self, run_inline):
+        status, out, err = run_inline("-", stdin=FAR.to_json().encode())
+        assert (status, err) == (1, "solve failed: solver status: PrimalInfeasible\n")
+        status, out, _ = run_inline("--closest", "-", stdin=FAR.to_json().encode())
+        landing = tarvo.plan(FAR, unreachable="closest")
+        lines = {name: value.strip() for name, value in summary(out).items()}
+        assert status == 0 and lines["note"] == landing.message
+        assert lines["touchdown error"].startswith(f"position {landing.miss_distance:.3e} m")
+        assert landing.miss_distance > 100.0
+
+    def test_high_accuracy_reaches_the_summary_and_the_result(self, run_inline, tmp_path):
+        result = tmp_path / "result.json"
+        status, out, _ = run_inline("--accuracy", "high", "--closest", "--result", str(result),
+                                    "-", stdin=FAR.to_json().encode())
+        landing = tarvo.plan(FAR, unreachable="closest", accuracy="high")
+        assert status == 0 and summary(out)["final mass"].strip() == f"{landing.final_mass:.3f} kg"
+        document = json.loads(result.read_text())
+        assert document["miss_distance"] == landing.miss_distance
+        assert document["message"] == landing.message
+        assert document["solver"] == landing.solver._asdict()
+
+
 class TestStandardOutput:
     @pytest.mark.parametrize("args, unbuffered", [
         (["-"], "1"), (["-"], ""), (["--print-default-config"], "1"), (["--version"], ""),
