@@ -13,6 +13,7 @@ so that its sign and payload survive even pickle protocol 0, which writes floats
 
 from __future__ import annotations
 
+import inspect
 import math
 import struct
 from typing import Any, Union
@@ -21,16 +22,11 @@ from ._tarvo import Config, Environment, Solver, Spacecraft
 
 __all__ = ["FIELDS", "Portable", "to_portable", "from_portable", "exact_float"]
 
-# Constructor parameters of each record class, in declaration order.
+# Constructor parameters of each record class, in declaration order, as the extension
+# declares them (its classes are built from the core's field tables).
 FIELDS: dict[type, tuple[str, ...]] = {
-    Spacecraft: (
-        "wet_mass", "fuel", "real_max_thrust", "min_thrust_pct", "max_thrust_pct",
-        "max_velocity", "initial_position", "initial_velocity", "target_velocity",
-        "target_position", "fuel_consumption",
-    ),
-    Environment: ("gravity", "glide_slope_angle_deg", "max_angle_deg"),
-    Solver: ("n", "time_of_flight", "tof_min", "tof_max"),
-    Config: ("spacecraft", "environment", "solver"),
+    cls: tuple(inspect.signature(cls).parameters)
+    for cls in (Spacecraft, Environment, Solver, Config)
 }
 
 _RECORDS = (Spacecraft, Environment, Solver)
