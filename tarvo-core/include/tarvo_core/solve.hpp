@@ -12,8 +12,8 @@
 
 namespace tarvo_core::solve {
 
-// The solver settings a caller may change. An empty override keeps the specified setting
-// (Clarabel's default), so a default-constructed SolverSettings solves exactly as specified.
+// The solver settings a caller may change. An empty override keeps Clarabel's default, so a
+// default-constructed SolverSettings solves with the solver's own defaults.
 // A tolerance, when set, is finite and at least 0 (anything else is an InternalFault).
 struct SolverSettings {
     std::optional<double> tol_gap_abs{};
