@@ -171,7 +171,7 @@ clarabel_bridge::CscMatrix column_wise_matrix(const std::vector<const Row*>& row
 // epigraph variable when the formulation asks for the nearest landing point.
 std::vector<double> objective(const VariableLayout& at, const Formulation& formulation) {
     std::vector<double> q(variable_count(at, formulation), 0.0);
-    if (formulation.terminal_plane && formulation.terminal_plane->minimises_distance()) {
+    if (formulation.minimises_distance()) {
         q[distance_column(at)] = 1.0;
     } else {
         q[at.log_mass(at.n - 1)] = -formulation.mass_weight;

@@ -34,6 +34,12 @@ struct Formulation {
     std::optional<ThrustPointing> pointing;
     std::optional<TerminalPlane> terminal_plane;
     double mass_weight = 1.0;  // cost -mass_weight * z_{N-1}; 1 is the fixed program's cost
+
+    // True when the cost is the distance to the target (the epigraph variable), not the
+    // weighted final log-mass.
+    bool minimises_distance() const {
+        return terminal_plane && terminal_plane->minimises_distance();
+    }
 };
 
 // Column of the distance epigraph variable (present only when the program minimises the

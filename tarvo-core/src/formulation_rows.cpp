@@ -9,9 +9,7 @@
 namespace tarvo_core::assemble {
 
 std::size_t variable_count(const VariableLayout& at, const Formulation& formulation) {
-    const bool epigraph =
-        formulation.terminal_plane && formulation.terminal_plane->minimises_distance();
-    return at.variable_count() + (epigraph ? 1 : 0);
+    return at.variable_count() + (formulation.minimises_distance() ? 1 : 0);
 }
 
 std::vector<Row> pointing_rows(const VariableLayout& at, const ThrustPointing& pointing) {

@@ -27,11 +27,8 @@ Result<solve::Trajectory> solve_landing(const config::Config& config, double tof
                                         std::uint32_t& iterations) {
     Result<solve::Trajectory> trajectory = solve::solve_formulated(
         config, tof, program.formulation, program.settings, &iterations);
-    const assemble::Formulation& formulation = program.formulation;
-    const bool weighted_mass =
-        !(formulation.terminal_plane && formulation.terminal_plane->minimises_distance());
-    if (trajectory && weighted_mass) {
-        trajectory.value().solver_info.gap_abs /= formulation.mass_weight;
+    if (trajectory && !program.formulation.minimises_distance()) {
+        trajectory.value().solver_info.gap_abs /= program.formulation.mass_weight;
     }
     return trajectory;
 }
