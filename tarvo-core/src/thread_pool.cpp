@@ -4,6 +4,7 @@
 #include <atomic>
 #include <exception>
 #include <memory>
+#include <new>
 #include <utility>
 
 namespace tarvo_core {
@@ -99,8 +100,13 @@ void ThreadPool::parallel_for(std::size_t count, const std::function<void(std::s
     const std::size_t helpers = std::min(count - 1, workers_.size());
     {
         const std::lock_guard lock(mutex_);
-        for (std::size_t i = 0; i < helpers; ++i) {
-            tasks_.push([loop] { loop->drain(); });
+        try {
+            for (std::size_t i = 0; i < helpers; ++i) {
+                tasks_.push([loop] { loop->drain(); });
+            }
+        } catch (const std::bad_alloc&) {
+            // Run with the helpers queued so far. Leaving now would let a queued helper
+            // call `body` after it is gone.
         }
     }
     wake_.notify_all();
