@@ -11,11 +11,13 @@
 #include "assemble.hpp"
 #include "cone_rows.hpp"
 #include "reference_profile.hpp"
+#include "test_support.hpp"
 
 namespace {
 
+using test_support::row_of;
+using test_support::Terms;
 using namespace tarvo_core;
-using Terms = std::vector<std::pair<std::size_t, double>>;
 using Cones = std::vector<std::pair<clarabel_bridge::ConeKind, std::size_t>>;
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr auto zero = clarabel_bridge::ConeKind::ZeroConeT;
@@ -41,17 +43,6 @@ assemble::Problem build(const config::Config& config) {
 
 std::vector<assemble::Row> equalities(const config::Config& config) {
     return assemble::equality_rows(config, horizon_of(config));
-}
-
-// Stored entries of one row of A, in column order.
-Terms row_of(const clarabel_bridge::CscMatrix& a, std::size_t row) {
-    Terms terms;
-    for (std::size_t j = 0; j < a.n; ++j) {
-        for (std::size_t p = a.colptr[j]; p < a.colptr[j + 1]; ++p) {
-            if (a.rowval[p] == row) terms.emplace_back(j, a.nzval[p]);
-        }
-    }
-    return terms;
 }
 
 bool rows_ascend_in_every_column(const clarabel_bridge::CscMatrix& a) {

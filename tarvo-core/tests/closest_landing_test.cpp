@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <optional>
 #include <string>
@@ -14,9 +13,11 @@
 #include "solve_program.hpp"
 #include "tarvo_core/plan.hpp"
 #include "tarvo_core/thread_pool.hpp"
+#include "test_support.hpp"
 
 namespace {
 
+using test_support::same_bits;
 using namespace tarvo_core;
 using plan::Options;
 using plan::Outcome;
@@ -41,10 +42,6 @@ Options closest() {
 
 double distance(const config::Vec3& a, const config::Vec3& b) {
     return std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
-}
-
-bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
 }
 
 // The distance from the target of the nearest point of a square grid (spacing h, 2 half + 1

@@ -3,18 +3,20 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <utility>
 #include <vector>
 
 #include "formulation.hpp"
+#include "test_support.hpp"
 
 namespace {
 
+using test_support::row_of;
+using test_support::same_bits;
+using test_support::Terms;
 using namespace tarvo_core;
 using assemble::Formulation;
 using assemble::Problem;
-using Terms = std::vector<std::pair<std::size_t, double>>;
 
 config::Config landing(std::uint64_t n, double glide_deg = 0.0) {
     config::Config config;
@@ -27,22 +29,6 @@ config::Config landing(std::uint64_t n, double glide_deg = 0.0) {
 Problem build(const config::Config& config, const Formulation& formulation) {
     return assemble::build_problem(
         config, assemble::Horizon::of(config.solver.n, 20.0).value(), formulation);
-}
-
-template <class T>
-bool same_bits(const std::vector<T>& a, const std::vector<T>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
-}
-
-// Stored entries of one row of A, in column order.
-Terms row_of(const clarabel_bridge::CscMatrix& a, std::size_t row) {
-    Terms terms;
-    for (std::size_t j = 0; j < a.n; ++j) {
-        for (std::size_t p = a.colptr[j]; p < a.colptr[j + 1]; ++p) {
-            if (a.rowval[p] == row) terms.emplace_back(j, a.nzval[p]);
-        }
-    }
-    return terms;
 }
 
 std::vector<std::size_t> cone_dims(const Problem& problem) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <optional>
 #include <ostream>
@@ -11,9 +10,11 @@
 #include <vector>
 
 #include "tarvo_core/plan.hpp"
+#include "test_support.hpp"
 
 namespace {
 
+using test_support::same_bits;
 using namespace tarvo_core;
 using plan::Accuracy;
 using plan::Options;
@@ -28,10 +29,6 @@ config::Config small(std::optional<double> tof) {
     config.solver.n = 15;
     config.solver.time_of_flight = tof;
     return config;
-}
-
-bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
 }
 
 double dot(const config::Vec3& a, const config::Vec3& b) {

@@ -1,5 +1,4 @@
 #include <atomic>
-#include <cstring>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -7,9 +6,11 @@
 #include "solve_program.hpp"
 #include "tarvo_core/plan.hpp"
 #include "tarvo_core/thread_pool.hpp"
+#include "test_support.hpp"
 
 namespace {
 
+using test_support::same_bits;
 using tarvo_core::config::Config;
 using tarvo_core::plan::Options;
 using tarvo_core::plan::plan_landing;
@@ -20,10 +21,6 @@ Config small(std::optional<double> tof) {
     config.solver.n = 15;
     config.solver.time_of_flight = tof;
     return config;
-}
-
-bool same_bits(const std::vector<double>& a, const std::vector<double>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
 }
 
 TEST(PlanLanding, DefaultOptionsGiveTheFixedSolveAndTheSearch) {
