@@ -2,6 +2,7 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -57,7 +58,7 @@ bool read_unreachable(PyObject* value, Unreachable& out)
 bool read_workers(PyObject* value, std::size_t& out)
 {
     if (value == nullptr || value == Py_None) {
-        out = machine_cores();
+        out = std::min(machine_cores(), max_workers);  // the documented default: at most 1024
         return true;
     }
     if (!PyLong_Check(value) || PyBool_Check(value)) {
