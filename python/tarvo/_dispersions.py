@@ -19,12 +19,11 @@ import math
 import numbers
 from collections.abc import Mapping, Sequence
 
-from ._pickling import FIELDS
-from ._tarvo import Config, Environment, Solver, Spacecraft
+from ._portable import FIELDS, RECORDS
+from ._tarvo import Config
 
 __all__ = ["normal", "uniform", "DispersionPlan"]
 
-_RECORDS = {"spacecraft": Spacecraft, "environment": Environment, "solver": Solver}
 _VECTOR_FIELDS = {"initial_position", "initial_velocity", "target_velocity",
                   "target_position", "gravity"}
 _OPTIONAL_FIELDS = {"time_of_flight", "tof_min", "tof_max"}
@@ -33,7 +32,7 @@ _INTEGER_FIELDS = {"n"}
 
 def known_paths() -> list[str]:
     """Every field path of a configuration, in declaration order."""
-    return [f"{record}.{field}" for record, cls in _RECORDS.items() for field in FIELDS[cls]]
+    return [f"{record}.{field}" for record, cls in RECORDS.items() for field in FIELDS[cls]]
 
 
 def _number(value, name: str) -> float:
@@ -185,7 +184,7 @@ class DispersionPlan:
             raise TypeError("dispersions must map field paths to distributions, "
                             f"not {type(dispersions).__name__}")
         self.nominal = nominal
-        self.records = {name: getattr(nominal, name) for name in _RECORDS}
+        self.records = {name: getattr(nominal, name) for name in RECORDS}
         self.paths = sorted(dispersions, key=str)
         self.distributions = {}
         self.fields = {}
@@ -231,7 +230,7 @@ class DispersionPlan:
         """The nominal configuration with the dispersed fields set to ``values``."""
         dispersed = {record for record, _ in self.fields.values()}
         records = {name: getattr(self.nominal, name) if name in dispersed else self.records[name]
-                   for name in _RECORDS}
+                   for name in RECORDS}
         position = 0
         for path in self.paths:
             record, field = self.fields[path]

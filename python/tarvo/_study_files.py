@@ -19,16 +19,15 @@ import tempfile
 from pathlib import Path
 
 from ._dispersions import _Distribution
-from ._pickling import FIELDS
+from ._portable import FIELDS, RECORDS
 from ._study import OUTCOME_COLUMNS, pandas
-from ._tarvo import Config, Environment, Solver, Spacecraft
+from ._tarvo import Config
 
 __all__ = ["save_study", "load_study"]
 
 METADATA_KEY = b"tarvo.study"
 CSV_PREFIX = "# tarvo study: "
 FORMAT = 1
-_RECORD_CLASSES = {"spacecraft": Spacecraft, "environment": Environment, "solver": Solver}
 
 
 def _suffix(path) -> str:
@@ -40,11 +39,11 @@ def _suffix(path) -> str:
 
 def _config_fields(config: Config) -> dict:
     return {record: {field: getattr(getattr(config, record), field) for field in FIELDS[cls]}
-            for record, cls in _RECORD_CLASSES.items()}
+            for record, cls in RECORDS.items()}
 
 
 def _config_from_fields(fields: dict) -> Config:
-    return Config(**{record: cls(**fields[record]) for record, cls in _RECORD_CLASSES.items()})
+    return Config(**{record: cls(**fields[record]) for record, cls in RECORDS.items()})
 
 
 def _metadata_text(study) -> str:
