@@ -24,10 +24,6 @@ from ._tarvo import Config
 
 __all__ = ["normal", "uniform", "DispersionPlan"]
 
-_VECTOR_FIELDS = {"initial_position", "initial_velocity", "target_velocity",
-                  "target_position", "gravity"}
-_OPTIONAL_FIELDS = {"time_of_flight", "tof_min", "tof_max"}
-_INTEGER_FIELDS = {"n"}
 
 
 def known_paths() -> list[str]:
@@ -160,18 +156,20 @@ class uniform(_Distribution):
         return generator.uniform(self.low, self.high, size)
 
 
-def _check_path(path, nominal: Config) -> tuple[str, str]:
-    """The record and field a path names, or a ValueError saying why it cannot be dispersed."""
+def _check_path(path, nominal: Config) -> tuple[str, str, int]:
+    """The record and field a path names and the field's width (3 for a vector, 1 for a
+    scalar), read from the nominal value; a ValueError saying why it cannot be dispersed."""
     known = known_paths()
     if not isinstance(path, str) or path not in known:
         raise ValueError(f"unknown dispersion path {path!r}; known paths: {', '.join(known)}")
     record, field = path.split(".")
-    if field in _INTEGER_FIELDS:
+    value = getattr(getattr(nominal, record), field)
+    if isinstance(value, int):
         raise ValueError(f"{path} is an integer node count and cannot be dispersed")
-    if field in _OPTIONAL_FIELDS and getattr(getattr(nominal, record), field) is None:
+    if value is None:
         raise ValueError(f"{path} is unset in the nominal configuration; "
                          "give it a nominal value to disperse it")
-    return record, field
+    return record, field, len(value) if isinstance(value, list) else 1
 
 
 class DispersionPlan:
@@ -188,19 +186,22 @@ class DispersionPlan:
         self.paths = sorted(dispersions, key=str)
         self.distributions = {}
         self.fields = {}
+        self._widths = {}
         for path in self.paths:
-            record, field = _check_path(path, nominal)
+            record, field, width = _check_path(path, nominal)
             distribution = dispersions[path]
             if not isinstance(distribution, _Distribution):
                 raise TypeError(f"{path}: expected tarvo.normal or tarvo.uniform, "
                                 f"not {type(distribution).__name__}")
-            if distribution.per_component and field not in _VECTOR_FIELDS:
+            if distribution.per_component and width == 1:
                 raise ValueError(f"{path} is a scalar; give its distribution scalar parameters")
             self.distributions[path] = distribution
             self.fields[path] = (record, field)
+            self._widths[path] = width
 
     def width(self, path: str) -> int:
-        return 3 if self.fields[path][1] in _VECTOR_FIELDS else 1
+        """3 for a vector field, 1 for a scalar."""
+        return self._widths[path]
 
     def columns(self) -> list[str]:
         """The table's input columns: one per scalar, one per vector component."""
