@@ -11,8 +11,9 @@ The table has one row per node and one column per quantity, each named with its 
     mass_kg                   mass, kg
 
 `save` writes the table as CSV or Parquet, or the whole landing as one JSON object, by the
-file's suffix. Every file is built in memory first, so a failure while building it leaves
-no half-written file behind.
+file's suffix. Every file is built in memory first and written beside its destination, then
+renamed over it (`tarvo._files`), so a failure while building or writing it leaves no
+half-written file behind.
 """
 
 from __future__ import annotations
@@ -21,6 +22,8 @@ import io
 import json
 import math
 import os
+
+from ._files import write_bytes_replacing
 
 __all__ = ["landing_frame", "landing_document", "landing_bytes", "save_landing", "SAVE_SUFFIXES"]
 
@@ -124,6 +127,4 @@ def check_suffix(path):
 
 def save_landing(landing, path):
     """Write `landing` to path, its format chosen by the suffix (.csv, .json, .parquet)."""
-    data = landing_bytes(landing, check_suffix(path))
-    with open(path, "wb") as stream:
-        stream.write(data)
+    write_bytes_replacing(path, landing_bytes(landing, check_suffix(path)))
