@@ -18,6 +18,7 @@ from ._cli_io import (
     OutputFailed, check_writable, emit, fail, figure_bytes, image_format, read_text,
     report, require_pandas, source_name, stdout_failed, write_bytes,
 )
+from ._landing import peak_thrust, touchdown_errors
 
 MAX_WARNINGS = 20
 
@@ -221,10 +222,8 @@ def summary_lines(landing):
     how = "searched" if config.solver.time_of_flight is None else "fixed"
     tof = landing.time_of_flight
     tof_text = f"{tof:.3f} s" if math.isfinite(tof) else "unknown (single node)"
-    thrusts = landing.thrusts
-    peak = float(thrusts.max()) if len(thrusts) else 0.0
-    position_error = math.dist(landing.positions[-1], spacecraft.target_position)
-    velocity_error = math.dist(landing.velocities[-1], spacecraft.target_velocity)
+    peak = peak_thrust(landing)
+    position_error, velocity_error = touchdown_errors(landing)
     return [
         f"status:           {landing.status}",
         f"nodes:            {len(landing.time_points)}",

@@ -13,6 +13,7 @@ import numbers
 from typing import Mapping
 
 from ._dispersions import DispersionPlan, check_seed
+from ._landing import peak_thrust, touchdown_errors
 from ._plan import plan_many
 from ._study_summary import StudySummary, summarise
 from ._tarvo import Config
@@ -58,25 +59,16 @@ def sample_runs(plan: DispersionPlan, seed: int, runs: int):
     return inputs, [plan.config(values) for values in inputs]
 
 
-def _distance(a, b) -> float:
-    return math.sqrt(sum((float(x) - float(y)) ** 2 for x, y in zip(a, b)))
-
-
-def outcome_row(landing, config: Config) -> tuple:
+def outcome_row(landing) -> tuple:
     """One run's outcome, in `OUTCOME_COLUMNS` order; NaN numbers when the landing failed."""
     nan = math.nan
     iterations, seconds = int(landing.iterations), float(landing.solve_seconds)
     if not landing.ok:
         return (False, landing.status, landing.message, nan, nan, nan, nan, nan, nan,
                 iterations, seconds)
-    spacecraft = config.spacecraft
-    positions, velocities, thrusts = landing.positions, landing.velocities, landing.thrusts
-    reached = len(positions) > 0
     return (
         True, landing.status, None, float(landing.time_of_flight), float(landing.final_mass),
-        float(landing.fuel_used), float(thrusts.max()) if len(thrusts) else nan,
-        _distance(positions[-1], spacecraft.target_position) if reached else nan,
-        _distance(velocities[-1], spacecraft.target_velocity) if reached else nan,
+        float(landing.fuel_used), peak_thrust(landing), *touchdown_errors(landing),
         iterations, seconds,
     )
 
@@ -111,7 +103,7 @@ def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
     landings = plan_many(configs, workers=workers, executor=executor, progress=progress)
     if len(landings) != runs:
         raise RuntimeError(f"plan_many returned {len(landings)} landings for {runs} runs")
-    outcomes = [outcome_row(landing, run_config) for landing, run_config in zip(landings, configs)]
+    outcomes = [outcome_row(landing) for landing in landings]
     table = build_table(plan.columns(), inputs, outcomes)
     return Study(table, config=config, dispersions=plan.distributions, seed=seed)
 
