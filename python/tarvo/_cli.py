@@ -15,12 +15,10 @@ import math
 import sys
 
 from ._cli_io import (
-    OutputFailed, check_writable, emit, fail, figure_bytes, image_format, read_text,
-    report, require_pandas, source_name, stdout_failed, write_bytes,
+    OutputFailed, check_writable, emit, fail, figure_bytes, image_format, read_config,
+    report, require_pandas, stdout_failed, write_bytes,
 )
 from ._landing import peak_thrust, touchdown_errors
-
-MAX_WARNINGS = 20
 
 
 def main(argv=None):
@@ -161,28 +159,6 @@ def write_output(landing, path, kind, image):
     else:
         data = landing_bytes(landing, "." + kind)
     write_bytes(path, data)
-
-
-def read_config(path):
-    """The configuration to plan: the default one, or a document from a file or stdin.
-    Members the reader skips are named on stderr."""
-    from . import Config
-    from ._config_warnings import unknown_member_warnings
-
-    if path is None:
-        return Config()
-    name = source_name(path)
-    text = read_text(path)
-    try:
-        config = Config.from_json(text)
-    except ValueError as error:
-        fail(f"{name}: {error}")
-    warnings = unknown_member_warnings(text)
-    for warning in warnings[:MAX_WARNINGS]:
-        report(f"warning: {name}: {warning}")
-    if len(warnings) > MAX_WARNINGS:
-        report(f"warning: {name}: {len(warnings) - MAX_WARNINGS} more unknown members")
-    return config
 
 
 def plan_landing(config, progress, options):
