@@ -163,22 +163,19 @@ def write_output(landing, path, kind, image):
 
 def plan_landing(config, progress, options):
     """Plan the landing; with progress, each trial of the search goes to stderr as it is
-    made, and those the planner did not report as it went follow when it returns."""
+    made."""
     from . import plan
 
     if not progress:
         return plan(config, **options)
-    reported = []
+    reported = 0
 
-    def on_trial(*trial):
-        trial = trial[0] if len(trial) == 1 else trial
-        reported.append(trial)
-        report(trial_line(len(reported), *trial))
+    def on_trial(trial):
+        nonlocal reported
+        reported += 1
+        report(trial_line(reported, *trial))
 
-    landing = plan(config, progress=on_trial, **options)
-    for number, trial in enumerate(landing.trials[len(reported):], start=len(reported) + 1):
-        report(trial_line(number, *trial))
-    return landing
+    return plan(config, progress=on_trial, **options)
 
 
 def trial_line(number, time_of_flight, status, final_mass):
