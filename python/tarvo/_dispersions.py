@@ -246,10 +246,10 @@ class DispersionPlan:
         return {path: self.distributions[path].to_dict() for path in self.paths}
 
 
-def check_seed(seed) -> int:
-    """A seed for `numpy.random.SeedSequence`: a non-negative integer."""
-    if isinstance(seed, bool) or not isinstance(seed, numbers.Integral):
-        raise TypeError(f"seed must be a non-negative integer, not {type(seed).__name__}")
-    if seed < 0:
-        raise ValueError(f"seed must be a non-negative integer, got {seed}")
-    return int(seed)
+def non_negative_integer(name: str, value) -> int:
+    """``value`` as an int: a study's seed (for `numpy.random.SeedSequence`) or run count."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+        raise TypeError(f"{name} must be a non-negative integer, not {type(value).__name__}")
+    if value < 0:
+        raise ValueError(f"{name} must be a non-negative integer, got {value}")
+    return int(value)

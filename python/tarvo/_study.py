@@ -12,7 +12,7 @@ import math
 import numbers
 from typing import Mapping
 
-from ._dispersions import DispersionPlan, check_seed
+from ._dispersions import DispersionPlan, non_negative_integer
 from ._landing import peak_thrust, touchdown_errors
 from ._plan import plan_many
 from ._study_summary import StudySummary, summarise
@@ -43,14 +43,6 @@ def pandas():
     except ImportError as error:
         raise ImportError("study tables need pandas: pip install tarvo[table]") from error
     return pandas
-
-
-def _check_runs(runs) -> int:
-    if isinstance(runs, bool) or not isinstance(runs, numbers.Integral):
-        raise TypeError(f"runs must be a non-negative integer, not {type(runs).__name__}")
-    if runs < 0:
-        raise ValueError(f"runs must be a non-negative integer, got {runs}")
-    return int(runs)
 
 
 def sample_runs(plan: DispersionPlan, seed: int, runs: int):
@@ -96,8 +88,8 @@ def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
     before any landing is planned; a landing that fails is a table row with ``ok`` false.
     """
     plan = DispersionPlan(config, dispersions)
-    seed = check_seed(seed)
-    runs = _check_runs(runs)
+    seed = non_negative_integer("seed", seed)
+    runs = non_negative_integer("runs", runs)
     pandas()  # fail before the work if the table cannot be built
     inputs, configs = sample_runs(plan, seed, runs)
     landings = plan_many(configs, workers=workers, executor=executor, progress=progress)
