@@ -241,11 +241,6 @@ class DispersionPlan:
             position += width
         return Config(**records)
 
-    def describe(self) -> dict:
-        """A JSON-ready description of the dispersions, by path."""
-        return {path: self.distributions[path].to_dict() for path in self.paths}
-
-
 def non_negative_integer(name: str, value) -> int:
     """``value`` as an int: a study's seed (for `numpy.random.SeedSequence`) or run count."""
     if isinstance(value, bool) or not isinstance(value, numbers.Integral):
