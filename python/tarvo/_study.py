@@ -14,6 +14,7 @@ from typing import Mapping
 
 from ._dispersions import DispersionPlan, non_negative_integer
 from ._landing import peak_thrust, touchdown_errors
+from ._optional import require
 from ._plan import plan_many
 from ._study_summary import StudySummary, summarise
 from ._tarvo import Config
@@ -38,11 +39,7 @@ OUTCOME_COLUMNS = {
 
 
 def pandas():
-    try:
-        import pandas
-    except ImportError as error:
-        raise ImportError("study tables need pandas: pip install tarvo[table]") from error
-    return pandas
+    return require("pandas", "a study table")
 
 
 def sample_runs(plan: DispersionPlan, seed: int, runs: int):

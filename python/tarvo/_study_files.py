@@ -19,6 +19,7 @@ from pathlib import Path
 
 from ._dispersions import _Distribution
 from ._files import write_replacing
+from ._optional import require
 from ._portable import FIELDS, RECORDS
 from ._study import OUTCOME_COLUMNS, pandas
 from ._tarvo import Config
@@ -145,9 +146,5 @@ def _boolean(value) -> bool:
 
 
 def _pyarrow():
-    try:
-        import pyarrow
-        import pyarrow.parquet
-    except ImportError as error:
-        raise ImportError("Parquet study files need pyarrow: pip install tarvo[table]") from error
-    return pyarrow, pyarrow.parquet
+    feature = "a Parquet study file"
+    return require("pyarrow", feature), require("pyarrow.parquet", feature)

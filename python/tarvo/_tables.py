@@ -24,6 +24,7 @@ import math
 import os
 
 from ._files import write_bytes_replacing
+from ._optional import require
 
 __all__ = ["landing_frame", "landing_document", "landing_bytes", "save_landing", "SAVE_SUFFIXES"]
 
@@ -50,21 +51,13 @@ def _column_groups(landing):
     ]
 
 
-def _pandas():
-    try:
-        import pandas
-    except ImportError as error:
-        raise ImportError("landing tables need pandas: pip install tarvo[table]") from error
-    return pandas
-
-
 def landing_frame(landing):
     """The landing as a pandas DataFrame, one row per node (index "node").
 
     A failed landing gives the same columns and no rows. ``frame.attrs`` holds the scalar
     results and the configuration document (Parquet keeps them, CSV does not).
     """
-    pandas = _pandas()
+    pandas = require("pandas", "a landing table")
     columns = {}
     for names, values in _column_groups(landing):
         for index, name in enumerate(names):
