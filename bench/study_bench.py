@@ -44,7 +44,7 @@ def one_round(config, runs, workers):
         (plan := DispersionPlan(config, DISPERSIONS)), sample_runs(plan, SEED, runs)))
     seconds["plan_many"], landings = timed(lambda: tarvo.plan_many(configs, workers=workers))
     seconds["table"], table = timed(lambda: build_table(
-        plan.columns(), inputs, [outcome_row(landing, c) for landing, c in zip(landings, configs)]))
+        plan.columns(), inputs, [outcome_row(landing) for landing in landings]))
     seconds["summary"], summary = timed(lambda: summarise(table))
     seconds["monte_carlo"], _ = timed(lambda: tarvo.monte_carlo(
         config, DISPERSIONS, runs, seed=SEED, workers=workers))

@@ -15,11 +15,10 @@ import math
 import sys
 
 from ._cli_io import (
-    OutputFailed, check_writable, emit, fail, figure_bytes, image_format, read_text,
-    report, require_pandas, source_name, stdout_failed, write_bytes,
+    OutputFailed, check_writable, emit, fail, figure_bytes, image_format, read_config,
+    report, require_pandas, stdout_failed, write_bytes,
 )
-
-MAX_WARNINGS = 20
+from ._landing import peak_thrust, touchdown_errors
 
 
 def main(argv=None):
@@ -162,46 +161,21 @@ def write_output(landing, path, kind, image):
     write_bytes(path, data)
 
 
-def read_config(path):
-    """The configuration to plan: the default one, or a document from a file or stdin.
-    Members the reader skips are named on stderr."""
-    from . import Config
-    from ._config_warnings import unknown_member_warnings
-
-    if path is None:
-        return Config()
-    name = source_name(path)
-    text = read_text(path)
-    try:
-        config = Config.from_json(text)
-    except ValueError as error:
-        fail(f"{name}: {error}")
-    warnings = unknown_member_warnings(text)
-    for warning in warnings[:MAX_WARNINGS]:
-        report(f"warning: {name}: {warning}")
-    if len(warnings) > MAX_WARNINGS:
-        report(f"warning: {name}: {len(warnings) - MAX_WARNINGS} more unknown members")
-    return config
-
-
 def plan_landing(config, progress, options):
     """Plan the landing; with progress, each trial of the search goes to stderr as it is
-    made, and those the planner did not report as it went follow when it returns."""
+    made."""
     from . import plan
 
     if not progress:
         return plan(config, **options)
-    reported = []
+    reported = 0
 
-    def on_trial(*trial):
-        trial = trial[0] if len(trial) == 1 else trial
-        reported.append(trial)
-        report(trial_line(len(reported), *trial))
+    def on_trial(trial):
+        nonlocal reported
+        reported += 1
+        report(trial_line(reported, *trial))
 
-    landing = plan(config, progress=on_trial, **options)
-    for number, trial in enumerate(landing.trials[len(reported):], start=len(reported) + 1):
-        report(trial_line(number, *trial))
-    return landing
+    return plan(config, progress=on_trial, **options)
 
 
 def trial_line(number, time_of_flight, status, final_mass):
@@ -221,10 +195,8 @@ def summary_lines(landing):
     how = "searched" if config.solver.time_of_flight is None else "fixed"
     tof = landing.time_of_flight
     tof_text = f"{tof:.3f} s" if math.isfinite(tof) else "unknown (single node)"
-    thrusts = landing.thrusts
-    peak = float(thrusts.max()) if len(thrusts) else 0.0
-    position_error = math.dist(landing.positions[-1], spacecraft.target_position)
-    velocity_error = math.dist(landing.velocities[-1], spacecraft.target_velocity)
+    peak = peak_thrust(landing)
+    position_error, velocity_error = touchdown_errors(landing)
     return [
         f"status:           {landing.status}",
         f"nodes:            {len(landing.time_points)}",

@@ -8,6 +8,7 @@ import os
 import sys
 
 STDIN = "-"
+MAX_WARNINGS = 20
 
 
 class OutputFailed(Exception):
@@ -50,6 +51,28 @@ def read_text(path):
         return data.decode("utf-8")
     except UnicodeDecodeError as error:
         fail(f"{name}: invalid UTF-8 at byte {error.start}")
+
+
+def read_config(path):
+    """The configuration to plan: the default one, or a document from a file or stdin.
+    Members the reader skips are named on stderr."""
+    from . import Config
+    from ._config_warnings import unknown_member_warnings
+
+    if path is None:
+        return Config()
+    name = source_name(path)
+    text = read_text(path)
+    try:
+        config = Config.from_json(text)
+    except ValueError as error:
+        fail(f"{name}: {error}")
+    warnings = unknown_member_warnings(text)
+    for warning in warnings[:MAX_WARNINGS]:
+        report(f"warning: {name}: {warning}")
+    if len(warnings) > MAX_WARNINGS:
+        report(f"warning: {name}: {len(warnings) - MAX_WARNINGS} more unknown members")
+    return config
 
 
 def emit(text):

@@ -19,21 +19,16 @@ import math
 import numbers
 from collections.abc import Mapping, Sequence
 
-from ._pickling import FIELDS
-from ._tarvo import Config, Environment, Solver, Spacecraft
+from ._portable import FIELDS, RECORDS
+from ._tarvo import Config
 
 __all__ = ["normal", "uniform", "DispersionPlan"]
 
-_RECORDS = {"spacecraft": Spacecraft, "environment": Environment, "solver": Solver}
-_VECTOR_FIELDS = {"initial_position", "initial_velocity", "target_velocity",
-                  "target_position", "gravity"}
-_OPTIONAL_FIELDS = {"time_of_flight", "tof_min", "tof_max"}
-_INTEGER_FIELDS = {"n"}
 
 
 def known_paths() -> list[str]:
     """Every field path of a configuration, in declaration order."""
-    return [f"{record}.{field}" for record, cls in _RECORDS.items() for field in FIELDS[cls]]
+    return [f"{record}.{field}" for record, cls in RECORDS.items() for field in FIELDS[cls]]
 
 
 def _number(value, name: str) -> float:
@@ -161,18 +156,20 @@ class uniform(_Distribution):
         return generator.uniform(self.low, self.high, size)
 
 
-def _check_path(path, nominal: Config) -> tuple[str, str]:
-    """The record and field a path names, or a ValueError saying why it cannot be dispersed."""
+def _check_path(path, nominal: Config) -> tuple[str, str, int]:
+    """The record and field a path names and the field's width (3 for a vector, 1 for a
+    scalar), read from the nominal value; a ValueError saying why it cannot be dispersed."""
     known = known_paths()
     if not isinstance(path, str) or path not in known:
         raise ValueError(f"unknown dispersion path {path!r}; known paths: {', '.join(known)}")
     record, field = path.split(".")
-    if field in _INTEGER_FIELDS:
+    value = getattr(getattr(nominal, record), field)
+    if isinstance(value, int):
         raise ValueError(f"{path} is an integer node count and cannot be dispersed")
-    if field in _OPTIONAL_FIELDS and getattr(getattr(nominal, record), field) is None:
+    if value is None:
         raise ValueError(f"{path} is unset in the nominal configuration; "
                          "give it a nominal value to disperse it")
-    return record, field
+    return record, field, len(value) if isinstance(value, list) else 1
 
 
 class DispersionPlan:
@@ -185,23 +182,26 @@ class DispersionPlan:
             raise TypeError("dispersions must map field paths to distributions, "
                             f"not {type(dispersions).__name__}")
         self.nominal = nominal
-        self.records = {name: getattr(nominal, name) for name in _RECORDS}
+        self.records = {name: getattr(nominal, name) for name in RECORDS}
         self.paths = sorted(dispersions, key=str)
         self.distributions = {}
         self.fields = {}
+        self._widths = {}
         for path in self.paths:
-            record, field = _check_path(path, nominal)
+            record, field, width = _check_path(path, nominal)
             distribution = dispersions[path]
             if not isinstance(distribution, _Distribution):
                 raise TypeError(f"{path}: expected tarvo.normal or tarvo.uniform, "
                                 f"not {type(distribution).__name__}")
-            if distribution.per_component and field not in _VECTOR_FIELDS:
+            if distribution.per_component and width == 1:
                 raise ValueError(f"{path} is a scalar; give its distribution scalar parameters")
             self.distributions[path] = distribution
             self.fields[path] = (record, field)
+            self._widths[path] = width
 
     def width(self, path: str) -> int:
-        return 3 if self.fields[path][1] in _VECTOR_FIELDS else 1
+        """3 for a vector field, 1 for a scalar."""
+        return self._widths[path]
 
     def columns(self) -> list[str]:
         """The table's input columns: one per scalar, one per vector component."""
@@ -231,7 +231,7 @@ class DispersionPlan:
         """The nominal configuration with the dispersed fields set to ``values``."""
         dispersed = {record for record, _ in self.fields.values()}
         records = {name: getattr(self.nominal, name) if name in dispersed else self.records[name]
-                   for name in _RECORDS}
+                   for name in RECORDS}
         position = 0
         for path in self.paths:
             record, field = self.fields[path]
@@ -241,15 +241,10 @@ class DispersionPlan:
             position += width
         return Config(**records)
 
-    def describe(self) -> dict:
-        """A JSON-ready description of the dispersions, by path."""
-        return {path: self.distributions[path].to_dict() for path in self.paths}
-
-
-def check_seed(seed) -> int:
-    """A seed for `numpy.random.SeedSequence`: a non-negative integer."""
-    if isinstance(seed, bool) or not isinstance(seed, numbers.Integral):
-        raise TypeError(f"seed must be a non-negative integer, not {type(seed).__name__}")
-    if seed < 0:
-        raise ValueError(f"seed must be a non-negative integer, got {seed}")
-    return int(seed)
+def non_negative_integer(name: str, value) -> int:
+    """``value`` as an int: a study's seed (for `numpy.random.SeedSequence`) or run count."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+        raise TypeError(f"{name} must be a non-negative integer, not {type(value).__name__}")
+    if value < 0:
+        raise ValueError(f"{name} must be a non-negative integer, got {value}")
+    return int(value)

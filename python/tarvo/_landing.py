@@ -21,7 +21,8 @@ if TYPE_CHECKING:
 
     FloatArray = numpy.typing.NDArray[numpy.float64]
 
-__all__ = ["Landing", "Trial", "SolverFigures", "failure_status"]
+__all__ = ["Landing", "Trial", "SolverFigures", "failure_status", "peak_thrust",
+           "touchdown_errors"]
 
 
 class Trial(NamedTuple):
@@ -289,6 +290,21 @@ def _exp(values: FloatArray) -> FloatArray:
     import numpy
 
     return numpy.exp(values)
+
+
+def peak_thrust(landing: Landing) -> float:
+    """The highest thrust at a node (N); NaN without nodes."""
+    return float(landing.thrusts.max()) if len(landing.thrusts) else math.nan
+
+
+def touchdown_errors(landing: Landing) -> tuple[float, float]:
+    """How far the last node is from the target: its distance from the target position (m)
+    and its speed relative to the target velocity (m/s); NaN without nodes."""
+    if not len(landing.positions):
+        return math.nan, math.nan
+    spacecraft = landing.config.spacecraft
+    return (math.dist(landing.positions[-1], spacecraft.target_position),
+            math.dist(landing.velocities[-1], spacecraft.target_velocity))
 
 
 def _rebuild(portable: Portable, arguments: dict[str, Any]) -> Landing:

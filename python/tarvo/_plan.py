@@ -6,11 +6,11 @@ from collections.abc import Callable
 
 from . import _solving
 from ._batch import plan_many
-from ._landing import Landing, Trial, failure_status
+from ._landing import Landing, Trial
 from ._portable import to_portable
 from ._tarvo import Config
 
-__all__ = ["plan", "plan_many", "failure_status"]
+__all__ = ["plan", "plan_many"]
 
 
 def plan(

@@ -10,6 +10,8 @@ from __future__ import annotations
 
 import math
 
+from ._optional import agg_figure
+
 __all__ = ["plot_landing"]
 
 TRAJECTORY_COLOUR = "tab:blue"
@@ -29,9 +31,7 @@ def plot_landing(landing, *, figsize=(15.0, 9.0), title=None):
     """
     if not landing.ok:
         raise ValueError(f"cannot plot a failed landing: {landing.message}")
-    Figure, FigureCanvasAgg = _matplotlib()
-    figure = Figure(figsize=figsize, layout="constrained")
-    FigureCanvasAgg(figure)
+    figure = agg_figure("plotting a landing", figsize=figsize, layout="constrained")
     grid = figure.add_gridspec(2, 3, width_ratios=(1.3, 1.0, 1.0))
     config = landing.config
     _draw_path(figure.add_subplot(grid[:, 0], projection="3d"), landing, config)
@@ -41,16 +41,6 @@ def plot_landing(landing, *, figsize=(15.0, 9.0), title=None):
     _draw_speed(figure.add_subplot(grid[1, 2]), landing, config)
     figure.suptitle(title if title is not None else _default_title(landing))
     return figure
-
-
-def _matplotlib():
-    try:
-        from matplotlib.backends.backend_agg import FigureCanvasAgg
-        from matplotlib.figure import Figure
-    except ImportError as error:
-        raise ImportError(
-            "plotting a landing needs matplotlib: pip install tarvo[plot]") from error
-    return Figure, FigureCanvasAgg
 
 
 def _default_title(landing):

@@ -20,7 +20,7 @@ from typing import Any, Union
 
 from ._tarvo import Config, Environment, Solver, Spacecraft
 
-__all__ = ["FIELDS", "Portable", "to_portable", "from_portable", "exact_float"]
+__all__ = ["FIELDS", "RECORDS", "Portable", "to_portable", "from_portable", "exact_float"]
 
 # Constructor parameters of each record class, in declaration order, as the extension
 # declares them (its classes are built from the core's field tables).
@@ -29,8 +29,11 @@ FIELDS: dict[type, tuple[str, ...]] = {
     for cls in (Spacecraft, Environment, Solver, Config)
 }
 
-_RECORDS = (Spacecraft, Environment, Solver)
-LENGTH = sum(len(FIELDS[record]) for record in _RECORDS)
+# The records of a `Config`, by the name of its attribute, in declaration order.
+RECORDS: dict[str, type] = {
+    "spacecraft": Spacecraft, "environment": Environment, "solver": Solver,
+}
+LENGTH = sum(len(FIELDS[record]) for record in RECORDS.values())
 
 _PortableValue = Union[float, int, None, tuple[float, float, float]]
 Portable = tuple[_PortableValue, ...]
@@ -67,7 +70,7 @@ def to_portable(config: Config) -> Portable:
     """The 18 field values of a configuration (any `Config`, subclasses included)."""
     return tuple(
         exact_value(getattr(record, name))
-        for record in (config.spacecraft, config.environment, config.solver)
+        for record in (getattr(config, attribute) for attribute in RECORDS)
         for name in FIELDS[type(record)]
     )
 
@@ -78,7 +81,7 @@ def from_portable(values: Portable) -> Config:
         raise ValueError(f"a portable configuration is a tuple of {LENGTH} values")
     records = []
     start = 0
-    for record in _RECORDS:
+    for record in RECORDS.values():
         stop = start + len(FIELDS[record])
         records.append(record(*values[start:stop]))
         start = stop

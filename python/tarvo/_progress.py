@@ -5,6 +5,8 @@ from __future__ import annotations
 from collections.abc import Callable
 from typing import Any, Union
 
+from ._optional import require
+
 __all__ = ["BatchProgress", "ProgressArgument"]
 
 ProgressArgument = Union[bool, None, Callable[[int, int], object]]
@@ -24,7 +26,8 @@ class BatchProgress:
         self._bar: Any = None
         self._callback: Callable[[int, int], object] | None = None
         if progress is True:
-            self._bar = _tqdm()(total=total, unit="landing", desc="planning")
+            tqdm = require("tqdm", "progress=True").tqdm
+            self._bar = tqdm(total=total, unit="landing", desc="planning")
         elif callable(progress):
             self._callback = progress
         elif progress is not False and progress is not None:
@@ -48,12 +51,3 @@ class BatchProgress:
 
     def __exit__(self, *exception: object) -> None:
         self.close()
-
-
-def _tqdm() -> Any:
-    try:
-        from tqdm import tqdm
-    except ImportError as error:
-        raise ImportError(
-            "progress=True needs tqdm: pip install tarvo[progress]") from error
-    return tqdm

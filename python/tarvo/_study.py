@@ -12,7 +12,9 @@ import math
 import numbers
 from typing import Mapping
 
-from ._dispersions import DispersionPlan, check_seed
+from ._dispersions import DispersionPlan, non_negative_integer
+from ._landing import peak_thrust, touchdown_errors
+from ._optional import require
 from ._plan import plan_many
 from ._study_summary import StudySummary, summarise
 from ._tarvo import Config
@@ -37,19 +39,7 @@ OUTCOME_COLUMNS = {
 
 
 def pandas():
-    try:
-        import pandas
-    except ImportError as error:
-        raise ImportError("study tables need pandas: pip install tarvo[table]") from error
-    return pandas
-
-
-def _check_runs(runs) -> int:
-    if isinstance(runs, bool) or not isinstance(runs, numbers.Integral):
-        raise TypeError(f"runs must be a non-negative integer, not {type(runs).__name__}")
-    if runs < 0:
-        raise ValueError(f"runs must be a non-negative integer, got {runs}")
-    return int(runs)
+    return require("pandas", "a study table")
 
 
 def sample_runs(plan: DispersionPlan, seed: int, runs: int):
@@ -58,25 +48,16 @@ def sample_runs(plan: DispersionPlan, seed: int, runs: int):
     return inputs, [plan.config(values) for values in inputs]
 
 
-def _distance(a, b) -> float:
-    return math.sqrt(sum((float(x) - float(y)) ** 2 for x, y in zip(a, b)))
-
-
-def outcome_row(landing, config: Config) -> tuple:
+def outcome_row(landing) -> tuple:
     """One run's outcome, in `OUTCOME_COLUMNS` order; NaN numbers when the landing failed."""
     nan = math.nan
     iterations, seconds = int(landing.iterations), float(landing.solve_seconds)
     if not landing.ok:
         return (False, landing.status, landing.message, nan, nan, nan, nan, nan, nan,
                 iterations, seconds)
-    spacecraft = config.spacecraft
-    positions, velocities, thrusts = landing.positions, landing.velocities, landing.thrusts
-    reached = len(positions) > 0
     return (
         True, landing.status, None, float(landing.time_of_flight), float(landing.final_mass),
-        float(landing.fuel_used), float(thrusts.max()) if len(thrusts) else nan,
-        _distance(positions[-1], spacecraft.target_position) if reached else nan,
-        _distance(velocities[-1], spacecraft.target_velocity) if reached else nan,
+        float(landing.fuel_used), peak_thrust(landing), *touchdown_errors(landing),
         iterations, seconds,
     )
 
@@ -104,14 +85,14 @@ def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
     before any landing is planned; a landing that fails is a table row with ``ok`` false.
     """
     plan = DispersionPlan(config, dispersions)
-    seed = check_seed(seed)
-    runs = _check_runs(runs)
+    seed = non_negative_integer("seed", seed)
+    runs = non_negative_integer("runs", runs)
     pandas()  # fail before the work if the table cannot be built
     inputs, configs = sample_runs(plan, seed, runs)
     landings = plan_many(configs, workers=workers, executor=executor, progress=progress)
     if len(landings) != runs:
         raise RuntimeError(f"plan_many returned {len(landings)} landings for {runs} runs")
-    outcomes = [outcome_row(landing, run_config) for landing, run_config in zip(landings, configs)]
+    outcomes = [outcome_row(landing) for landing in landings]
     table = build_table(plan.columns(), inputs, outcomes)
     return Study(table, config=config, dispersions=plan.distributions, seed=seed)
 

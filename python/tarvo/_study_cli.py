@@ -16,9 +16,9 @@ import argparse
 import os
 import sys
 
-from ._dispersions import known_paths, normal, uniform
+from ._cli_io import read_config, stdout_failed
+from ._dispersions import normal, uniform
 from ._study import monte_carlo
-from ._tarvo import Config
 
 PROG = "tarvo monte-carlo"
 # How long to wait for a Dask scheduler named by --scheduler.
@@ -69,23 +69,6 @@ def parse_dispersion(text: str):
         return path, distribution(*(_parameter(part) for part in parameters))
     except (ValueError, TypeError) as error:
         raise Failure(f"--disperse {text!r}: {error}") from None
-
-
-def read_config(path: str) -> Config:
-    try:
-        if path == "-":
-            text = sys.stdin.buffer.read().decode("utf-8")
-        else:
-            with open(path, "rb") as stream:
-                text = stream.read().decode("utf-8")
-    except OSError as error:
-        raise Failure(f"{path}: {error.strerror or error}") from None
-    except UnicodeDecodeError as error:
-        raise Failure(f"{path}: invalid UTF-8 at byte {error.start}") from None
-    try:
-        return Config.from_json(text)
-    except ValueError as error:
-        raise Failure(f"{path}: {error}") from None
 
 
 def check_output(path, suffixes, what):
@@ -155,9 +138,8 @@ def print_summary(study, seed) -> bool:
         print(f"seed:               {seed}")
         print(study.summary(), flush=True)
         return False
-    except BrokenPipeError:
-        # Nothing more can go there, and Python's final flush of stdout must not fail again.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+    except BrokenPipeError as error:
+        stdout_failed(error)  # so that Python's final flush of stdout does not fail again
         return True
 
 

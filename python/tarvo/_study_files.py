@@ -7,28 +7,28 @@ and infinities included), its dispersions and its seed as one JSON object:
 - CSV: on the first line, ``# tarvo study: {...}``, before the header row (pandas reads such a
   file with ``read_csv(path, skiprows=1)``).
 
-A file is written next to its destination and then renamed over it, so a failed write
-(a full disk) never leaves a truncated table in its place.
+A file is written next to its destination and then renamed over it (`tarvo._files`), so a
+failed write (a full disk) never leaves a truncated table in its place.
 """
 
 from __future__ import annotations
 
 import json
 import os
-import tempfile
 from pathlib import Path
 
 from ._dispersions import _Distribution
-from ._pickling import FIELDS
+from ._files import write_replacing
+from ._optional import require
+from ._portable import FIELDS, RECORDS
 from ._study import OUTCOME_COLUMNS, pandas
-from ._tarvo import Config, Environment, Solver, Spacecraft
+from ._tarvo import Config
 
 __all__ = ["save_study", "load_study"]
 
 METADATA_KEY = b"tarvo.study"
 CSV_PREFIX = "# tarvo study: "
 FORMAT = 1
-_RECORD_CLASSES = {"spacecraft": Spacecraft, "environment": Environment, "solver": Solver}
 
 
 def _suffix(path) -> str:
@@ -40,11 +40,11 @@ def _suffix(path) -> str:
 
 def _config_fields(config: Config) -> dict:
     return {record: {field: getattr(getattr(config, record), field) for field in FIELDS[cls]}
-            for record, cls in _RECORD_CLASSES.items()}
+            for record, cls in RECORDS.items()}
 
 
 def _config_from_fields(fields: dict) -> Config:
-    return Config(**{record: cls(**fields[record]) for record, cls in _RECORD_CLASSES.items()})
+    return Config(**{record: cls(**fields[record]) for record, cls in RECORDS.items()})
 
 
 def _metadata_text(study) -> str:
@@ -73,20 +73,6 @@ def _metadata_from_text(text: str, path) -> dict:
         raise ValueError(f"{os.fspath(path)}: unreadable study metadata: {error}") from None
 
 
-def _write_replacing(path, write) -> None:
-    """Call write(temporary path) beside ``path``, then move the result over ``path``."""
-    directory = os.path.dirname(os.path.abspath(path))
-    descriptor, temporary = tempfile.mkstemp(prefix=".tarvo-", suffix=Path(path).suffix,
-                                             dir=directory)
-    os.close(descriptor)
-    try:
-        write(temporary)
-        os.replace(temporary, path)
-    except BaseException:
-        os.unlink(temporary)
-        raise
-
-
 def save_study(study, path) -> None:
     suffix = _suffix(path)
     metadata = _metadata_text(study)
@@ -95,13 +81,13 @@ def save_study(study, path) -> None:
         table = pa.Table.from_pandas(study.table, preserve_index=False)
         table = table.replace_schema_metadata({**(table.schema.metadata or {}),
                                                METADATA_KEY: metadata.encode()})
-        _write_replacing(path, lambda temporary: pq.write_table(table, temporary))
+        write_replacing(path, lambda temporary: pq.write_table(table, temporary))
     else:
         def write_csv(temporary):
             with open(temporary, "w", encoding="utf-8", newline="") as stream:
                 stream.write(CSV_PREFIX + metadata + "\n")
                 study.table.to_csv(stream, index=False)
-        _write_replacing(path, write_csv)
+        write_replacing(path, write_csv)
 
 
 def load_study(cls, path):
@@ -160,9 +146,5 @@ def _boolean(value) -> bool:
 
 
 def _pyarrow():
-    try:
-        import pyarrow
-        import pyarrow.parquet
-    except ImportError as error:
-        raise ImportError("Parquet study files need pyarrow: pip install tarvo[table]") from error
-    return pyarrow, pyarrow.parquet
+    feature = "a Parquet study file"
+    return require("pyarrow", feature), require("pyarrow.parquet", feature)

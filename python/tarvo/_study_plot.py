@@ -1,6 +1,9 @@
-"""The figure of a dispersion study (a matplotlib Figure, without pyplot's global state)."""
+"""The figure of a dispersion study (a matplotlib Figure on an Agg canvas, without pyplot's
+global state)."""
 
 from __future__ import annotations
+
+from ._optional import agg_figure
 
 __all__ = ["study_figure"]
 
@@ -8,18 +11,10 @@ LANDED, FAILED = "tab:green", "tab:red"
 POSITION = "spacecraft.initial_position"
 
 
-def _figure_class():
-    try:
-        from matplotlib.figure import Figure
-    except ImportError as error:
-        raise ImportError("study plots need matplotlib: pip install tarvo[plot]") from error
-    return Figure
-
-
 def study_figure(study):
     """Three panels: the fuel used by the successful runs, the initial positions in the
     horizontal plane coloured by outcome, and time of flight against fuel used."""
-    figure = _figure_class()(figsize=(15.0, 4.6), layout="constrained")
+    figure = agg_figure("plotting a study", figsize=(15.0, 4.6), layout="constrained")
     fuel_axes, position_axes, tof_axes = figure.subplots(1, 3)
     table = study.table
     landed = table[table["ok"].astype(bool)]

@@ -11,8 +11,9 @@ The table has one row per node and one column per quantity, each named with its 
     mass_kg                   mass, kg
 
 `save` writes the table as CSV or Parquet, or the whole landing as one JSON object, by the
-file's suffix. Every file is built in memory first, so a failure while building it leaves
-no half-written file behind.
+file's suffix. Every file is built in memory first and written beside its destination, then
+renamed over it (`tarvo._files`), so a failure while building or writing it leaves no
+half-written file behind.
 """
 
 from __future__ import annotations
@@ -21,6 +22,9 @@ import io
 import json
 import math
 import os
+
+from ._files import write_bytes_replacing
+from ._optional import require
 
 __all__ = ["landing_frame", "landing_document", "landing_bytes", "save_landing", "SAVE_SUFFIXES"]
 
@@ -47,21 +51,13 @@ def _column_groups(landing):
     ]
 
 
-def _pandas():
-    try:
-        import pandas
-    except ImportError as error:
-        raise ImportError("landing tables need pandas: pip install tarvo[table]") from error
-    return pandas
-
-
 def landing_frame(landing):
     """The landing as a pandas DataFrame, one row per node (index "node").
 
     A failed landing gives the same columns and no rows. ``frame.attrs`` holds the scalar
     results and the configuration document (Parquet keeps them, CSV does not).
     """
-    pandas = _pandas()
+    pandas = require("pandas", "a landing table")
     columns = {}
     for names, values in _column_groups(landing):
         for index, name in enumerate(names):
@@ -124,6 +120,4 @@ def check_suffix(path):
 
 def save_landing(landing, path):
     """Write `landing` to path, its format chosen by the suffix (.csv, .json, .parquet)."""
-    data = landing_bytes(landing, check_suffix(path))
-    with open(path, "wb") as stream:
-        stream.write(data)
+    write_bytes_replacing(path, landing_bytes(landing, check_suffix(path)))

@@ -1,5 +1,7 @@
 import math
 import pickle
+import re
+import sys
 
 import numpy
 import pandas
@@ -210,3 +212,17 @@ def test_plot_panels_show_the_table(mixed):
     assert (tof.get_xlabel(), tof.get_ylabel()) == ("time of flight (s)", "fuel used (kg)")
     assert numpy.array_equal(tof.collections[0].get_offsets(),
                              landed[["time_of_flight", "fuel_used"]].to_numpy())
+
+
+@pytest.mark.parametrize("missing, extra, use", [
+    ("pandas", "table", lambda study, path: tarvo.monte_carlo(nominal(), {}, 1, seed=0)),
+    ("pyarrow", "table", lambda study, path: study.save(path / "study.parquet")),
+    ("matplotlib", "plot", lambda study, path: study.plot()),
+])
+def test_missing_optional_package_names_the_extra(monkeypatch, mixed, tmp_path,
+                                                  missing, extra, use):
+    for name in [name for name in sys.modules if name.partition(".")[0] == missing]:
+        monkeypatch.setitem(sys.modules, name, None)
+    with pytest.raises(ImportError, match=re.escape(f"needs {missing}: pip install tarvo[{extra}]")):
+        use(mixed, tmp_path)
+    assert not any(tmp_path.iterdir())

@@ -86,6 +86,15 @@ def test_cli_reports_unreadable_configurations(capsys, tmp_path, content, words)
     assert all(word in one_line_failure(status, err) for word in words)
 
 
+def test_cli_names_unknown_members_and_still_plans(capsys, tmp_path):
+    path = tmp_path / "nominal.json"
+    path.write_text('{"solver": {"n": 15, "time_of_flight": 60, "time_of_fligth": 50}}')
+    status, out, err = run_cli(capsys, path, "--runs", 2)
+    assert status == 0 and "runs:               2" in out
+    assert err == (f"warning: {path}: unknown member 'time_of_fligth' in record 'solver' is "
+                   "ignored; did you mean 'time_of_flight'?\n")
+
+
 def test_cli_output_that_cannot_be_written_after_the_study(capsys, tmp_path, config_file):
     (tmp_path / "taken.csv").mkdir()
     status, out, err = run_cli(capsys, config_file, "--runs", 2, "--out", tmp_path / "taken.csv")
@@ -100,6 +109,12 @@ def test_cli_closed_standard_output(config_file):
     result = subprocess.run(["bash", "-c", command], capture_output=True, text=True, timeout=120)
     assert "status=1" in result.stderr and "standard output closed" in result.stderr
     assert "Traceback" not in result.stderr
+
+
+def test_cli_closed_standard_input():
+    command = f"{sys.executable} -m tarvo._study_cli - --runs 3 0<&-"
+    result = subprocess.run(["bash", "-c", command], capture_output=True, text=True, timeout=120)
+    assert result.returncode == 1 and result.stderr == "<stdin>: standard input is closed\n"
 
 
 def test_cli_plans_on_a_dask_scheduler(capsys, monkeypatch, config_file):
