@@ -17,6 +17,14 @@ def small_config(n=SMALL_N, tof=SMALL_TOF):
     return tarvo.Config(solver=tarvo.Solver(n=n, time_of_flight=tof))
 
 
+def solve_outcome(config):
+    """tarvo.solve's trajectory and None, or None and the text of the ValueError it raises."""
+    try:
+        return tarvo.solve(config), None
+    except ValueError as error:
+        return None, str(error)
+
+
 @pytest.fixture(scope="module")
 def trajectory():
     return tarvo.solve(small_config())

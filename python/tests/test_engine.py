@@ -12,8 +12,8 @@ from concurrent.futures import ThreadPoolExecutor
 import pytest
 
 import tarvo
-from conftest import run_python, small_config
-from landing_checks import NODE_ARRAYS, array_bits, value_bits
+from conftest import run_python, small_config, solve_outcome
+from landing_checks import NODE_ARRAYS, array_bits, config_bits, value_bits
 from tarvo import Config, Environment, Solver, Spacecraft, _engine, plan, plan_many, solve
 from tarvo._landing import failure_status
 from tarvo._portable import to_portable
@@ -55,13 +55,6 @@ CASES = {
 }
 
 
-def solve_outcome(config):
-    try:
-        return solve(config), None
-    except ValueError as error:
-        return None, str(error)
-
-
 @pytest.fixture(scope="module")
 def serial_landings():
     return {case: tarvo._solving.solve_batch([to_portable(config)], workers=1)[0]
@@ -73,12 +66,14 @@ class TestSameNumbersAsSolve:
     def test_plan_equals_solve_for_any_thread_count(self, case, serial_landings):
         config = CASES[case]
         trajectory, message = solve_outcome(config)
-        for workers in (1, 2, 7):
-            landing = _plan_with_workers(config, workers)
+        for landing in [plan(config), *(_plan_with_workers(config, w) for w in (1, 2, 7))]:
+            assert config_bits(landing.config) == config_bits(config)
             if message is not None:
                 assert (landing.ok, landing.status, landing.message) == (
                     False, failure_status(message), message)
                 assert landing.solver is None and math.isnan(landing.final_mass)
+                assert math.isnan(landing.time_of_flight)
+                assert landing.positions.shape == (0, 3) and landing.time_points.shape == (0,)
             else:
                 assert landing.ok and landing.message is None
                 assert landing.status == trajectory.status
@@ -88,6 +83,14 @@ class TestSameNumbersAsSolve:
                 assert value_bits((landing.objective, landing.final_mass)) == value_bits(
                     (trajectory.objective, trajectory.final_mass))
                 assert landing.miss_distance == 0.0 and len(landing.solver) == 4
+                assert landing.trials[-1] == (
+                    landing.time_of_flight, trajectory.status, trajectory.final_mass)
+                fixed = config.solver.time_of_flight
+                if fixed is not None:
+                    assert value_bits(landing.time_of_flight) == value_bits(fixed)
+                else:  # the searched time of flight, exactly the one whose time step the nodes have
+                    assert value_bits(landing.time_of_flight / config.solver.n) == value_bits(
+                        float(trajectory.time_points[1]))
             # The same trials, in the same order, whatever the number of threads; speculative
             # trials only add to the iterations.
             assert value_bits(landing.trials) == value_bits(serial_landings[case].trials)
