@@ -1,55 +1,18 @@
-import math
-import random
+"""The JSON methods of Config as Python sees them; the document itself (layout, numbers,
+bit-exact round trips, error positions) is pinned by the core's tests."""
+
 import sys
 
 import pytest
 
-from conftest import bits, raised
-from tarvo import Config, Environment, Solver, Spacecraft
-
-
-def flat(config):
-    """Every field of a configuration as (name, value) pairs, floats as bit patterns."""
-    out = []
-    for record in (config.spacecraft, config.environment, config.solver):
-        for name in (n for n in dir(type(record)) if not n.startswith("_")):
-            value = getattr(record, name)
-            if isinstance(value, list):
-                value = [bits(x) for x in value]
-            elif isinstance(value, float):
-                value = bits(value)
-            out.append((name, value))
-    return out
-
-
-def random_double(rng):
-    special = [0.0, -0.0, 5e-324, 1.7976931348623157e308, 0.1 + 0.2, 1e16, 1e-6, 123456789012345680.0]
-    return rng.choice([rng.uniform(-1e4, 1e4), rng.choice(special),
-                       math.ldexp(rng.random(), rng.randrange(-1074, 1024)) * rng.choice([-1, 1])])
-
-
-def random_config(rng):
-    vector = lambda: [random_double(rng) for _ in range(3)]
-    optional = lambda: rng.choice([None, random_double(rng)])
-    return Config(
-        Spacecraft(*[random_double(rng) for _ in range(6)], vector(), vector(), vector(), vector(),
-                   random_double(rng)),
-        Environment(vector(), random_double(rng), random_double(rng)),
-        Solver(rng.choice([0, 1, 2**64 - 1, rng.randrange(2**64)]), optional(), optional(), optional()))
+from conftest import raised
+from tarvo import Config, Solver
 
 
 class TestMethods:
     def test_signatures(self):
         assert Config.to_json.__text_signature__ == "($self)"
         assert Config.from_json.__text_signature__ == "(s)"
-
-    def test_random_configurations_round_trip_bit_for_bit(self):
-        rng = random.Random(20261206)
-        for _ in range(100):
-            config = random_config(rng)
-            again = Config.from_json(config.to_json())
-            assert flat(again) == flat(config)
-            assert again.to_json() == config.to_json()
 
     def test_static_method_through_keyword_and_instance(self):
         assert Config.from_json(s='{"solver": {"n": 9}}').solver.n == 9
