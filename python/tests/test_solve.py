@@ -9,19 +9,11 @@ import pytest
 import tarvo
 import tarvo._tarvo as ext
 from conftest import CONVERGED, SMALL_N, SMALL_TOF, raised, run_python, small_config
+from landing_checks import NODE_ARRAYS
 from tarvo import Config, PanicException, PyTrajectory, Solver, Spacecraft, solve
 
-ARRAY_SHAPES = {
-    "positions": (SMALL_N, 3),
-    "velocities": (SMALL_N, 3),
-    "u_values": (SMALL_N, 3),
-    "thrusts": (SMALL_N,),
-    "normalized_thrusts": (SMALL_N,),
-    "z_values": (SMALL_N,),
-    "s_values": (SMALL_N,),
-    "time_points": (SMALL_N,),
-}
-PROPERTIES = list(ARRAY_SHAPES) + ["objective", "final_mass", "status"]
+VECTOR_ARRAYS = ("positions", "velocities", "u_values")  # one row of three per node
+PROPERTIES = [*NODE_ARRAYS, "objective", "final_mass", "status"]
 EXTENSION_ALL = ["Config", "Spacecraft", "Environment", "Solver", "PyTrajectory", "solve"]
 
 
@@ -107,15 +99,15 @@ class TestSolveArguments:
 
         config = LandingConfig(solver=Solver(n=SMALL_N, time_of_flight=SMALL_TOF, tof_min=math.nan, tof_max=-5.0))
         result = solve(config=config)
-        for name in ARRAY_SHAPES:
+        for name in NODE_ARRAYS:
             np.testing.assert_array_equal(getattr(result, name), getattr(trajectory, name))
         assert result.final_mass == trajectory.final_mass
 
 
 class TestTrajectory:
     def test_property_kinds(self, trajectory):
-        for name, shape in ARRAY_SHAPES.items():
-            array = getattr(trajectory, name)
+        for name in NODE_ARRAYS:
+            array, shape = getattr(trajectory, name), (SMALL_N, 3) if name in VECTOR_ARRAYS else (SMALL_N,)
             assert type(array) is np.ndarray and array.shape == shape and array.dtype == np.float64, name
             assert array.flags.c_contiguous and array.flags.writeable, name
             assert not array.flags.owndata and array.base is not None, name
@@ -144,7 +136,7 @@ class TestTrajectory:
         assert trajectory.thrusts.max() <= 24000.0 * 0.8 * 1.01
 
     def test_every_read_is_a_new_independent_array(self, trajectory):
-        for name in ARRAY_SHAPES:
+        for name in NODE_ARRAYS:
             first, second = getattr(trajectory, name), getattr(trajectory, name)
             assert first is not second and first.base is not second.base
             saved = second.copy()
@@ -154,7 +146,7 @@ class TestTrajectory:
 
     def test_arrays_outlive_the_trajectory(self):
         result = solve(small_config())
-        arrays = {name: getattr(result, name) for name in ARRAY_SHAPES}
+        arrays = {name: getattr(result, name) for name in NODE_ARRAYS}
         copies = {name: array.copy() for name, array in arrays.items()}
         del result
         gc.collect()
