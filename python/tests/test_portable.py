@@ -55,14 +55,9 @@ class TestPortableForm:
         assert values[14:] == (7, None, 3.0, None)
         assert all(isinstance(v, (float, int, tuple, type(None))) for v in values)
 
-    @pytest.mark.parametrize("protocol", PROTOCOLS)
-    def test_random_bit_patterns_round_trip(self, protocol):
+    def test_random_bit_patterns_round_trip(self):
         for config in CONFIGS:
-            values = to_portable(config)
-            assert config_bits(from_portable(values)) == config_bits(config)
-            shipped = pickle.loads(pickle.dumps(values, protocol))
-            assert value_bits(shipped) == value_bits(values)
-            assert config_bits(from_portable(shipped)) == config_bits(config)
+            assert config_bits(from_portable(to_portable(config))) == config_bits(config)
 
     @pytest.mark.parametrize("values", [(), (1.0,) * 17, list(to_portable(Config())), None])
     def test_malformed(self, values):
