@@ -20,15 +20,13 @@ def landing():
     return plan(small_config())
 
 
-class TestPlanReadsItsConfig:
+class TestPlanArguments:
     def test_configuration_is_read_once_and_left_unchanged(self):
         config = Config(solver=Solver(n=6))
         before = config_bits(config)
         landing = plan(config)
         assert config_bits(config) == before and landing.config.solver.time_of_flight is None
 
-
-class TestPlanArguments:
     @pytest.mark.parametrize("value", [None, Solver(), "{}", {"solver": {}}, Config])
     def test_wrong_config_type(self, value):
         with pytest.raises(TypeError, match="plan\\(\\) expects a Config"):

@@ -7,6 +7,7 @@ import pytest
 
 import tarvo
 from conftest import small_config
+from landing_checks import NODE_ARRAYS
 
 pandas = pytest.importorskip("pandas")
 
@@ -78,8 +79,7 @@ class TestSave:
                      "objective", "iterations", "solve_seconds", "miss_distance"):
             assert document[name] == getattr(landing, name), name
         assert [tuple(trial.values()) for trial in document["trials"]] == list(landing.trials)
-        for name in ("time_points", "positions", "velocities", "u_values", "s_values",
-                     "thrusts", "normalized_thrusts", "z_values", "masses"):
+        for name in (*NODE_ARRAYS, "masses"):
             numpy.testing.assert_array_equal(numpy.array(document[name]), getattr(landing, name))
 
     def test_json_writes_non_finite_numbers_as_null(self, failed, tmp_path):

@@ -44,6 +44,13 @@ def clean():
     return landing
 
 
+@pytest.fixture(scope="module")
+def dipping():
+    """Default vehicle, 60 m/s limit, n = 50, 50 s: the nodes hold 4800 N but the thrust
+    between nodes 6 and 7 falls to about 4754 N, and the speed passes 60 m/s."""
+    return tarvo.plan(config(n=50, tof=50.0, max_velocity=60.0))
+
+
 def failed_names(verification):
     return {check.name for check in verification.failed}
 
@@ -152,10 +159,8 @@ def test_real_solutions_pass_but_for_dips_between_nodes(name):
         assert "between nodes" in verification["minimum thrust"].detail
 
 
-def test_min_thrust_dip_between_nodes_is_reported():
-    # Default vehicle, 60 m/s limit, n = 50, 50 s: the nodes hold 4800 N but the thrust
-    # between nodes 6 and 7 falls to about 4754 N, and the speed passes 60 m/s.
-    landing = tarvo.plan(config(n=50, tof=50.0, max_velocity=60.0))
+def test_min_thrust_dip_between_nodes_is_reported(dipping):
+    landing = dipping
     verification = landing.verify()
     assert failed_names(verification) == {"minimum thrust", "speed limit"}
     dip = verification["minimum thrust"]
@@ -193,8 +198,8 @@ def test_flown_mass_matches_a_fine_integration_of_the_real_mass_flow(clean, u_ne
     np.testing.assert_allclose(path.node_log_mass, expected, rtol=0, atol=1e-9)
 
 
-def test_report_and_value_semantics(clean):
-    dip = tarvo.plan(config(n=50, tof=50.0, max_velocity=60.0)).verify()
+def test_report_and_value_semantics(clean, dipping):
+    dip = dipping.verify()
     text = str(dip)
     assert text.startswith("Verification FAILED: 2 of 10 checks (minimum thrust, speed limit)")
     assert all(check.name in text for check in dip.checks)
