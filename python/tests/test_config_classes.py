@@ -85,6 +85,17 @@ class TestSurface:
         assert cls.__text_signature__ == signature
         assert not cls.__doc__
 
+    def test_only_the_time_properties_are_documented(self):
+        assert Solver.tof_min.__doc__ == "Lower bound for the time-of-flight search. `None` ⇒ auto-bracket."
+        assert Solver.tof_max.__doc__ == "Upper bound for the time-of-flight search. `None` ⇒ auto-bracket."
+        lines = Solver.time_of_flight.__doc__.split("\n")
+        assert len(lines) == 2
+        assert lines[0] == "Discretization horizon. `None` ⇒ `solve` searches for the fuel-optimal"
+        assert lines[1].startswith("time-of-flight") and "([" in lines[1] and "])" in lines[1]
+        for cls, name in ALL_PROPERTIES:
+            if cls is not Solver or name == "n":
+                assert vars(cls)[name].__doc__ is None, name
+
 
 class ConversionOf:
     """A value whose conversion runs `action`: it may fail or touch the object being assigned."""
