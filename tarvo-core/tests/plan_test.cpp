@@ -5,7 +5,6 @@
 
 #include "solve_program.hpp"
 #include "tarvo_core/plan.hpp"
-#include "tarvo_core/thread_pool.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -56,22 +55,6 @@ TEST(PlanLanding, DefaultOptionsGiveTheFixedSolveAndTheSearch) {
     }
     EXPECT_FALSE(trials.front().ok);  // the 1 s at the start of the bracket cannot land
     EXPECT_EQ(outcome.iterations, iterations);
-}
-
-TEST(PlanLanding, ConcurrentTrialsGiveTheSameLanding) {
-    tarvo_core::ThreadPool pool(2);
-    std::vector<double> serial, concurrent;
-    Options options;
-    options.observe = [&](const TrialReport& report) { serial.push_back(report.final_mass); };
-    const auto one = plan_landing(small(std::nullopt), options);
-    options.parallel_for = [&](std::size_t count, const std::function<void(std::size_t)>& body) {
-        pool.parallel_for(count, body);
-    };
-    options.width = 7;
-    options.observe = [&](const TrialReport& report) { concurrent.push_back(report.final_mass); };
-    const auto many = plan_landing(small(std::nullopt), options);
-    EXPECT_TRUE(same_bits(serial, concurrent));
-    EXPECT_TRUE(same_bits(one.trajectory.value().z_values, many.trajectory.value().z_values));
 }
 
 TEST(PlanLanding, CancellationFailsWithTheCancelledText) {
