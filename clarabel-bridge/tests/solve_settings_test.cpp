@@ -77,7 +77,6 @@ TEST(BridgeStatus, SolvesReportTheCratesStatus) {
     Program unbounded = bounded_lp();  // min x0 + x1 with x0 <= 1, x1 <= 2
     unbounded.A.nzval = {1.0, 1.0};
     unbounded.b = {1.0, 2.0};
-    std::uint32_t calls = 0;
     // A cap one or two iterations short of the end leaves the reduced-accuracy statuses.
     const struct {
         const char* name;
@@ -92,8 +91,6 @@ TEST(BridgeStatus, SolvesReportTheCratesStatus) {
         {"DualInfeasible", unbounded, {}, SolverStatus::DualInfeasible},
         {"AlmostDualInfeasible", unbounded, capped_at(4), SolverStatus::AlmostDualInfeasible},
         {"MaxIterations", distance_socp(), capped_at(1), SolverStatus::MaxIterations},
-        {"CallbackTerminated", distance_socp(), stopping_after(0, calls),
-         SolverStatus::CallbackTerminated},
     };
     for (const auto& c : cases) {
         const Outcome outcome = solve(c.program, c.settings);
@@ -201,7 +198,6 @@ TEST(BridgeSolveInfo, FiguresMatchHowTheSolveEnded) {
         EXPECT_LE(solved.info.res_dual, 1e-8);
     }
     const SolveInfo early = solution_of(solve(distance_socp(), capped_at(1))).info;
-    EXPECT_EQ(early.iterations, 1u);
     EXPECT_GT(std::fmax(early.res_primal, early.res_dual), 1e-8);
 }
 

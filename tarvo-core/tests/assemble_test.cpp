@@ -84,17 +84,6 @@ TEST(AssembleNodeCount, AcceptsOneToTheCeilingAndRejectsTheRestWithAReason) {
     EXPECT_EQ(no_horizon.error(), *assemble::node_count_error(0));
 }
 
-TEST(AssembleHorizon, TimeStepIsTimeOfFlightOverNodeCount) {
-    const struct { double tof; std::uint64_t n; double dt; } cases[] = {
-        {50.0, 100, 0.5}, {1.0, 3, 1.0 / 3.0}};  // over n, not n - 1
-    for (const auto& c : cases) {
-        const auto horizon = assemble::Horizon::of(c.n, c.tof).value();
-        EXPECT_EQ(horizon.dt(), c.dt) << c.tof << " / " << c.n;
-        EXPECT_EQ(horizon.node_count(), c.n);
-        EXPECT_EQ(horizon.time_of_flight(), c.tof);
-    }
-}
-
 TEST(AssembleShape, SizesObjectiveAndColumnOrderFollowTheNodeCount) {
     for (std::uint64_t n : {1u, 2u, 7u, 100u}) {
         for (std::uint64_t glide : {0u, 1u}) {  // glide-slope blocks add 3 rows, 1 cone a node

@@ -18,6 +18,7 @@
 namespace {
 
 using test_support::same_bits;
+using test_support::small_landing;
 using namespace tarvo_core;
 using plan::Options;
 using plan::Outcome;
@@ -26,9 +27,7 @@ using plan::Unreachable;
 
 // A lander with 400 kg of fuel: it cannot reach a target 7.6 km downrange.
 config::Config short_of_fuel(double target_x, std::optional<double> tof) {
-    config::Config config;
-    config.solver.n = 15;
-    config.solver.time_of_flight = tof;
+    config::Config config = small_landing(tof);
     config.spacecraft.fuel = 400.0;
     config.spacecraft.target_position = {target_x, 0.0, 0.0};
     return config;
@@ -136,8 +135,7 @@ TEST(ClosestLanding, ReachableTargetGivesTheFailModeLanding) {
 // The glide-slope cone has its apex at the origin, so the origin is the only reachable point
 // of the ground, at every time of flight: the closest landing is the fuel-optimal landing on it.
 TEST(ClosestLanding, FlatDistanceLeavesTheFuelSearchToTheSecondStep) {
-    config::Config config;
-    config.solver.n = 15;
+    config::Config config = small_landing(std::nullopt);
     config.environment.glide_slope_angle_deg = 30.0;
     config.spacecraft.target_position = {600.0, 800.0, 0.0};
     const Outcome outcome = plan_landing(config, closest());

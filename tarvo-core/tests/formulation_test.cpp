@@ -1,5 +1,5 @@
-// The planning layer's additions to the cone program: none by default, a pointing cone, the
-// terminal plane with its distance block, and the weight of the final log-mass.
+// The planning layer's additions to the cone program: a pointing cone, the terminal plane
+// with its distance block, and the weight of the final log-mass.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -12,16 +12,14 @@
 namespace {
 
 using test_support::row_of;
-using test_support::same_bits;
 using test_support::Terms;
 using namespace tarvo_core;
 using assemble::Formulation;
 using assemble::Problem;
 
-config::Config landing(std::uint64_t n, double glide_deg = 0.0) {
+config::Config landing(std::uint64_t n) {
     config::Config config;
     config.solver.n = n;
-    config.environment.glide_slope_angle_deg = glide_deg;
     config.spacecraft.target_position = {30.0, -40.0, 5.0};
     return config;
 }
@@ -29,26 +27,6 @@ config::Config landing(std::uint64_t n, double glide_deg = 0.0) {
 Problem build(const config::Config& config, const Formulation& formulation) {
     return assemble::build_problem(
         config, assemble::Horizon::of(config.solver.n, 20.0).value(), formulation);
-}
-
-std::vector<std::size_t> cone_dims(const Problem& problem) {
-    std::vector<std::size_t> dims;
-    for (const auto& cone : problem.cones) dims.push_back(cone.dim);
-    return dims;
-}
-
-TEST(Formulation, DefaultAddsNothing) {
-    for (const auto& config : {landing(1), landing(7), landing(7, 10.0), landing(100)}) {
-        const Problem fixed = assemble::build_problem(
-            config, assemble::Horizon::of(config.solver.n, 20.0).value());
-        const Problem same = build(config, Formulation{});
-        EXPECT_TRUE(same_bits(fixed.q, same.q));
-        EXPECT_TRUE(same_bits(fixed.b, same.b));
-        EXPECT_TRUE(same_bits(fixed.A.colptr, same.A.colptr));
-        EXPECT_TRUE(same_bits(fixed.A.rowval, same.A.rowval));
-        EXPECT_TRUE(same_bits(fixed.A.nzval, same.A.nzval));
-        EXPECT_EQ(cone_dims(fixed), cone_dims(same));
-    }
 }
 
 TEST(Formulation, PointingRowsFormTheirOwnNonnegativeConeAtTheEnd) {

@@ -15,6 +15,7 @@
 namespace {
 
 using test_support::same_bits;
+using test_support::small_landing;
 using namespace tarvo_core;
 using plan::Accuracy;
 using plan::Options;
@@ -23,13 +24,6 @@ using plan::plan_landing;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kDegrees = 57.29577951308232;
-
-config::Config small(std::optional<double> tof) {
-    config::Config config;
-    config.solver.n = 15;
-    config.solver.time_of_flight = tof;
-    return config;
-}
 
 double dot(const config::Vec3& a, const config::Vec3& b) {
     return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
@@ -57,7 +51,7 @@ class ThrustPointing : public testing::TestWithParam<PointingCase> {};
 // the limit binds somewhere (the unlimited landings tilt the thrust past 90 degrees).
 TEST_P(ThrustPointing, AngleHoldsAtEveryNode) {
     const PointingCase& c = GetParam();
-    config::Config config = small(c.tof);
+    config::Config config = small_landing(c.tof);
     config.environment.max_angle_deg = c.angle_deg;
     config.environment.gravity = c.gravity;
     config.environment.glide_slope_angle_deg = c.glide_slope_deg;
@@ -90,7 +84,7 @@ TEST(ThrustPointingLimit, NinetyDegreesOrMoreLeavesTheLandingAsSolved) {
     const config::Vec3 gravities[] = {{0.0, 0.0, -3.71}, {0.0, 0.0, 0.0}};  // no direction needed
     for (const config::Vec3& gravity : gravities) {
         for (const std::optional<double> tof : {std::optional(60.0), std::optional<double>()}) {
-            config::Config config = small(tof);
+            config::Config config = small_landing(tof);
             config.environment.gravity = gravity;
             const auto solved = tof ? solve::solve_fixed(config, *tof)
                                     : search::search_time_of_flight(config);
@@ -123,7 +117,7 @@ TEST(ThrustPointingLimit, InvalidLimitsFailWithATextNamingTheAngle) {
     };
     for (const auto& c : cases) {
         for (const std::optional<double> tof : {std::optional(60.0), std::optional<double>()}) {
-            config::Config config = small(tof);
+            config::Config config = small_landing(tof);
             config.environment.max_angle_deg = c.angle;
             config.environment.gravity = c.gravity;
             int trials = 0;
@@ -164,7 +158,7 @@ TEST(HighAccuracy, FinalLogMassWithinOneHundredThousandthOfTheOptimum) {
 }
 
 TEST(HighAccuracy, ComposesWithThePointingLimitAndTheSearch) {
-    config::Config config = small(std::nullopt);
+    config::Config config = small_landing(std::nullopt);
     config.environment.max_angle_deg = 30.0;
     Options high;
     high.accuracy = Accuracy::high;

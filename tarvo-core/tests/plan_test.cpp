@@ -5,26 +5,19 @@
 
 #include "solve_program.hpp"
 #include "tarvo_core/plan.hpp"
-#include "tarvo_core/thread_pool.hpp"
 #include "test_support.hpp"
 
 namespace {
 
 using test_support::same_bits;
+using test_support::small_landing;
 using tarvo_core::config::Config;
 using tarvo_core::plan::Options;
 using tarvo_core::plan::plan_landing;
 using tarvo_core::search::TrialReport;
 
-Config small(std::optional<double> tof) {
-    Config config;
-    config.solver.n = 15;
-    config.solver.time_of_flight = tof;
-    return config;
-}
-
 TEST(PlanLanding, DefaultOptionsGiveTheFixedSolveAndTheSearch) {
-    const Config fixed = small(40.0);
+    const Config fixed = small_landing(40.0);
     const auto direct = tarvo_core::solve::solve_fixed(fixed, 40.0);
     const auto planned = plan_landing(fixed);
     ASSERT_TRUE(planned.trajectory.ok());
@@ -33,7 +26,7 @@ TEST(PlanLanding, DefaultOptionsGiveTheFixedSolveAndTheSearch) {
     EXPECT_EQ(planned.iterations, direct.value().solver_info.iterations);
     EXPECT_EQ(planned.miss_distance, 0.0);
 
-    const Config searched = small(std::nullopt);
+    const Config searched = small_landing(std::nullopt);
     const auto search = tarvo_core::search::search_time_of_flight(searched);
     std::vector<TrialReport> trials;
     Options options;
@@ -58,28 +51,12 @@ TEST(PlanLanding, DefaultOptionsGiveTheFixedSolveAndTheSearch) {
     EXPECT_EQ(outcome.iterations, iterations);
 }
 
-TEST(PlanLanding, ConcurrentTrialsGiveTheSameLanding) {
-    tarvo_core::ThreadPool pool(2);
-    std::vector<double> serial, concurrent;
-    Options options;
-    options.observe = [&](const TrialReport& report) { serial.push_back(report.final_mass); };
-    const auto one = plan_landing(small(std::nullopt), options);
-    options.parallel_for = [&](std::size_t count, const std::function<void(std::size_t)>& body) {
-        pool.parallel_for(count, body);
-    };
-    options.width = 7;
-    options.observe = [&](const TrialReport& report) { concurrent.push_back(report.final_mass); };
-    const auto many = plan_landing(small(std::nullopt), options);
-    EXPECT_TRUE(same_bits(serial, concurrent));
-    EXPECT_TRUE(same_bits(one.trajectory.value().z_values, many.trajectory.value().z_values));
-}
-
 TEST(PlanLanding, CancellationFailsWithTheCancelledText) {
     std::atomic<bool> cancel{true};
     Options options;
     options.cancel = &cancel;
     for (const auto tof : {std::optional<double>(40.0), std::optional<double>()}) {
-        const auto outcome = plan_landing(small(tof), options);
+        const auto outcome = plan_landing(small_landing(tof), options);
         ASSERT_FALSE(outcome.trajectory.ok());
         EXPECT_EQ(outcome.trajectory.error(), tarvo_core::solve::cancelled_text());
     }

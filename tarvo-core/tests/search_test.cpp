@@ -6,6 +6,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -189,10 +190,6 @@ TEST(SearchRealSolve, SettingsReachEveryTrialAndCancellationIsTheOutcome) {
     EXPECT_EQ(stopped.error(), "solver status: CallbackTerminated");
 }
 
-}  // namespace
-
-namespace {
-
 // Final mass as a function of the time of flight alone, so trials can run in any order:
 // a peak with failures far to the right and a NaN at one grid point.
 Result<Trajectory> shaped_trial(const Config&, double tof) {
@@ -215,10 +212,12 @@ struct Observed {
     std::optional<Result<Trajectory>> out;
 };
 
-Observed search_with_width(std::size_t width) {
+Observed search_with_width(std::size_t width,
+                           std::function<double(const Trajectory&)> score = {}) {
     Observed seen;
     tarvo_core::search::SearchOptions options;
     options.width = width;
+    options.score = std::move(score);
     if (width > 1) {
         options.parallel_for = [&](std::size_t count, const std::function<void(std::size_t)>& body) {
             ++seen.rounds;
@@ -270,25 +269,15 @@ TEST(SearchConcurrency, EveryWidthUsesTheSameTrialsInTheSameOrder) {
 // the reports keep the final mass beside it.
 TEST(SearchScore, TheSearchMaximisesTheScore) {
     for (const std::size_t width : {std::size_t{1}, std::size_t{7}}) {
-        std::vector<tarvo_core::search::TrialReport> trials;
-        tarvo_core::search::SearchOptions options;
-        options.width = width;
-        if (width > 1) {
-            options.parallel_for = [](std::size_t count, const std::function<void(std::size_t)>& body) {
-                for (std::size_t i = 0; i < count; ++i) body(i);
-            };
-        }
-        options.observe = [&](const auto& report) { trials.push_back(report); };
-        options.score = [](const Trajectory& t) { return -std::fabs(t.time_of_flight - 95.0); };
-        const auto out = tarvo_core::search::search_time_of_flight(bracket(10, 130), shaped_trial,
-                                                                   options);
-        ASSERT_TRUE(out.ok());
-        EXPECT_NEAR(out.value().time_of_flight, 95.0, 1e-3);  // not the mass peak at 63.7
-        ASSERT_EQ(trials.size(), 36u);
-        const auto& last = trials.back();
+        const Observed seen = search_with_width(
+            width, [](const Trajectory& t) { return -std::fabs(t.time_of_flight - 95.0); });
+        ASSERT_TRUE(seen.out->ok());
+        EXPECT_NEAR(seen.out->value().time_of_flight, 95.0, 1e-3);  // not the mass peak at 63.7
+        ASSERT_EQ(seen.trials.size(), 36u);
+        const auto& last = seen.trials.back();
         EXPECT_EQ(last.score, -std::fabs(last.time_of_flight - 95.0));
-        EXPECT_EQ(last.final_mass, out.value().final_mass);
-        EXPECT_EQ(trials[11].score, -kInf);  // a failed trial scores -infinity
+        EXPECT_EQ(last.final_mass, seen.out->value().final_mass);
+        EXPECT_EQ(seen.trials[11].score, -kInf);  // a failed trial scores -infinity
     }
 }
 

