@@ -59,8 +59,8 @@ def _parameter(text: str):
 
 def parse_dispersion(text: str):
     """(path, distribution) from PATH=normal:SIGMA or PATH=uniform:LOW:HIGH."""
-    path, equals, spec = text.partition("=")
-    kind, *parameters = spec.split(":")
+    path, equals, form = text.partition("=")
+    kind, *parameters = form.split(":")
     forms = {"normal": (normal, 1), "uniform": (uniform, 2)}
     try:
         if not equals or kind not in forms or len(parameters) != forms[kind][1]:
