@@ -74,14 +74,15 @@ def build_table(input_columns: list[str], inputs: list, outcomes: list):
 
 
 def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
-                progress=False) -> "Study":
+                progress=False, unreachable="fail", accuracy="default") -> "Study":
     """Plan ``runs`` landings around ``config`` with randomly dispersed inputs.
 
     ``dispersions`` maps field paths ("spacecraft.initial_position", "spacecraft.wet_mass",
     "environment.gravity", "solver.time_of_flight", ...) to `tarvo.normal` or `tarvo.uniform`
     deviates added to the nominal values. Run ``i``'s inputs depend only on ``seed`` and ``i``,
-    so the same seed gives the same table whatever ``workers`` or ``executor`` (both, and
-    ``progress``, are passed to `tarvo.plan_many`). Every problem with the arguments is raised
+    so the same seed gives the same table whatever ``workers`` or ``executor`` (these,
+    ``progress`` and the planning options ``unreachable`` and ``accuracy`` are passed to
+    `tarvo.plan_many`). Every problem with the arguments is raised
     before any landing is planned; a landing that fails is a table row with ``ok`` false.
     """
     plan = DispersionPlan(config, dispersions)
@@ -89,7 +90,8 @@ def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
     runs = non_negative_integer("runs", runs)
     pandas()  # fail before the work if the table cannot be built
     inputs, configs = sample_runs(plan, seed, runs)
-    landings = plan_many(configs, workers=workers, executor=executor, progress=progress)
+    landings = plan_many(configs, workers=workers, executor=executor, progress=progress,
+                         unreachable=unreachable, accuracy=accuracy)
     if len(landings) != runs:
         raise RuntimeError(f"plan_many returned {len(landings)} landings for {runs} runs")
     outcomes = [outcome_row(landing) for landing in landings]

@@ -47,6 +47,10 @@ def parse_arguments(argv):
     parser.add_argument("--scheduler", metavar="ADDRESS", help="plan on a running Dask scheduler")
     parser.add_argument("--out", metavar="TABLE", help="write the table (.parquet or .csv)")
     parser.add_argument("--plot", metavar="STUDY.png", help="write the study's figure")
+    parser.add_argument("--closest", action="store_true",
+                        help="land each run as close to an unreachable target as it can")
+    parser.add_argument("--accuracy", choices=("default", "high"), default="default",
+                        help="the solver's default tolerances, or tightened ones")
     parser.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                         help="progress bar on stderr (default: when stderr is a terminal)")
     return parser.parse_args(argv)
@@ -118,7 +122,9 @@ def run(arguments):
         executor = client.get_executor() if client is not None else None
         study = monte_carlo(config, dispersions, arguments.runs, seed=arguments.seed,
                             workers=None if client else arguments.workers,
-                            executor=executor, progress=progress)
+                            executor=executor, progress=progress,
+                            unreachable="closest" if arguments.closest else "fail",
+                            accuracy=arguments.accuracy)
     except (ValueError, TypeError, ImportError) as error:
         raise Failure(str(error)) from None
     except Exception as error:  # a worker or executor that failed: say what, not where

@@ -138,6 +138,19 @@ def test_failed_runs_are_rows_with_nan_outcomes(mixed):
     assert (landed["peak_thrust"] <= 0.8 * 24000.0 * (1 + 1e-6)).all()
 
 
+def test_planning_options_reach_every_run():
+    # 400 kg of fuel and a target 7.6 km downrange: out of reach in 80 s.
+    far = tarvo.Config(spacecraft=tarvo.Spacecraft(fuel=400.0, target_position=[7600.0, 0.0, 0.0]),
+                       solver=tarvo.Solver(n=NODES, time_of_flight=80.0))
+    dispersions = {"spacecraft.target_position": tarvo.normal([20.0, 20.0, 0.0])}
+    assert not tarvo.monte_carlo(far, dispersions, 3, seed=5).table["ok"].any()
+    study = tarvo.monte_carlo(far, dispersions, 3, seed=5, unreachable="closest", accuracy="high")
+    for run, row in study.table.iterrows():
+        landing = tarvo.plan(study.run_config(run), unreachable="closest", accuracy="high")
+        assert row["ok"] and row["final_mass"] == landing.final_mass
+        assert row["touchdown_position_error"] == pytest.approx(landing.miss_distance, rel=1e-6)
+
+
 @pytest.mark.parametrize("successes, trials, low, high", [
     # Wilson 95 % score intervals worked by hand from (p + z²/2n ± z·√(p(1-p)/n + z²/4n²)) / (1 + z²/n)
     (8, 10, 0.4901625, 0.9433178),

@@ -126,3 +126,16 @@ def test_cli_plans_on_a_dask_scheduler(capsys, monkeypatch, config_file):
     monkeypatch.setattr(_study_cli, "SCHEDULER_TIMEOUT", "0.5s")
     status, _, err = run_cli(capsys, config_file, "--runs", 2, "--scheduler", "tcp://127.0.0.1:9")
     assert "--scheduler tcp://127.0.0.1:9" in one_line_failure(status, err)
+
+
+def test_cli_planning_options_reach_the_study(capsys, tmp_path):
+    far = tmp_path / "far.json"  # 400 kg of fuel, a target 7.6 km downrange: out of reach
+    far.write_text(tarvo.Config(
+        spacecraft=tarvo.Spacecraft(fuel=400.0, target_position=[7600.0, 0.0, 0.0]),
+        solver=tarvo.Solver(n=15, time_of_flight=80.0)).to_json())
+    out_table = tmp_path / "study.csv"
+    for options, landed in (((), 0), (("--closest", "--accuracy", "high"), 3)):
+        status, out, err = run_cli(capsys, far, "--runs", 3, "--disperse", WET_MASS,
+                                   "--out", out_table, "--no-progress", *options)
+        assert (status, err) == (0, "")
+        assert tarvo.Study.load(out_table).table["ok"].sum() == landed
