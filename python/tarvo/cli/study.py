@@ -16,9 +16,9 @@ import argparse
 import os
 import sys
 
-from ._cli_io import read_config, stdout_failed
-from ._dispersions import normal, uniform
-from ._study import monte_carlo
+from .io import read_config, stdout_failed
+from ..study.dispersions import normal, uniform
+from ..study.study import monte_carlo
 
 PROG = "tarvo monte-carlo"
 # How long to wait for a Dask scheduler named by --scheduler.

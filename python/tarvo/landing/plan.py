@@ -4,11 +4,11 @@ from __future__ import annotations
 
 from collections.abc import Callable
 
-from . import _solving
-from ._batch import plan_many
-from ._landing import Landing, Trial
-from ._portable import to_portable
-from ._tarvo import Config
+from . import engine
+from .batch import plan_many
+from .landing import Landing, Trial
+from .._portable import to_portable
+from .._tarvo import Config
 
 __all__ = ["plan", "plan_many"]
 
@@ -57,5 +57,5 @@ def plan(
         raise TypeError(f"plan() expects a Config, not {type(config).__name__}")
     if progress is not None and not callable(progress):
         raise TypeError(f"progress must be a callable or None, not {type(progress).__name__}")
-    options = _solving.engine_options(unreachable, accuracy)
-    return _solving.solve_one(to_portable(config), progress, options)
+    options = engine.engine_options(unreachable, accuracy)
+    return engine.solve_one(to_portable(config), progress, options)

@@ -3,7 +3,7 @@ global state)."""
 
 from __future__ import annotations
 
-from ._optional import agg_figure
+from .._optional import agg_figure
 
 __all__ = ["study_figure"]
 

@@ -15,11 +15,11 @@ import operator
 from collections.abc import Iterable, Sequence
 from typing import Any
 
-from . import _solving
-from ._landing import Landing
-from ._portable import Portable, from_portable, to_portable
-from ._progress import BatchProgress, ProgressArgument
-from ._tarvo import Config
+from . import engine
+from .landing import Landing
+from .._portable import Portable, from_portable, to_portable
+from .progress import BatchProgress, ProgressArgument
+from .._tarvo import Config
 
 __all__ = ["plan_many", "plan_chunk"]
 
@@ -78,7 +78,7 @@ def plan_many(
     portables = _portable_entries(configs)
     workers = _positive_count("workers", workers)
     chunksize = _positive_count("chunksize", chunksize)
-    options = _solving.engine_options(unreachable, accuracy)
+    options = engine.engine_options(unreachable, accuracy)
     if executor is not None:
         if workers is not None:
             raise ValueError("workers sizes the local thread pool; with an executor, size the executor")
@@ -89,7 +89,7 @@ def plan_many(
         if not portables:
             return []
         if executor is None:
-            return _solving.solve_batch(portables, workers, lambda index: bar.advance(),
+            return engine.solve_batch(portables, workers, lambda index: bar.advance(),
                                         options)
         return _run_on_executor(executor, portables, chunksize, bar, options)
 
@@ -99,10 +99,10 @@ def plan_chunk(
 ) -> list[Landing]:
     """Plan a chunk of portable configurations in this process: the executor's task.
 
-    ``options`` are the engine's (`tarvo._solving.engine_options`). One thread: the
+    ``options`` are the engine's (`tarvo.landing.engine.engine_options`). One thread: the
     executor decides how many tasks run at once.
     """
-    return _solving.solve_batch(portables, workers=1, options=options)
+    return engine.solve_batch(portables, workers=1, options=options)
 
 
 def _portable_entries(configs: Iterable[Config]) -> list[Portable]:
@@ -187,7 +187,7 @@ def _fill_failed(
     reason = f"the executor failed on {entries}: {reason}"
     for index in chunk:
         results[index] = Landing.failed(from_portable(portables[index]),
-                                        _solving.WORKER_FAILED, reason)
+                                        engine.WORKER_FAILED, reason)
 
 
 def _describe_error(error: BaseException) -> str:

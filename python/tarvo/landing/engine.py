@@ -14,9 +14,9 @@ import os
 from collections.abc import Callable, Sequence
 from typing import Any
 
-from . import _engine
-from ._landing import NODE_ARRAYS, Landing, Trial, failure_status
-from ._portable import Portable, from_portable
+from .. import _engine
+from .landing import NODE_ARRAYS, Landing, Trial, failure_status
+from .._portable import Portable, from_portable
 
 __all__ = [
     "solve_one", "solve_batch", "engine_options", "default_workers", "WORKER_FAILED",

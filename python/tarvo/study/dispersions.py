@@ -19,8 +19,8 @@ import math
 import numbers
 from collections.abc import Mapping, Sequence
 
-from ._portable import FIELDS, RECORDS
-from ._tarvo import Config
+from .._portable import FIELDS, RECORDS
+from .._tarvo import Config
 
 __all__ = ["normal", "uniform", "DispersionPlan"]
 

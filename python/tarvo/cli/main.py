@@ -3,7 +3,7 @@
     tarvo [CONFIG.json | -] [--plot FILE.png] [--csv FILE] [--result FILE.json] [--progress]
     tarvo --print-default-config
     tarvo --version
-    tarvo monte-carlo ...          a dispersion study (tarvo._study_cli)
+    tarvo monte-carlo ...          a dispersion study (tarvo.cli.study)
 
 `python -m tarvo` is the same program. Every failure is one line on stderr and exit status 1.
 """
@@ -14,11 +14,11 @@ import argparse
 import math
 import sys
 
-from ._cli_io import (
+from .io import (
     OutputFailed, check_writable, emit, fail, figure_bytes, image_format, read_config,
     report, require_pandas, stdout_failed, write_bytes,
 )
-from ._landing import peak_thrust, touchdown_errors
+from ..landing.landing import peak_thrust, touchdown_errors
 
 
 def main(argv=None):
@@ -54,9 +54,9 @@ def _dispatch(argv):
         import importlib
 
         try:
-            study_cli = importlib.import_module("tarvo._study_cli")
+            study_cli = importlib.import_module("tarvo.cli.study")
         except ModuleNotFoundError as error:
-            if error.name != "tarvo._study_cli":
+            if error.name != "tarvo.cli.study":
                 raise
             fail("monte-carlo: the dispersion study is not part of this installation")
         return study_cli.main(argv[1:])
@@ -103,7 +103,7 @@ def package_version():
     try:
         return metadata.version("tarvo")
     except metadata.PackageNotFoundError:
-        from . import __version__
+        from .. import __version__
 
         return __version__
 
@@ -114,7 +114,7 @@ def run(argv):
         emit(f"tarvo {package_version()}")
         return 0
     if arguments.print_default_config:
-        from . import Config
+        from .. import Config
 
         emit(Config().to_json())
         return 0
@@ -152,7 +152,7 @@ def requested_outputs(arguments):
 
 
 def write_output(landing, path, kind, image):
-    from ._tables import landing_bytes
+    from ..landing.tables import landing_bytes
 
     if kind == "plot":
         data = figure_bytes(landing.plot(), image)
@@ -164,7 +164,7 @@ def write_output(landing, path, kind, image):
 def plan_landing(config, progress, options):
     """Plan the landing; with progress, each trial of the search goes to stderr as it is
     made."""
-    from . import plan
+    from .. import plan
 
     if not progress:
         return plan(config, **options)

@@ -15,7 +15,7 @@ import math
 
 import numpy as np
 
-from ._verification import Check, Verification
+from .verification import Check, Verification
 
 __all__ = ["verify_landing"]
 

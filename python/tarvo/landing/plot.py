@@ -10,7 +10,7 @@ from __future__ import annotations
 
 import math
 
-from ._optional import agg_figure
+from .._optional import agg_figure
 
 __all__ = ["plot_landing"]
 

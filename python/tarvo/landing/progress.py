@@ -5,7 +5,7 @@ from __future__ import annotations
 from collections.abc import Callable
 from typing import Any, Union
 
-from ._optional import require
+from .._optional import require
 
 __all__ = ["BatchProgress", "ProgressArgument"]
 

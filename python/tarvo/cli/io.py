@@ -56,8 +56,8 @@ def read_text(path):
 def read_config(path):
     """The configuration to plan: the default one, or a document from a file or stdin.
     Members the reader skips are named on stderr."""
-    from . import Config
-    from ._config_warnings import unknown_member_warnings
+    from .. import Config
+    from .config_warnings import unknown_member_warnings
 
     if path is None:
         return Config()

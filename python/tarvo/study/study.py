@@ -1,6 +1,6 @@
 """Monte Carlo dispersion studies: many landings around a nominal configuration, as a table.
 
-`monte_carlo` draws each run's inputs (see `tarvo._dispersions` for the order of draws),
+`monte_carlo` draws each run's inputs (see `tarvo.study.dispersions` for the order of draws),
 plans every run with `tarvo.plan_many` (the engine's thread pool, or any executor) and
 returns a `Study`: one table row per run, a summary, a figure, and a file that keeps both.
 """
@@ -8,69 +8,21 @@ returns a `Study`: one table row per run, a summary, a figure, and a file that k
 from __future__ import annotations
 
 import copy
-import math
 import numbers
 from typing import Mapping
 
-from ._dispersions import DispersionPlan, non_negative_integer
-from ._landing import peak_thrust, touchdown_errors
-from ._optional import require
-from ._plan import plan_many
-from ._study_summary import StudySummary, summarise
-from ._tarvo import Config
+from .dispersions import DispersionPlan, non_negative_integer
+from ..landing.plan import plan_many
+from .summary import StudySummary, summarise
+from .table import build_table, outcome_row, pandas
+from .._tarvo import Config
 
-__all__ = ["monte_carlo", "Study", "OUTCOME_COLUMNS"]
-
-# The outcome columns of a study table, after ``run`` and the sampled inputs, with their
-# types; the numbers are NaN for a failed run. Units: s, kg, kg, N, m, m/s, -, s.
-OUTCOME_COLUMNS = {
-    "ok": "bool",
-    "status": "str",
-    "message": "object",  # None when ok
-    "time_of_flight": "float64",
-    "final_mass": "float64",
-    "fuel_used": "float64",
-    "peak_thrust": "float64",
-    "touchdown_position_error": "float64",  # distance from the run's target at the last node
-    "touchdown_velocity_error": "float64",  # speed relative to the run's target velocity there
-    "iterations": "int64",
-    "solve_seconds": "float64",
-}
-
-
-def pandas():
-    return require("pandas", "a study table")
-
+__all__ = ["monte_carlo", "Study"]
 
 def sample_runs(plan: DispersionPlan, seed: int, runs: int):
     """Every run's sampled inputs (a list per run) and configuration."""
     inputs = [plan.draw(seed, run) for run in range(runs)]
     return inputs, [plan.config(values) for values in inputs]
-
-
-def outcome_row(landing) -> tuple:
-    """One run's outcome, in `OUTCOME_COLUMNS` order; NaN numbers when the landing failed."""
-    nan = math.nan
-    iterations, seconds = int(landing.iterations), float(landing.solve_seconds)
-    if not landing.ok:
-        return (False, landing.status, landing.message, nan, nan, nan, nan, nan, nan,
-                iterations, seconds)
-    return (
-        True, landing.status, None, float(landing.time_of_flight), float(landing.final_mass),
-        float(landing.fuel_used), peak_thrust(landing), *touchdown_errors(landing),
-        iterations, seconds,
-    )
-
-
-def build_table(input_columns: list[str], inputs: list, outcomes: list):
-    """The study table: ``run``, the sampled inputs, then the outcome columns."""
-    pd = pandas()
-    columns = {"run": pd.array(range(len(inputs)), dtype="int64")}
-    for index, name in enumerate(input_columns):
-        columns[name] = pd.array([values[index] for values in inputs], dtype="float64")
-    for index, (name, dtype) in enumerate(OUTCOME_COLUMNS.items()):
-        columns[name] = pd.Series([row[index] for row in outcomes], dtype=dtype)
-    return pd.DataFrame(columns)
 
 
 def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
@@ -145,21 +97,21 @@ class Study:
     def plot(self):
         """A matplotlib Figure: fuel histogram, initial positions by outcome, time of flight
         against fuel."""
-        from ._study_plot import study_figure
+        from .plot import study_figure
 
         return study_figure(self)
 
     def save(self, path) -> None:
         """Write the table to ``path``: Parquet (.parquet) or CSV (.csv), with the nominal
-        configuration, the dispersions and the seed (see `tarvo._study_files`)."""
-        from ._study_files import save_study
+        configuration, the dispersions and the seed (see `tarvo.study.files`)."""
+        from .files import save_study
 
         save_study(self, path)
 
     @classmethod
     def load(cls, path) -> "Study":
         """Read a study written by `save`."""
-        from ._study_files import load_study
+        from .files import load_study
 
         return load_study(cls, path)
 

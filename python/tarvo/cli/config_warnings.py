@@ -15,7 +15,7 @@ __all__ = ["unknown_member_warnings"]
 
 def _known_members():
     """{record: its member names}, the top level under "" , from the written document."""
-    from . import Config
+    from .. import Config
 
     document = json.loads(Config().to_json())
     known = {record: tuple(fields) for record, fields in document.items()}

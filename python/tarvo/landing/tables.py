@@ -23,8 +23,8 @@ import json
 import math
 import os
 
-from ._files import write_bytes_replacing
-from ._optional import require
+from .._files import write_bytes_replacing
+from .._optional import require
 
 __all__ = ["landing_frame", "landing_document", "landing_bytes", "save_landing", "SAVE_SUFFIXES"]
 

@@ -17,12 +17,12 @@ import json
 import os
 from pathlib import Path
 
-from ._dispersions import _Distribution
-from ._files import write_replacing
-from ._optional import require
-from ._portable import FIELDS, RECORDS
-from ._study import OUTCOME_COLUMNS, pandas
-from ._tarvo import Config
+from .dispersions import _Distribution
+from .._files import write_replacing
+from .._optional import require
+from .._portable import FIELDS, RECORDS
+from .table import OUTCOME_COLUMNS, pandas
+from .._tarvo import Config
 
 __all__ = ["save_study", "load_study"]
 

@@ -6,8 +6,8 @@ import math
 from collections.abc import Iterable
 from typing import TYPE_CHECKING, Any, NamedTuple
 
-from ._portable import Portable, from_portable, to_portable
-from ._tarvo import Config
+from .._portable import Portable, from_portable, to_portable
+from .._tarvo import Config
 
 if TYPE_CHECKING:
     import os
@@ -17,7 +17,7 @@ if TYPE_CHECKING:
     from matplotlib.figure import Figure
     from pandas import DataFrame
 
-    from ._verification import Verification
+    from .verification import Verification
 
     FloatArray = numpy.typing.NDArray[numpy.float64]
 
@@ -231,26 +231,26 @@ class Landing:
         return from_portable(self._config)
 
     def plot(self, **options: Any) -> Figure:
-        """A matplotlib Figure of the landing; see `tarvo._plots.plot_landing`."""
-        from ._plots import plot_landing
+        """A matplotlib Figure of the landing; see `tarvo.landing.plot.plot_landing`."""
+        from .plot import plot_landing
 
         return plot_landing(self, **options)
 
     def to_frame(self) -> DataFrame:
-        """A pandas DataFrame, one row per node; see `tarvo._tables.landing_frame`."""
-        from ._tables import landing_frame
+        """A pandas DataFrame, one row per node; see `tarvo.landing.tables.landing_frame`."""
+        from .tables import landing_frame
 
         return landing_frame(self)
 
     def save(self, path: str | os.PathLike[str]) -> None:
-        """Write a .csv, .json or .parquet file by the suffix; see `tarvo._tables.save_landing`."""
-        from ._tables import save_landing
+        """Write a .csv, .json or .parquet file by the suffix; see `tarvo.landing.tables.save_landing`."""
+        from .tables import save_landing
 
         return save_landing(self, path)
 
     def verify(self) -> Verification:
-        """Check the landing against the physics it stands for; see `tarvo._verify`."""
-        from ._verify import verify_landing
+        """Check the landing against the physics it stands for; see `tarvo.landing.verify`."""
+        from .verify import verify_landing
 
         return verify_landing(self)
 
