@@ -10,11 +10,35 @@
 #include <string_view>
 #include <utility>
 
+#if defined(__GLIBC__) && defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
+
 #include "access_counter.hpp"
 
 namespace tarvo_py {
 
-// Owns one strong reference (or none) and drops it on destruction.
+// How the finalising interpreter ends a thread that waits for its lock: CPython before 3.14
+// calls pthread_exit, which glibc carries out by unwinding the thread's stack with this
+// exception. Elsewhere a thread ends without unwinding, and nothing throws it.
+#if defined(__GLIBC__) && defined(__GLIBCXX__)
+using ThreadEnd = abi::__forced_unwind;
+#else
+struct ThreadEnd {};
+#endif
+
+// Stops the calling thread for good, in place of ending it by unwinding: a noexcept frame
+// would terminate the process, and unwinding further would destroy what work still running
+// may use. The interpreter is finalising then, so nothing waits for the thread; CPython 3.14
+// holds such a thread in the same way.
+[[noreturn]] void halt_thread() noexcept;
+
+// Whether this thread holds the interpreter lock. Asked only where a ThreadEnd may unwind.
+bool holds_interpreter_lock() noexcept;
+
+// Owns one strong reference (or none) and drops it on destruction, where this thread holds
+// the interpreter lock: a thread that the finalising interpreter ends (see ThreadEnd) unwinds
+// without the lock, and then leaves the reference.
 class OwnedRef {
 public:
     OwnedRef() noexcept = default;
@@ -27,7 +51,12 @@ public:
         reset(other.release());
         return *this;
     }
-    ~OwnedRef() { Py_XDECREF(object_); }
+    ~OwnedRef()
+    {
+        if (object_ != nullptr && holds_interpreter_lock()) {
+            Py_DECREF(object_);
+        }
+    }
 
     static OwnedRef borrowed(PyObject* object) noexcept
     {
@@ -132,8 +161,8 @@ PyTypeObject* create_class(PyType_Spec* type_spec) noexcept;
 PyObject* panic_exception_type() noexcept;
 
 // Turns the C++ exception being handled into a Python exception: std::bad_alloc becomes
-// MemoryError, anything else the panic exception with the exception's text. Call only from
-// inside a catch block.
+// MemoryError, anything else the panic exception with the exception's text; a ThreadEnd
+// halts the thread. Call only from inside a catch block.
 void raise_from_cpp_exception() noexcept;
 
 // Runs body and returns its result; a C++ exception becomes a Python exception and `failure`

@@ -1,0 +1,110 @@
+"""Work that is interrupted or left behind: the interpreter ending while a daemon thread
+plans, Ctrl-C during a solver setup that cannot stop at once, and an executor left after
+Ctrl-C. Each scenario runs in its own interpreter; a crash shows as its return code."""
+
+import json
+
+import pytest
+
+from conftest import run_python
+
+# A daemon thread planning when the main thread ends: the interpreter, finalising, ends the
+# thread where it waits for the interpreter lock. `started` is set once the work is under way.
+DAEMON_AT_EXIT = """
+import sys, threading, time
+import tarvo
+
+scenario = sys.argv[1]
+started = threading.Event()
+long_fixed = tarvo.Config(solver=tarvo.Solver(n=6000, time_of_flight=50.0))
+small = [tarvo.Config(solver=tarvo.Solver(n=60, time_of_flight=40.0 + 0.01 * i))
+         for i in range(20000)]
+
+def busy_progress(*args):
+    started.set()
+    sum(range(2000))  # Python work, so that the thread often gives up the lock in here
+
+def in_process_dask():
+    from dask.distributed import Client, LocalCluster
+    cluster = LocalCluster(processes=False, n_workers=1, threads_per_worker=2,
+                           dashboard_address=None, silence_logs=50)
+    client = Client(cluster)
+    futures = client.map(tarvo.plan, [long_fixed] * 4, pure=False)
+    started.set()
+    tarvo.plan_many(small, executor=client.get_executor(), progress=busy_progress)
+
+def first_then(call):
+    def run():
+        started.set()
+        call()
+    return run
+
+scenarios = {
+    "plan": first_then(lambda: tarvo.plan(long_fixed)),
+    "plan with progress": lambda: tarvo.plan(tarvo.Config(solver=tarvo.Solver(n=400)),
+                                             progress=busy_progress),
+    "plan_many": first_then(lambda: tarvo.plan_many([long_fixed] * 4, workers=2)),
+    "plan_many with progress": lambda: tarvo.plan_many(small, workers=2, progress=busy_progress),
+    "in-process Dask cluster": in_process_dask,
+}
+threading.Thread(target=scenarios[scenario], daemon=True).start()
+started.wait(60)
+time.sleep(0.3)
+print("main thread ends", flush=True)
+"""
+
+
+@pytest.mark.parametrize("scenario", ["plan", "plan with progress", "plan_many",
+                                      "plan_many with progress", "in-process Dask cluster"])
+def test_interpreter_exit_with_planning_in_a_daemon_thread(scenario):
+    if scenario.startswith("in-process"):
+        pytest.importorskip("dask.distributed")
+    completed = run_python(DAEMON_AT_EXIT, scenario, timeout=180)
+    assert completed.returncode == 0, completed.stderr[-2000:]
+    assert completed.stdout == "main thread ends\n"
+    assert "terminate" not in completed.stderr and "Fatal Python error" not in completed.stderr
+
+
+# Ctrl-C while the solver sets up a large problem (ordering and factorising its KKT system,
+# seconds at this size, with no point to stop at): the call raises at once and leaves the
+# setup to end on its own. An interrupt that falls in the assembly, before the setup, stops
+# the work before the call returns; a later one is tried then.
+CTRL_C_IN_SETUP = """
+import json, os, signal, threading, time
+import numpy  # its own threads start here, before the count
+import tarvo
+
+def threads():
+    with open("/proc/self/status") as status:
+        return next(int(line.split()[1]) for line in status if line.startswith("Threads:"))
+
+large = tarvo.Config(solver=tarvo.Solver(n=40000, time_of_flight=50.0))
+baseline = threads()
+report = {"left_running": False}
+for delay in (0.3, 0.6, 1.2, 2.4):
+    timer = threading.Timer(delay, os.kill, (os.getpid(), signal.SIGINT))
+    timer.start()
+    try:
+        tarvo.plan(large)
+        report["finished"] = delay
+        break
+    except KeyboardInterrupt:
+        timer.join()
+    if threads() > baseline:
+        report["left_running"] = True
+        break
+deadline = time.monotonic() + 600
+while threads() > baseline and time.monotonic() < deadline:
+    time.sleep(0.05)  # the setup ends, sees the cancel flag and its thread ends
+report["threads"] = [baseline, threads()]
+report["works"] = tarvo.plan(tarvo.Config(solver=tarvo.Solver(n=20, time_of_flight=60.0))).ok
+print(json.dumps(report))
+"""
+
+
+def test_ctrl_c_during_a_solver_setup_returns_and_the_setup_ends_on_its_own():
+    completed = run_python(CTRL_C_IN_SETUP, timeout=900)
+    assert completed.returncode == 0, completed.stderr[-2000:]
+    report = json.loads(completed.stdout)
+    assert report["left_running"], report  # the call did not wait for the setup
+    assert report["threads"][0] == report["threads"][1] and report["works"], report
