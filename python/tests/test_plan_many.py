@@ -5,7 +5,8 @@ import logging
 import multiprocessing
 import os
 import sys
-from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
+import threading
+from concurrent.futures import Future, ProcessPoolExecutor, ThreadPoolExecutor
 
 import pytest
 
@@ -130,8 +131,12 @@ def fail_in_the_task(*args):
     raise RuntimeError("worker lost")
 
 
+CANCELLED = "cancelled"
+
+
 class FailingSecondTask(ThreadPoolExecutor):
-    """An executor whose second task fails, or returns ``result`` when one is given."""
+    """An executor whose second task fails, is cancelled (as Dask cancels a task: without a
+    word), or returns ``result`` when one is given."""
 
     def __init__(self, result=None):
         super().__init__(2)
@@ -143,21 +148,49 @@ class FailingSecondTask(ThreadPoolExecutor):
             return super().submit(fn, *args, **kwargs)
         if self.result is None:
             return super().submit(fail_in_the_task)
+        if self.result == CANCELLED:
+            future = Future()
+            future.cancel()
+            future.set_running_or_notify_cancel()
+            return future
         return super().submit(lambda: self.result)
+
+
+class CountsInFlight(ThreadPoolExecutor):
+    """A pool that records the most tasks it held unfinished at once."""
+
+    def __init__(self):
+        super().__init__(3)
+        self.futures, self.most = [], 0
+
+    def submit(self, fn, /, *args, **kwargs):
+        unfinished = sum(not future.done() for future in self.futures)
+        self.most = max(self.most, unfinished + 1)
+        self.futures.append(super().submit(fn, *args, **kwargs))
+        return self.futures[-1]
 
 
 class TestExecutorFailures:
     @pytest.mark.parametrize("result, reason", [
         (None, "RuntimeError: worker lost"),
+        (CANCELLED, "CancelledError: the executor cancelled the task before it returned "
+                    "(it was shut down, or its cluster dropped the task)"),
         ([], "the task returned 0 values for 2 configurations"),
         ("landings", "the task returned a str for 2 configurations"),
-    ], ids=["raises", "too few", "wrong kind"])
+    ], ids=["raises", "cancelled", "too few", "wrong kind"])
     def test_failed_chunk_becomes_failed_entries(self, expected, result, reason):
         with FailingSecondTask(result) as executor:
             landings = plan_many(MIXED, executor=executor, chunksize=2)
         assert all(is_worker_failure(landing) for landing in landings[2:4])
         assert landings[2].message == f"the executor failed on entries 2 to 3: {reason}"
         assert_same_landings(landings[:2] + landings[4:], expected[:2] + expected[4:])
+
+    def test_a_bounded_number_of_chunks_in_flight(self, expected, monkeypatch):
+        monkeypatch.setattr(tarvo.landing.batch, "MAX_IN_FLIGHT", 2)
+        with CountsInFlight() as executor:
+            landings = plan_many(MIXED, executor=executor, chunksize=1)
+        assert executor.most == 2
+        assert_same_landings(landings, expected)
 
     def test_executor_that_refuses_work(self):
         executor = ThreadPoolExecutor(1)
