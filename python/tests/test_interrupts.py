@@ -108,3 +108,43 @@ def test_ctrl_c_during_a_solver_setup_returns_and_the_setup_ends_on_its_own():
     report = json.loads(completed.stdout)
     assert report["left_running"], report  # the call did not wait for the setup
     assert report["threads"][0] == report["threads"][1] and report["works"], report
+
+
+# Ctrl-C (to this process only, as a notebook's interrupt sends it) while a process pool
+# plans: the call cancels the batch's pending chunks and shuts the pool down without
+# waiting for the chunks it runs, so the `with` block is left while they still run.
+CTRL_C_ON_A_PROCESS_POOL = """
+import json, multiprocessing, os, signal, threading
+from concurrent.futures import ProcessPoolExecutor
+import tarvo
+
+configs = [tarvo.Config(solver=tarvo.Solver(n=150, time_of_flight=40.0 + 0.01 * i))
+           for i in range(400)]
+started = threading.Event()
+def progress(done, total):
+    if not started.is_set():
+        started.set()
+        threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT)).start()
+try:
+    with ProcessPoolExecutor(2) as executor:
+        tarvo.plan_many(configs, executor=executor, chunksize=6, progress=progress)
+    outcome = "finished"
+except KeyboardInterrupt:
+    outcome = "interrupted"
+still_running = len(multiprocessing.active_children())
+try:
+    executor.submit(print)
+    accepts_work = True
+except RuntimeError:
+    accepts_work = False
+print(json.dumps({"outcome": outcome, "still_running": still_running,
+                  "accepts_work": accepts_work}))
+"""
+
+
+def test_ctrl_c_leaves_a_process_pool_without_waiting_for_its_running_chunks():
+    completed = run_python(CTRL_C_ON_A_PROCESS_POOL, timeout=300)
+    assert completed.returncode == 0, completed.stderr[-2000:]
+    report = json.loads(completed.stdout)
+    assert report["outcome"] == "interrupted" and not report["accepts_work"], report
+    assert report["still_running"] > 0, report  # left before its running chunks ended

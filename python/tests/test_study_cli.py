@@ -69,7 +69,7 @@ def test_cli_reads_standard_input_and_shows_progress(config_file):
     (["--runs", "3", "--plot", "study.docx"], [".png"]),
 ])
 def test_cli_refuses_bad_options_before_planning(capsys, monkeypatch, config_file, argv, words):
-    monkeypatch.setattr("tarvo.study.study.plan_many", pytest.fail)
+    monkeypatch.setattr("tarvo.landing.engine.solve_batch", pytest.fail)
     status, out, err = run_cli(capsys, config_file, *argv)
     assert all(word in one_line_failure(status, err) for word in words)
 
