@@ -170,6 +170,57 @@ class CountsInFlight(ThreadPoolExecutor):
         return self.futures[-1]
 
 
+class Recorded(ThreadPoolExecutor):
+    """A pool that records how it is shut down; `terminate_workers` as Python 3.14's
+    process pool has it."""
+
+    def __init__(self):
+        super().__init__(2)
+        self.calls = []
+
+    def shutdown(self, wait=True, *, cancel_futures=False):
+        self.calls.append(("shutdown", wait, cancel_futures))
+        super().shutdown(wait, cancel_futures=cancel_futures)
+
+    def terminate_workers(self):
+        self.calls.append(("terminate_workers",))
+
+
+class ShutdownWithoutCancel(ThreadPoolExecutor):
+    """A pool whose shutdown takes `wait` only, as Dask's executor."""
+
+    calls = []
+
+    def shutdown(self, wait=True):
+        self.calls.append(("shutdown", wait))
+        super().shutdown(wait)
+
+
+def interrupt_at_first(done, total):
+    raise KeyboardInterrupt
+
+
+@pytest.mark.parametrize("executor, calls", [
+    (Recorded, [("shutdown", False, True), ("terminate_workers",)]),
+    (ShutdownWithoutCancel, [("shutdown", False)]),
+], ids=["cancel_futures and terminate_workers", "wait only"])
+def test_ctrl_c_shuts_the_executor_down_without_waiting(executor, calls):
+    executor = executor()
+    executor.calls.clear()
+    with pytest.raises(KeyboardInterrupt):
+        plan_many(MIXED * 4, executor=executor, chunksize=1, progress=interrupt_at_first)
+    assert executor.calls == calls
+    executor.shutdown()
+
+
+def test_other_failures_leave_the_executor_running():
+    executor = Recorded()
+    with pytest.raises(ZeroDivisionError):
+        plan_many(MIXED, executor=executor, chunksize=1, progress=lambda done, total: 1 / 0)
+    assert executor.calls == [] and len(plan_many(MIXED, executor=executor)) == len(MIXED)
+    executor.shutdown()
+
+
 class TestExecutorFailures:
     @pytest.mark.parametrize("result, reason", [
         (None, "RuntimeError: worker lost"),

@@ -60,7 +60,8 @@ def plan_many(
         ``Client.get_executor()``, an MPI pool. Its workers must be able to import tarvo.
         Ctrl-C cancels the batch's tasks and shuts the executor down without waiting for
         the tasks it is running (``shutdown(wait=False, cancel_futures=True)``, or
-        ``shutdown(wait=False)`` for an executor whose shutdown takes no ``cancel_futures``).
+        ``shutdown(wait=False)`` for an executor whose shutdown takes no ``cancel_futures``),
+        and ends its worker processes where the executor has ``terminate_workers``.
     progress : bool or callable, default False
         True shows a tqdm bar (``pip install tarvo[progress]``); a callable is called as
         ``progress(done, total)`` in the calling thread as entries finish.
@@ -226,14 +227,16 @@ def _run_on_executor(
 
 
 def _leave(executor: concurrent.futures.Executor) -> None:
-    """After Ctrl-C: shut the executor down without waiting for the tasks it runs."""
-    try:
-        executor.shutdown(wait=False, cancel_futures=True)
-    except TypeError:  # an executor without cancel_futures (Dask's cancels on wait=False)
-        with contextlib.suppress(Exception):
+    """After Ctrl-C: shut the executor down without waiting for the tasks it runs, and end
+    its worker processes where it can (``terminate_workers``, Python 3.14's process pool)."""
+    with contextlib.suppress(Exception):  # the interrupt is what the caller must see
+        try:
+            executor.shutdown(wait=False, cancel_futures=True)
+        except TypeError:  # no cancel_futures: Dask's executor cancels its tasks on wait=False
             executor.shutdown(wait=False)
-    except Exception:  # the interrupt is what the caller must see
-        pass
+        terminate = getattr(executor, "terminate_workers", None)
+        if callable(terminate):
+            terminate()
 
 
 def _landings(
