@@ -8,7 +8,6 @@ import time
 from collections.abc import Callable
 from typing import Any
 
-from ..landing.landing import Landing
 from ..landing.plan import plan
 from ..study.dispersions import non_negative_integer
 from .._tarvo import Config
@@ -191,29 +190,33 @@ class _Pilot:
         velocity = [v + e for v, e in zip(self.state[3:6], knowledge.velocity)]
         started = time.perf_counter()
         config = replan_config(self.config, position, velocity, self.state[7], nodes, time_to_go)
-        landing, ceiling = self._plan_within_engine(config)
+        landing, ceiling, message = self._plan_within_engine(config)
         seconds = time.perf_counter() - started
-        replan = Replan(t, landing.ok, landing.status, landing.message, time_to_go, nodes,
+        replan = Replan(t, landing.ok, landing.status, message, time_to_go, nodes,
                         landing.final_mass, seconds, knowledge, ceiling)
         self.replans.append(replan)
         self.replan_paths.append(landing.positions)
+        navigation_error = (*knowledge.position, *knowledge.velocity)
         if landing.ok:
-            self.course = Course(landing, t, (*knowledge.position, *knowledge.velocity))
+            self.course = Course(landing, t, navigation_error)
+        else:  # the old plan flies on, tracked from the new fix
+            self.course.error = navigation_error
         if self.progress is not None:
             self.progress(replan)
 
     def _plan_within_engine(self, config):
         """The re-plan within the planner's thrust ceiling, or else within the engine's whole
-        range, and the ceiling it used (a fraction of real_max_thrust)."""
+        range: the landing, the ceiling it used (a fraction of real_max_thrust) and what to
+        say about it."""
         landing = plan(config, **self.options)
-        ceiling = config.spacecraft.max_thrust_pct
         engine = None if landing.ok else whole_engine(config)
         if engine is not None:
             retry = plan(engine, **self.options)
             if retry.ok:
-                note = f"planned with the engine's whole range: {landing.message}"
-                return Landing(engine, **{**retry._values, "message": note}), 1.0
-        return landing, ceiling
+                note = (f"no landing within max_thrust_pct ({landing.message}); planned with "
+                        f"the engine's whole range")
+                return retry, 1.0, " ".join(filter(None, (note, retry.message)))
+        return landing, config.spacecraft.max_thrust_pct, landing.message
 
     def _flight(self, first, t: float, event: str | None) -> Flight:
         self._record(t)
