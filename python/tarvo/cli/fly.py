@@ -15,8 +15,8 @@ from __future__ import annotations
 import argparse
 import sys
 
-from .io import check_writable, emit, fail, figure_bytes, image_format, read_config, report
-from .io import require_pandas, write_bytes
+from .io import emit, fail, figure_bytes, read_config, report, write_bytes
+from .main import requested_outputs
 
 # Command-line option, FlightErrors field, metavar and help of each error.
 ERROR_OPTIONS = (
@@ -85,21 +85,6 @@ def parse_arguments(argv):
     return parser.parse_args(argv)
 
 
-def requested_outputs(arguments):
-    """(path, kind, image format) of each output, checked before the flight."""
-    outputs = []
-    if arguments.plot is not None:
-        outputs.append((arguments.plot, "plot", image_format(arguments.plot)))
-    if arguments.csv is not None:
-        require_pandas()
-        outputs.append((arguments.csv, ".csv", None))
-    if arguments.result is not None:
-        outputs.append((arguments.result, ".json", None))
-    for path, _, _ in outputs:
-        check_writable(path)
-    return outputs
-
-
 def replan_line(replan):
     outcome = f"{replan.status}" if replan.ok else f"failed: {replan.message}"
     return (f"re-plan at t = {replan.time:.3f} s: {replan.nodes} nodes, "
@@ -159,7 +144,7 @@ def write_output(flight, path, kind, image):
     from ..flight.tables import flight_bytes
 
     data = (figure_bytes(flight.plot(), image) if kind == "plot"
-            else flight_bytes(flight, kind))
+            else flight_bytes(flight, "." + kind))
     write_bytes(path, data)
 
 

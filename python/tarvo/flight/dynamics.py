@@ -116,7 +116,7 @@ class Vehicle:
     def thrusts(self, u, believed: float, mass: float):
         """Commanded and delivered thrust vectors (N) and the delivered magnitude."""
         command = (u[0] * believed, u[1] * believed, u[2] * believed)
-        size = math.sqrt(command[0] ** 2 + command[1] ** 2 + command[2] ** 2)
+        size = math.hypot(*command)
         if size == 0.0 or not mass > self.dry_mass:
             return command, (0.0, 0.0, 0.0), 0.0
         delivered = self._engine(size * self.gain)
@@ -133,8 +133,7 @@ class Vehicle:
         command, actual, delivered = self.thrusts(u, believed, mass)
         booked = 0.0
         if believed > self.dry_mass:
-            booked = self.alpha * self._engine(math.sqrt(
-                command[0] ** 2 + command[1] ** 2 + command[2] ** 2))
+            booked = self.alpha * self._engine(math.hypot(*command))
         gx, gy, gz = self.external
         return [state[3], state[4], state[5],
                 actual[0] / mass + gx, actual[1] / mass + gy, actual[2] / mass + gz,
@@ -163,7 +162,7 @@ class Vehicle:
                 h *= (state[6] - self.dry_mass) / (state[6] - after[6])
                 after = self._rk4(segment, t, state, h)
                 after[6] = self.dry_mass
-            if not math.isfinite(math.fsum(after)):
+            if not all(math.isfinite(value) for value in after):
                 return t, state, NON_FINITE
             if state[2] > self.target_altitude >= after[2]:
                 h *= self._crossing(state, after, h)

@@ -10,6 +10,7 @@ from typing import Any
 
 from ..landing.plan import plan
 from ..study.dispersions import non_negative_integer
+from .._portable import from_portable, to_portable
 from .._tarvo import Config
 from .dynamics import GROUND, NON_FINITE, Vehicle
 from .errors import FlightErrors, draw_knowledge_errors, draw_vehicle_errors
@@ -36,24 +37,25 @@ def fly(
     The first plan is `tarvo.plan`'s, with ``method``, ``accuracy`` and ``unreachable``
     passed on when given (None: `plan`'s default). The vehicle flies it under gravity, the
     delivered thrust and the real mass flow (see `tarvo.flight.dynamics`): the guidance
-    commands the plan's thrust acceleration times the mass it believes, and the engine
-    delivers that with its errors, within its real range [min_thrust_pct, 1] *
-    real_max_thrust.
+    commands the plan's thrust acceleration times the mass it believes, in closed loop with a
+    feedback that holds the vehicle on the plan's path; the engine delivers that with its
+    errors, within its real range [min_thrust_pct, 1] * real_max_thrust.
 
     Every ``replan_every`` seconds the guidance plans again, with the same options, from what
     it believes: the true state plus knowledge errors drawn anew, and its own book of the
     mass. The re-plan is a fixed-time plan to the end of the current one with the remaining
-    fuel, its nodes as far apart as the first plan's (see `tarvo.flight.guidance`); it is
-    flown from the moment it was asked for (its wall time is recorded, not flown). A failed
-    re-plan leaves the vehicle on the plan before it; once fewer than 5 nodes would remain,
-    re-planning stops and the last plan is flown out. ``replan_every=None`` flies the first
-    plan open loop.
+    fuel, its nodes as far apart as the first plan's, within ``max_thrust_pct`` or else the
+    engine's whole range (see `tarvo.flight.guidance`); it is flown from the moment it was
+    asked for (its wall time is recorded, not flown). A failed re-plan leaves the vehicle on
+    the plan before it; once fewer than 5 nodes would remain, re-planning stops and the last
+    plan is flown out. ``replan_every=None`` flies the first plan open loop, without feedback.
 
     The flight ends at the plan's last node, or earlier when the vehicle comes down through
-    the target's altitude. ``errors`` (`FlightErrors`, default none) are drawn from
-    ``seed`` (see `tarvo.flight.errors`), so the same arguments give the same flight, bit
-    for bit. A first plan that fails is a `Flight` with status "GuidanceFailed", not an
-    exception.
+    the target's altitude; it landed within 2 m and 3 m/s of the target (see `Flight`).
+    ``errors`` (`FlightErrors`, default none) are drawn from ``seed`` (see
+    `tarvo.flight.errors`), so the same arguments give the same flight, bit for bit. A first
+    plan that fails is a `Flight` with status "GuidanceFailed", not an exception. ``config``
+    is read once, when the call starts.
 
     Parameters
     ----------
@@ -91,7 +93,7 @@ def fly(
                (("method", method), ("accuracy", accuracy), ("unreachable", unreachable))
                if value is not None}
     pilot = _Pilot(
-        config, errors, non_negative_integer("seed", seed),
+        from_portable(to_portable(config)), errors, non_negative_integer("seed", seed),
         None if replan_every is None else _seconds("replan_every", replan_every, MIN_REPLAN_EVERY),
         _seconds("sample_step", sample_step, MIN_SAMPLE_STEP), options, progress)
     return pilot.fly()
