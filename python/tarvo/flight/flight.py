@@ -249,7 +249,7 @@ class Flight:
         return (_same(self._config, other._config)
                 and _same(_comparable(self._values), _comparable(other._values)))
 
-    __hash__ = None  # type: ignore[assignment]  # equal by value, and mutable-free arrays
+    __hash__ = None  # type: ignore[assignment]  # equal by value, like a NumPy array
 
     def __repr__(self) -> str:
         if self.status == GUIDANCE_FAILED:

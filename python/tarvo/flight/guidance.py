@@ -32,8 +32,10 @@ __all__ = ["Course", "MIN_REPLAN_NODES", "TRACKING_GAINS", "replan_nodes", "repl
 
 # Fewer nodes leave the last seconds too coarse a plan to improve on the one being flown.
 MIN_REPLAN_NODES = 5
-# The tracking loop's natural frequency (rad/s), critically damped: fast enough to hold a
-# 1 % engine bias to centimetres between re-plans, slow beside the plan's node spacing.
+# The tracking loop's natural frequency (rad/s), critically damped. A constant push d holds
+# the vehicle d / kp off the plan: 0.3 m for a 1 % bias of a 10 m/s^2 thrust acceleration.
+# Of 0.3, 0.6 and 1 rad/s, 0.6 landed the most flights of the default vehicle under the
+# errors of a real one (1 %, 0.5 deg, 0.02 m/s^2, 0.5 m, 0.05 m/s) and touched down softest.
 TRACKING_FREQUENCY = 0.6
 TRACKING_GAINS = (TRACKING_FREQUENCY ** 2, 2.0 * TRACKING_FREQUENCY)
 _TIME_TOLERANCE = 1e-9  # s
