@@ -75,7 +75,7 @@ class TestWithoutErrors:
         for replan in perfect.replans:
             assert replan.time_to_go == pytest.approx(end - replan.time, abs=1e-9)
             assert replan.nodes == 1 + round(replan.time_to_go / spacing) >= 5
-            assert replan.thrust_ceiling == 0.8 and replan.knowledge == ((0.0,) * 3,) * 2
+            assert replan.ok and replan.knowledge == ((0.0,) * 3,) * 2
         stopped = perfect.replanning_stopped
         assert stopped == times[-1] + 1.0 and 1 + round((end - stopped) / spacing) < 5
         assert perfect.touchdown_time == pytest.approx(end)
@@ -337,3 +337,24 @@ def test_flight_errors_are_frozen_values():
     assert type(errors.thrust_magnitude) is float
     with pytest.raises(AttributeError):
         errors.mass_flow = 0.1
+
+
+def test_planning_options_reach_every_plan_of_the_flight(monkeypatch):
+    import tarvo.flight.fly as flying
+
+    seen = []
+
+    def plan(config, **options):
+        seen.append(options)
+        return tarvo.plan(config, accuracy=options["accuracy"])
+
+    monkeypatch.setattr(flying, "plan", plan)
+    flight = tarvo.fly(tarvo.Config(solver=tarvo.Solver(n=20, time_of_flight=45.0)),
+                       method="anything", accuracy="high")
+    retries = sum(replan.thrust_ceiling == 1.0 for replan in flight.replans)
+    assert len(seen) == 1 + len(flight.replans) + retries and len(flight.replans) > 10
+    assert all(options == {"method": "anything", "accuracy": "high"} for options in seen)
+    seen.clear()
+    tarvo.fly(tarvo.Config(solver=tarvo.Solver(n=20, time_of_flight=45.0)), replan_every=None,
+              accuracy="default")
+    assert seen == [{"accuracy": "default"}]  # None leaves an option to plan's default

@@ -102,7 +102,7 @@ def _generator(seed: int, key: tuple[int, ...]):
 
 
 def _triple(values) -> tuple[float, float, float]:
-    return tuple(float(value) for value in values)  # type: ignore[return-value]
+    return tuple(float(value) + 0.0 for value in values)  # type: ignore[return-value]  # no -0.0
 
 
 def draw_vehicle_errors(errors: FlightErrors, seed: int) -> VehicleErrors:
