@@ -33,10 +33,10 @@ ERROR_OPTIONS = (
 DEFAULT_REPLAN_EVERY = 1.0
 
 
-def add_flight_options(parser) -> None:
+def add_flight_options(parser, note="") -> None:
     """The flight's error (one-sigma each, drawn from --seed) and re-planning options."""
     group = parser.add_argument_group("flight", "one-sigma errors of the flown vehicle and "
-                                                "how often the guidance re-plans")
+                                                "how often the guidance re-plans" + note)
     for option, field, metavar, text in ERROR_OPTIONS:
         group.add_argument(option, dest=field, type=float, metavar=metavar, help=text)
     group.add_argument("--replan-every", type=float, metavar="S",

@@ -55,7 +55,7 @@ def parse_arguments(argv):
                         help="the solver's default tolerances, or tightened ones")
     parser.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                         help="progress bar on stderr (default: when stderr is a terminal)")
-    add_flight_options(parser)  # any of them flies every run
+    add_flight_options(parser, "; any of them flies every run")
     return parser.parse_args(argv)
 
 

@@ -135,9 +135,9 @@ class Vehicle:
         if believed > self.dry_mass:
             booked = self.alpha * self._engine(math.hypot(*command))
         gx, gy, gz = self.external
-        return [state[3], state[4], state[5],
-                actual[0] / mass + gx, actual[1] / mass + gy, actual[2] / mass + gz,
-                -self.true_alpha * delivered, -booked]
+        if delivered:  # an engine that delivers nothing needs no mass to divide by
+            gx, gy, gz = actual[0] / mass + gx, actual[1] / mass + gy, actual[2] / mass + gz
+        return [state[3], state[4], state[5], gx, gy, gz, -self.true_alpha * delivered, -booked]
 
     def _rk4(self, segment: Segment, t: float, state, h: float) -> list[float]:
         k1 = self.rates(segment, t, state)
@@ -166,7 +166,9 @@ class Vehicle:
                 return t, state, NON_FINITE
             if state[2] > self.target_altitude >= after[2]:
                 h *= self._crossing(state, after, h)
-                return t + h, self._rk4(segment, t, state, h), GROUND
+                landed = self._rk4(segment, t, state, h)
+                landed[6] = max(landed[6], self.dry_mass)
+                return t + h, landed, GROUND
             t = until if steps == 1 and h == (until - t) else t + h
             state = after
         return until, state, None
