@@ -4,6 +4,7 @@
         --disperse PATH=normal:SIGMA --disperse PATH=uniform:LOW:HIGH ...
         [--workers K | --scheduler ADDRESS] [--out TABLE.parquet|.csv] [--plot STUDY.png]
         [--progress | --no-progress]
+        [--thrust-error SIGMA ... --replan-every S | --open-loop]  (flies every run)
 
 A parameter is a number or three comma-separated numbers, one per vector component
 (``spacecraft.initial_position=normal:100,100,0``). CONFIG.json may be ``-`` for standard
@@ -16,6 +17,7 @@ import argparse
 import os
 import sys
 
+from .fly import add_flight_options, flight_options
 from .io import read_config, stdout_failed
 from ..study.dispersions import normal, uniform
 from ..study.study import monte_carlo
@@ -53,6 +55,7 @@ def parse_arguments(argv):
                         help="the solver's default tolerances, or tightened ones")
     parser.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                         help="progress bar on stderr (default: when stderr is a terminal)")
+    add_flight_options(parser, "; any of them flies every run")
     return parser.parse_args(argv)
 
 
@@ -112,6 +115,10 @@ def run(arguments):
     if arguments.workers is not None and arguments.workers < 1:
         raise Failure(f"--workers must be at least 1, got {arguments.workers}")
     dispersions = dict(parse_dispersion(text) for text in arguments.disperse)
+    try:
+        errors, replan_every, flown = flight_options(arguments)
+    except ValueError as error:
+        raise Failure(f"{PROG}: {error}") from None
     check_output(arguments.out, {"parquet", "csv"}, "--out")
     if arguments.plot is not None:
         check_output(arguments.plot, plot_suffixes(), "--plot")
@@ -124,7 +131,8 @@ def run(arguments):
                             workers=None if client else arguments.workers,
                             executor=executor, progress=progress,
                             unreachable="closest" if arguments.closest else "fail",
-                            accuracy=arguments.accuracy)
+                            accuracy=arguments.accuracy,
+                            errors=errors if flown else None, replan_every=replan_every)
     except (ValueError, TypeError, ImportError) as error:
         raise Failure(str(error)) from None
     except Exception as error:  # a worker or executor that failed: say what, not where
