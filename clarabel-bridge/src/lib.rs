@@ -131,13 +131,3 @@ pub unsafe extern "C" fn tarvo_bridge_message_free(message: *mut c_char) {
         run_quietly(|| drop(CString::from_raw(message)));
     }
 }
-
-/// Panics on purpose inside the guard, so that tests can check that a panic comes back as
-/// TARVO_BRIDGE_PANIC with its text and prints nothing. Not used by the library itself.
-///
-/// # Safety
-/// `message` is null or points to a writable char*.
-#[no_mangle]
-pub unsafe extern "C" fn tarvo_bridge_panic_for_test(message: *mut *mut c_char) -> i32 {
-    run(message, || panic!("deliberate panic for a test"))
-}

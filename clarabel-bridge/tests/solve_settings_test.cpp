@@ -120,17 +120,9 @@ TEST(BridgeSettings, IterationCapAndTolerancesReachTheCrate) {
 
 TEST(BridgeSettings, RefusesAToleranceThatIsNegativeOrNotFinite) {
     using Field = std::optional<double> Settings::*;
-    const std::pair<Field, std::string> fields[] = {
-        {&Settings::tol_gap_abs, "tol_gap_abs"},
-        {&Settings::tol_gap_rel, "tol_gap_rel"},
-        {&Settings::tol_feas, "tol_feas"},
-        {&Settings::tol_infeas_abs, "tol_infeas_abs"},
-        {&Settings::tol_infeas_rel, "tol_infeas_rel"},
-        {&Settings::tol_ktratio, "tol_ktratio"},
-        {&Settings::reduced_tol_gap_abs, "reduced_tol_gap_abs"},
-        {&Settings::reduced_tol_gap_rel, "reduced_tol_gap_rel"},
-        {&Settings::reduced_tol_feas, "reduced_tol_feas"},
-    };
+#define TOLERANCE_FIELD(name) {&Settings::name, #name},
+    const std::pair<Field, std::string> fields[] = {CLARABEL_BRIDGE_TOLERANCES(TOLERANCE_FIELD)};
+#undef TOLERANCE_FIELD
     const std::pair<double, std::string> values[] = {
         {-1e-9, "-0.000000001"}, {inf, "inf"}, {std::nan(""), "NaN"}};
     for (const auto& [field, name] : fields) {

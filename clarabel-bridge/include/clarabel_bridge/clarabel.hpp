@@ -19,6 +19,8 @@
 #include <variant>
 #include <vector>
 
+#include "clarabel_bridge/tolerances.h"
+
 namespace clarabel_bridge {
 
 // Compressed-sparse-column matrix: column j stores its entries at colptr[j] .. colptr[j+1]-1.
@@ -54,23 +56,17 @@ inline SupportedConeT ZeroConeT(std::size_t dim) { return {ConeKind::ZeroConeT, 
 inline SupportedConeT NonnegativeConeT(std::size_t dim) { return {ConeKind::NonnegativeConeT, dim}; }
 inline SupportedConeT SecondOrderConeT(std::size_t dim) { return {ConeKind::SecondOrderConeT, dim}; }
 
-// The settings tarvo chooses; an empty override keeps the crate's default.
+// The settings tarvo chooses: an empty override keeps the crate's default; each tolerance of
+// tolerances.h, when set, is finite and at least 0.
+#define CLARABEL_BRIDGE_TOLERANCE_MEMBER(name) std::optional<double> name{};
 struct Settings {
-    bool verbose = false;
-    std::optional<double> tol_gap_abs{};  // each tolerance finite and at least 0 when set
-    std::optional<double> tol_gap_rel{};
-    std::optional<double> tol_feas{};
-    std::optional<double> tol_infeas_abs{};
-    std::optional<double> tol_infeas_rel{};
-    std::optional<double> tol_ktratio{};
-    std::optional<double> reduced_tol_gap_abs{};
-    std::optional<double> reduced_tol_gap_rel{};
-    std::optional<double> reduced_tol_feas{};
+    CLARABEL_BRIDGE_TOLERANCES(CLARABEL_BRIDGE_TOLERANCE_MEMBER)
     std::optional<std::uint32_t> max_iter{};
     // Asked once per iteration on the solving thread; true ends the solve with status
     // CallbackTerminated. An exception from it ends the solve and is rethrown by solve().
     std::function<bool()> should_stop{};
 };
+#undef CLARABEL_BRIDGE_TOLERANCE_MEMBER
 
 // The crate's statuses; each value is the code the bridge reports for it.
 enum class SolverStatus : std::uint32_t {
