@@ -1,8 +1,9 @@
 // Config.to_json() and the static Config.from_json(s): the JSON document of a configuration.
 #include <string>
 #include <string_view>
+#include <utility>
 
-#include "record_object.hpp"
+#include "tarvo_state.hpp"
 
 namespace tarvo_py {
 
@@ -12,13 +13,13 @@ using tarvo_core::config::Config;
 
 PyObject* config_to_json(PyObject* self, PyObject*) noexcept
 {
-    return guarded<PyObject*>(nullptr, [self]() -> PyObject* {
-        RecordObject<Config>* object = as_record_object<Config>(self);
+    return guarded_in<PyObject*>(Py_TYPE(self), nullptr, [self](const TarvoState&) -> PyObject* {
+        ValueObject<Config>* object = as_value_object<Config>(self);
         ReadAccess access(object->access);
         if (!access.held()) {
             return nullptr;
         }
-        const std::string text = tarvo_core::config::to_json(object->record);
+        const std::string text = tarvo_core::config::to_json(object->value);
         access.release();
         return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     });
@@ -43,7 +44,11 @@ const char* document_text(PyObject* value, Py_ssize_t& length)
 PyObject* config_from_json(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames) noexcept
 {
-    return guarded<PyObject*>(nullptr, [args, nargs, kwnames]() -> PyObject* {
+    TarvoState* state = first_tarvo_state();
+    if (state == nullptr) {
+        return nullptr;
+    }
+    return guarded<PyObject*>(state->common, nullptr, [=]() -> PyObject* {
         static constexpr const char* names[] = {"s"};
         const Signature signature{"Config.from_json()", names, 1, 1};
         PyObject* values[1] = {};
@@ -65,7 +70,7 @@ PyObject* config_from_json(PyObject*, PyObject* const* args, Py_ssize_t nargs,
             raise_with_text(PyExc_ValueError, message);
             return nullptr;
         }
-        return new_record_of_class(result.value());
+        return new_value_object(state->class_of<Config>(), std::move(result).value());
     });
 }
 

@@ -126,11 +126,51 @@ void raise_wrong_type(const std::string& requirement, PyObject* value) noexcept
     }
 }
 
-PyTypeObject* create_class(PyType_Spec* type_spec) noexcept
+CommonState* common_state(PyObject* module) noexcept
+{
+    auto* state = static_cast<CommonState*>(PyModule_GetState(module));
+    if (state != nullptr && state->panic_exception != nullptr) {
+        return state;
+    }
+    if (!PyErr_Occurred()) {
+        PyErr_Format(PyExc_SystemError, "the module %s has been cleared", module_def.m_name);
+    }
+    return nullptr;
+}
+
+PyObject* defining_module(PyTypeObject* type) noexcept
+{
+    for (PyTypeObject* base = type; base != nullptr;
+         base = static_cast<PyTypeObject*>(PyType_GetSlot(base, Py_tp_base))) {
+        PyObject* module = PyType_GetModule(base);  // TypeError for a class without one
+        if (module != nullptr && PyModule_GetDef(module) == &module_def) {
+            return module;
+        }
+        PyErr_Clear();
+    }
+    PyErr_Format(PyExc_TypeError, "the object's class does not come from %s", module_def.m_name);
+    return nullptr;
+}
+
+int visit_common(const CommonState& state, visitproc visit, void* arg) noexcept
+{
+    Py_VISIT(state.panic_exception);
+    Py_VISIT(reinterpret_cast<PyObject*>(state.buffer_owner_type));
+    return 0;
+}
+
+void clear_common(CommonState& state) noexcept
+{
+    Py_CLEAR(state.panic_exception);
+    Py_CLEAR(state.buffer_owner_type);
+    state.numpy_api = nullptr;
+}
+
+PyTypeObject* create_class(PyObject* module, PyType_Spec* type_spec) noexcept
 {
     const char* last_dot = std::strrchr(type_spec->name, '.');
     const char* bare_name = last_dot != nullptr ? last_dot + 1 : type_spec->name;
-    OwnedRef type(PyType_FromSpec(type_spec));
+    OwnedRef type(PyType_FromModuleAndSpec(module, type_spec, nullptr));
     OwnedRef name(type ? PyUnicode_FromString(bare_name) : nullptr);
     if (!name || PyObject_SetAttrString(type.get(), "__name__", name.get()) < 0) {
         return nullptr;
@@ -138,20 +178,26 @@ PyTypeObject* create_class(PyType_Spec* type_spec) noexcept
     return reinterpret_cast<PyTypeObject*>(type.release());
 }
 
-void raise_from_cpp_exception() noexcept
+namespace {
+
+// The class for internal faults; SystemError once the module has been cleared.
+PyObject* panic_type(const CommonState& state) noexcept
+{
+    return state.panic_exception != nullptr ? state.panic_exception : PyExc_SystemError;
+}
+
+}  // namespace
+
+void raise_from_cpp_exception(const CommonState& state) noexcept
 {
     try {
         throw;
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& error) {
-        if (PyObject* type = panic_exception_type()) {
-            raise_with_text(type, error.what());
-        }
+        raise_with_text(panic_type(state), error.what());
     } catch (...) {
-        if (PyObject* type = panic_exception_type()) {
-            PyErr_SetString(type, "unknown internal fault");
-        }
+        PyErr_SetString(panic_type(state), "unknown internal fault");
     }
 }
 

@@ -1,11 +1,12 @@
-// Helpers shared by both extension modules: owned references, guards over the access
-// counter, argument binding, exception notes, and the translation of C++ exceptions into
-// Python exceptions at every entry point.
+// Helpers shared by both extension modules: owned references, objects holding a C++ value,
+// guards over the access counter, argument binding, exception notes, the module state both
+// keep, and the translation of C++ exceptions into Python exceptions at every entry point.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -44,6 +45,47 @@ public:
 private:
     PyObject* object_ = nullptr;
 };
+
+// A Python object holding one C++ value, and the access counter that guards it.
+template <class Value>
+struct ValueObject {
+    PyObject_HEAD
+    Value value;
+    AccessCounter access;
+};
+
+template <class Value>
+ValueObject<Value>* as_value_object(PyObject* object) noexcept
+{
+    return reinterpret_cast<ValueObject<Value>*>(object);
+}
+
+// A new object of `type` (a class whose objects are ValueObject<Value>, or a subclass of one)
+// holding `value`. Null with an exception set.
+template <class Value>
+PyObject* new_value_object(PyTypeObject* type, Value value)
+{
+    auto allocate = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    PyObject* object = allocate(type, 0);
+    if (object != nullptr) {
+        new (&as_value_object<Value>(object)->value) Value(std::move(value));
+        new (&as_value_object<Value>(object)->access) AccessCounter();
+    }
+    return object;
+}
+
+// The tp_dealloc of a class of ValueObject<Value>: destroying the value cannot throw, and the
+// type reference dropped is the one every heap-type instance holds.
+template <class Value>
+void value_object_dealloc(PyObject* self) noexcept
+{
+    PyTypeObject* type = Py_TYPE(self);
+    as_value_object<Value>(self)->value.~Value();
+    as_value_object<Value>(self)->access.~AccessCounter();
+    auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_object(self);
+    Py_DECREF(type);
+}
 
 // Shared read access for one scope; when it cannot be had, RuntimeError
 // "Already mutably borrowed" is set and held() is false.
@@ -119,32 +161,49 @@ void raise_not_instance(PyObject* object, const char* expected) noexcept;
 // "workers must be an int or None, not str".
 void raise_wrong_type(const std::string& requirement, PyObject* value) noexcept;
 
-// Creates a class from type_spec, whose name must be "tarvo._tarvo.<Name>" with static storage: the
-// dotted name gives the class its __module__ (a bare name leaves it without one and draws a
-// DeprecationWarning), and the class is then renamed to the bare <Name> that messages show.
-// Null with an exception set on failure.
-PyTypeObject* create_class(PyType_Spec* type_spec) noexcept;
+// What both extension modules keep at the start of their module state.
+struct CommonState {
+    PyObject* panic_exception;        // tarvo._tarvo.PanicException
+    PyTypeObject* buffer_owner_type;  // owns the buffer of each NumPy array (numpy_arrays.hpp)
+    void** numpy_api;                 // NumPy's C-API table, loaded on first use
+};
 
-// The exception for internal faults, tarvo._tarvo.PanicException (derived from
-// BaseException), kept for the life of the interpreter. Each extension module defines it:
-// _tarvo creates the class on the first call, _engine returns the one it took from _tarvo.
-// Null with an exception set on failure.
-PyObject* panic_exception_type() noexcept;
+// The definition of the module this code is linked into (each module defines its own).
+extern PyModuleDef module_def;
+
+// The CommonState of one of our modules; null with SystemError set once the module has been
+// cleared (at interpreter exit).
+CommonState* common_state(PyObject* module) noexcept;
+
+// The module that defined `type`, or the nearest base of it that this module defined (a
+// Python subclass has no module of its own). A borrowed reference; null with TypeError set
+// when there is none.
+PyObject* defining_module(PyTypeObject* type) noexcept;
+
+// Visits and clears the references of a CommonState, for the module's GC slots.
+int visit_common(const CommonState& state, visitproc visit, void* arg) noexcept;
+void clear_common(CommonState& state) noexcept;
+
+// Creates a class of `module` from type_spec, whose name must be "tarvo._tarvo.<Name>" with
+// static storage: the dotted name gives the class its __module__ (a bare name leaves it
+// without one and draws a DeprecationWarning), and the class is then renamed to the bare
+// <Name> that messages show. Null with an exception set on failure.
+PyTypeObject* create_class(PyObject* module, PyType_Spec* type_spec) noexcept;
 
 // Turns the C++ exception being handled into a Python exception: std::bad_alloc becomes
-// MemoryError, anything else the panic exception with the exception's text. Call only from
-// inside a catch block.
-void raise_from_cpp_exception() noexcept;
+// MemoryError, anything else the module's PanicException with the exception's text. Call
+// only from inside a catch block.
+void raise_from_cpp_exception(const CommonState& state) noexcept;
 
 // Runs body and returns its result; a C++ exception becomes a Python exception and `failure`
 // is returned. Every entry point from Python goes through here.
 template <class Result, class Body>
-Result guarded(Result failure, Body&& body) noexcept
+Result guarded(const CommonState& state, Result failure, Body&& body) noexcept
 {
     try {
         return std::forward<Body>(body)();
     } catch (...) {
-        raise_from_cpp_exception();
+        raise_from_cpp_exception(state);
         return failure;
     }
 }
