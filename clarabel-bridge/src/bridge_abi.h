@@ -10,7 +10,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "clarabel_bridge/tolerances.h"
+#include "clarabel_bridge/lists.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -63,7 +63,7 @@ typedef struct TarvoBridgeCount {
  * only; it must not unwind. */
 typedef int32_t (*TarvoBridgeStopHook)(void* context);
 
-/* The settings tarvo chooses: one TarvoBridgeTolerance per entry of tolerances.h, in its order,
+/* The settings tarvo chooses: one TarvoBridgeTolerance per entry of CLARABEL_BRIDGE_TOLERANCES,
  * then the iteration cap and the stop hook. Every other field of the crate's DefaultSettings,
  * and every field left unset here, keeps DefaultSettings::default(); an all-zero record gives
  * the crate's defaults with printing off. */
@@ -77,7 +77,7 @@ typedef struct TarvoBridgeSettings {
 #undef TARVO_BRIDGE_TOLERANCE_FIELD
 
 /* How a solve ended, from the crate's DefaultInfo. status is the crate's SolverStatus
- * discriminant (declaration order, Unsolved = 0); tarvo_bridge_status_name names it. */
+ * discriminant, its position in CLARABEL_BRIDGE_STATUSES. */
 typedef struct TarvoBridgeSolveInfo {
     uint32_t status;
     uint32_t iterations;
@@ -107,11 +107,6 @@ int32_t tarvo_bridge_problem_solve(const TarvoBridgeProblem* problem,
                                    const TarvoBridgeSettings* settings,
                                    TarvoBridgeSolveInfo* info, double* x, size_t x_len,
                                    char** message);
-
-/* Writes the crate's name of status `code` ("Solved", "MaxIterations", ...) with a
- * terminating NUL into name[0 .. capacity-1]; an unknown code, or a name that does not fit,
- * is refused (TARVO_BRIDGE_PANIC). */
-int32_t tarvo_bridge_status_name(uint32_t code, char* name, size_t capacity, char** message);
 
 void tarvo_bridge_problem_free(TarvoBridgeProblem* problem);
 void tarvo_bridge_message_free(char* message);

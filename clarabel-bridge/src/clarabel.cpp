@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <iterator>
 #include <string>
 
 #include <new>
@@ -62,6 +63,11 @@ std::vector<TarvoBridgeCone> cone_specs(std::span<const SupportedConeT> cones) {
 
 TarvoBridgeProblem* as_problem(void* handle) { return static_cast<TarvoBridgeProblem*>(handle); }
 
+#define CLARABEL_BRIDGE_STATUS_NAME(name) #name,
+constexpr const char* status_names[] = {CLARABEL_BRIDGE_STATUSES(CLARABEL_BRIDGE_STATUS_NAME)};
+#undef CLARABEL_BRIDGE_STATUS_NAME
+constexpr std::uint32_t status_count = std::size(status_names);
+
 TarvoBridgeTolerance tolerance(const std::optional<double>& value) {
     return value ? TarvoBridgeTolerance{*value, 1} : TarvoBridgeTolerance{0.0, 0};
 }
@@ -106,12 +112,12 @@ SolveInfo solve_info(const TarvoBridgeSolveInfo& info) {
 }  // namespace
 
 std::string status_name(SolverStatus status) {
-    char name[64];
-    BridgeMessage message;
-    const std::int32_t code = tarvo_bridge_status_name(static_cast<std::uint32_t>(status), name,
-                                                       sizeof name, message.slot());
-    throw_if_no_memory(code);
-    return code == TARVO_BRIDGE_OK ? std::string(name) : std::string();
+    const auto code = static_cast<std::uint32_t>(status);
+    return code < status_count ? status_names[code] : "";
+}
+
+void ProblemData::Release::operator()(void* handle) const noexcept {
+    tarvo_bridge_problem_free(as_problem(handle));
 }
 
 std::variant<ProblemData, Panic> ProblemData::copy_in(const CscMatrix& P,
@@ -135,25 +141,8 @@ std::variant<ProblemData, Panic> ProblemData::copy_in(const CscMatrix& P,
     return ProblemData(handle, q.size());
 }
 
-ProblemData::ProblemData(ProblemData&& other) noexcept
-    : handle_(other.handle_), variable_count_(other.variable_count_) {
-    other.handle_ = nullptr;
-}
-
-ProblemData& ProblemData::operator=(ProblemData&& other) noexcept {
-    if (this != &other) {
-        tarvo_bridge_problem_free(as_problem(handle_));
-        handle_ = other.handle_;
-        variable_count_ = other.variable_count_;
-        other.handle_ = nullptr;
-    }
-    return *this;
-}
-
-ProblemData::~ProblemData() { tarvo_bridge_problem_free(as_problem(handle_)); }
-
 std::variant<Solution, SolverError, Panic> ProblemData::solve(const Settings& settings) const {
-    if (handle_ == nullptr) {
+    if (!handle_) {
         return Panic{"solve on a moved-from ProblemData"};
     }
     StopRequest stop{&settings.should_stop, nullptr};
@@ -162,7 +151,7 @@ std::variant<Solution, SolverError, Panic> ProblemData::solve(const Settings& se
     TarvoBridgeSolveInfo info{};
     BridgeMessage message;
     const std::int32_t code = tarvo_bridge_problem_solve(
-        as_problem(handle_), &record, &info, solution.x.data(), solution.x.size(), message.slot());
+        as_problem(handle_.get()), &record, &info, solution.x.data(), solution.x.size(), message.slot());
     if (stop.failure) {
         std::rethrow_exception(stop.failure);
     }
@@ -173,7 +162,7 @@ std::variant<Solution, SolverError, Panic> ProblemData::solve(const Settings& se
     if (code != TARVO_BRIDGE_OK) {
         return Panic{message.text()};
     }
-    if (info.status > static_cast<std::uint32_t>(SolverStatus::CallbackTerminated)) {
+    if (info.status >= status_count) {
         return Panic{"unknown solver status " + std::to_string(info.status)};
     }
     solution.status = static_cast<SolverStatus>(info.status);

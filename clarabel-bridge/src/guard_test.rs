@@ -1,5 +1,7 @@
 use super::*;
 
+type Body = fn() -> Result<(), Failure>;
+
 /// Runs `body` through the guard; the result code and the message handed out, if any.
 fn guarded(body: impl FnOnce() -> Result<(), Failure>) -> (i32, Option<String>) {
     let mut message: *mut c_char = ptr::null_mut();
@@ -25,7 +27,7 @@ fn a_caught_panic_reports_its_own_text_and_place() {
 
 #[test]
 fn each_failure_has_its_code_and_a_whole_text() {
-    let cases: [(fn() -> Result<(), Failure>, i32, Option<&str>); 4] = [
+    let cases: [(Body, i32, Option<&str>); 4] = [
         (|| Ok(()), OK, None),
         (|| Err(Failure::SolverError("refused".into())), SOLVER_ERROR, Some("refused")),
         (|| Err(invalid("cut\0short")), PANIC, Some("cut?short")),
