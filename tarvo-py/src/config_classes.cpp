@@ -32,8 +32,8 @@ constexpr auto member = field_at<Record, Index>.member;
 template <ConfigRecord Record, std::size_t Index>
 using FieldType = std::remove_cvref_t<decltype(std::declval<Record&>().*member<Record, Index>)>;
 
-// A sub-record is converted by copying it out of an instance of its class, under shared read
-// access, and read back as a new object holding a copy.
+// A sub-record is converted by copying it out of an instance of its class, and read back as a
+// new object holding a copy.
 template <ConfigRecord Record>
 bool convert_field(const TarvoState& state, PyObject* value, Record& out)
 {
@@ -41,12 +41,7 @@ bool convert_field(const TarvoState& state, PyObject* value, Record& out)
         raise_not_instance(value, RecordFields<Record>::name);
         return false;
     }
-    ValueObject<Record>* object = as_value_object<Record>(value);
-    ReadAccess access(object->access);
-    if (!access.held()) {
-        return false;
-    }
-    out = object->value;
+    out = as_value_object<Record>(value)->value;
     return true;
 }
 
@@ -71,19 +66,12 @@ PyObject* field_to_python(const TarvoState&, const Value& value)
 template <ConfigRecord Record, std::size_t Index>
 PyObject* get_field(PyObject* self, void*) noexcept
 {
-    return guarded_in<PyObject*>(Py_TYPE(self), nullptr, [self](const TarvoState& state) -> PyObject* {
-        ValueObject<Record>* object = as_value_object<Record>(self);
-        ReadAccess access(object->access);
-        if (!access.held()) {
-            return nullptr;
-        }
-        const FieldType<Record, Index> value = object->value.*member<Record, Index>;
-        access.release();
-        return field_to_python(state, value);
+    return guarded_in<PyObject*>(Py_TYPE(self), nullptr, [self](const TarvoState& state) {
+        return field_to_python(state, as_value_object<Record>(self)->value.*member<Record, Index>);
     });
 }
 
-// Converts before taking write access: a failed conversion leaves the object unchanged, and a
+// Converts into a copy first: a failed conversion leaves the object unchanged, and a
 // conversion that runs Python code (__float__, __index__) may itself use the object. The
 // closure is the property name for the note.
 template <ConfigRecord Record, std::size_t Index>
@@ -99,12 +87,7 @@ int set_field(PyObject* self, PyObject* value, void* closure) noexcept
             add_argument_note(static_cast<const char*>(closure));
             return -1;
         }
-        ValueObject<Record>* object = as_value_object<Record>(self);
-        WriteAccess access(object->access);
-        if (!access.held()) {
-            return -1;
-        }
-        object->value.*member<Record, Index> = converted;
+        as_value_object<Record>(self)->value.*member<Record, Index> = converted;
         return 0;
     });
 }

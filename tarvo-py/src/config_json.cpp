@@ -14,13 +14,7 @@ using tarvo_core::config::Config;
 PyObject* config_to_json(PyObject* self, PyObject*) noexcept
 {
     return guarded_in<PyObject*>(Py_TYPE(self), nullptr, [self](const TarvoState&) -> PyObject* {
-        ValueObject<Config>* object = as_value_object<Config>(self);
-        ReadAccess access(object->access);
-        if (!access.held()) {
-            return nullptr;
-        }
-        const std::string text = tarvo_core::config::to_json(object->value);
-        access.release();
+        const std::string text = tarvo_core::config::to_json(as_value_object<Config>(self)->value);
         return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     });
 }

@@ -53,28 +53,16 @@ PyObject* solve(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
         return nullptr;
     }
     return guarded<PyObject*>(state->common, nullptr, [=]() -> PyObject* {
-        PyObject* argument = bind_config(*state, args, nargs, kwnames);
-        if (argument == nullptr) {
+        PyObject* config = bind_config(*state, args, nargs, kwnames);
+        if (config == nullptr) {
             return nullptr;
         }
-        std::optional<Result<Trajectory>> result;
-        {
-            // The record is read in place, under a reference and shared read access, both given
-            // back before the result object is built.
-            const OwnedRef config = OwnedRef::borrowed(argument);
-            ValueObject<Config>* object = as_value_object<Config>(config.get());
-            ReadAccess access(object->access);
-            if (!access.held()) {
-                add_argument_note("config");
-                return nullptr;
-            }
-            result.emplace(solve_record(object->value));
-        }
-        if (!result->ok()) {
-            raise_with_text(PyExc_ValueError, result->error());
+        Result<Trajectory> result = solve_record(as_value_object<Config>(config)->value);
+        if (!result.ok()) {
+            raise_with_text(PyExc_ValueError, result.error());
             return nullptr;
         }
-        return new_value_object(state->class_of<Trajectory>(), std::move(*result).value());
+        return new_value_object(state->class_of<Trajectory>(), std::move(result).value());
     });
 }
 

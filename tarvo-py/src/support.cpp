@@ -6,39 +6,6 @@
 
 namespace tarvo_py {
 
-ReadAccess::ReadAccess(AccessCounter& counter) noexcept
-{
-    if (counter.try_acquire_read()) {
-        counter_ = &counter;
-    } else {
-        PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
-    }
-}
-
-void ReadAccess::release() noexcept
-{
-    if (counter_ != nullptr) {
-        counter_->release_read();
-        counter_ = nullptr;
-    }
-}
-
-WriteAccess::WriteAccess(AccessCounter& counter) noexcept
-{
-    if (counter.try_acquire_write()) {
-        counter_ = &counter;
-    } else {
-        PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
-    }
-}
-
-WriteAccess::~WriteAccess()
-{
-    if (counter_ != nullptr) {
-        counter_->release_write();
-    }
-}
-
 void raise_with_text(PyObject* type, std::string_view text) noexcept
 {
     // Decoding with "replace" cannot fail on bad bytes, and embedded NULs survive.

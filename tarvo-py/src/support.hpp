@@ -1,6 +1,6 @@
 // Helpers shared by both extension modules: owned references, objects holding a C++ value,
-// guards over the access counter, argument binding, exception notes, the module state both
-// keep, and the translation of C++ exceptions into Python exceptions at every entry point.
+// argument binding, exception notes, the module state both keep, and the translation of C++
+// exceptions into Python exceptions at every entry point.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
@@ -10,8 +10,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-
-#include "access_counter.hpp"
 
 namespace tarvo_py {
 
@@ -30,12 +28,6 @@ public:
     }
     ~OwnedRef() { Py_XDECREF(object_); }
 
-    static OwnedRef borrowed(PyObject* object) noexcept
-    {
-        Py_XINCREF(object);
-        return OwnedRef(object);
-    }
-
     PyObject* get() const noexcept { return object_; }
     explicit operator bool() const noexcept { return object_ != nullptr; }
 
@@ -46,12 +38,12 @@ private:
     PyObject* object_ = nullptr;
 };
 
-// A Python object holding one C++ value, and the access counter that guards it.
+// A Python object holding one C++ value. Every entry point holds the interpreter lock and runs
+// no Python code while it reads or writes the value, so no other guard is needed.
 template <class Value>
 struct ValueObject {
     PyObject_HEAD
     Value value;
-    AccessCounter access;
 };
 
 template <class Value>
@@ -69,7 +61,6 @@ PyObject* new_value_object(PyTypeObject* type, Value value)
     PyObject* object = allocate(type, 0);
     if (object != nullptr) {
         new (&as_value_object<Value>(object)->value) Value(std::move(value));
-        new (&as_value_object<Value>(object)->access) AccessCounter();
     }
     return object;
 }
@@ -81,42 +72,10 @@ void value_object_dealloc(PyObject* self) noexcept
 {
     PyTypeObject* type = Py_TYPE(self);
     as_value_object<Value>(self)->value.~Value();
-    as_value_object<Value>(self)->access.~AccessCounter();
     auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
     free_object(self);
     Py_DECREF(type);
 }
-
-// Shared read access for one scope; when it cannot be had, RuntimeError
-// "Already mutably borrowed" is set and held() is false.
-class ReadAccess {
-public:
-    explicit ReadAccess(AccessCounter& counter) noexcept;
-    ReadAccess(const ReadAccess&) = delete;
-    ReadAccess& operator=(const ReadAccess&) = delete;
-    ~ReadAccess() { release(); }
-
-    bool held() const noexcept { return counter_ != nullptr; }
-    void release() noexcept;
-
-private:
-    AccessCounter* counter_ = nullptr;
-};
-
-// Write access for one scope; when it cannot be had, RuntimeError "Already borrowed" is set
-// and held() is false.
-class WriteAccess {
-public:
-    explicit WriteAccess(AccessCounter& counter) noexcept;
-    WriteAccess(const WriteAccess&) = delete;
-    WriteAccess& operator=(const WriteAccess&) = delete;
-    ~WriteAccess();
-
-    bool held() const noexcept { return counter_ != nullptr; }
-
-private:
-    AccessCounter* counter_ = nullptr;
-};
 
 // Parameters of a function or constructor, all positional-or-keyword; the first `required`
 // ones must be given. `function` is the name used in messages, e.g. "Config.from_json()".

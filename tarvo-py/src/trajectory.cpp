@@ -39,17 +39,11 @@ PyObject* convert(TarvoState&, const std::string& text)
     return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
 
-// Every getter: shared read access for the time it takes to build the value.
 template <auto Member>
 PyObject* get_field(PyObject* self, void*) noexcept
 {
-    return guarded_in<PyObject*>(Py_TYPE(self), nullptr, [self](TarvoState& state) -> PyObject* {
-        ValueObject<Trajectory>* object = as_value_object<Trajectory>(self);
-        ReadAccess access(object->access);
-        if (!access.held()) {
-            return nullptr;
-        }
-        return convert(state, object->value.*Member);
+    return guarded_in<PyObject*>(Py_TYPE(self), nullptr, [self](TarvoState& state) {
+        return convert(state, as_value_object<Trajectory>(self)->value.*Member);
     });
 }
 
