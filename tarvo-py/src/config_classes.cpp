@@ -35,9 +35,9 @@ using FieldType = std::remove_cvref_t<decltype(std::declval<Record&>().*member<R
 // A sub-record is converted by copying it out of an instance of its class, and read back as a
 // new object holding a copy.
 template <ConfigRecord Record>
-bool convert_field(const TarvoState& state, PyObject* value, Record& out)
+bool convert_field(const ModuleState& state, PyObject* value, Record& out)
 {
-    if (!PyObject_TypeCheck(value, state.class_of<Record>())) {
+    if (!PyObject_TypeCheck(value, class_of<Record>(state))) {
         raise_not_instance(value, RecordFields<Record>::name);
         return false;
     }
@@ -46,19 +46,19 @@ bool convert_field(const TarvoState& state, PyObject* value, Record& out)
 }
 
 template <class Value>
-bool convert_field(const TarvoState&, PyObject* value, Value& out)
+bool convert_field(const ModuleState&, PyObject* value, Value& out)
 {
     return convert_value(value, out);
 }
 
 template <ConfigRecord Record>
-PyObject* field_to_python(const TarvoState& state, const Record& value)
+PyObject* field_to_python(const ModuleState& state, const Record& value)
 {
-    return new_value_object(state.class_of<Record>(), value);
+    return new_value_object(class_of<Record>(state), value);
 }
 
 template <class Value>
-PyObject* field_to_python(const TarvoState&, const Value& value)
+PyObject* field_to_python(const ModuleState&, const Value& value)
 {
     return to_python(value);
 }
@@ -66,7 +66,7 @@ PyObject* field_to_python(const TarvoState&, const Value& value)
 template <ConfigRecord Record, std::size_t Index>
 PyObject* get_field(PyObject* self, void*) noexcept
 {
-    return guarded_in<PyObject*>(Py_TYPE(self), nullptr, [self](const TarvoState& state) {
+    return guarded_in<PyObject*>(Py_TYPE(self), nullptr, [self](const ModuleState& state) {
         return field_to_python(state, as_value_object<Record>(self)->value.*member<Record, Index>);
     });
 }
@@ -77,7 +77,7 @@ PyObject* get_field(PyObject* self, void*) noexcept
 template <ConfigRecord Record, std::size_t Index>
 int set_field(PyObject* self, PyObject* value, void* closure) noexcept
 {
-    return guarded_in<int>(Py_TYPE(self), -1, [self, value, closure](const TarvoState& state) -> int {
+    return guarded_in<int>(Py_TYPE(self), -1, [self, value, closure](const ModuleState& state) -> int {
         if (value == nullptr) {
             PyErr_SetString(PyExc_AttributeError, "property has no deleter");
             return -1;
@@ -174,7 +174,7 @@ const char* constructor_name()
 // Converts each given argument into its field, in declaration order; the first failure gets
 // the field's note and ends the walk.
 template <ConfigRecord Record>
-bool assign_arguments(const TarvoState& state, PyObject* const* values, Record& record)
+bool assign_arguments(const ModuleState& state, PyObject* const* values, Record& record)
 {
     bool assigned = true;
     std::size_t index = 0;
@@ -194,7 +194,7 @@ bool assign_arguments(const TarvoState& state, PyObject* const* values, Record& 
 template <ConfigRecord Record>
 PyObject* record_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept
 {
-    return guarded_in<PyObject*>(type, nullptr, [=](const TarvoState& state) -> PyObject* {
+    return guarded_in<PyObject*>(type, nullptr, [=](const ModuleState& state) -> PyObject* {
         constexpr std::size_t count = field_count<Record>;
         const Signature signature{constructor_name<Record>(), field_names<Record>.data(),
                                   static_cast<Py_ssize_t>(count), 0};
@@ -211,7 +211,7 @@ PyObject* record_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexc
 }
 
 template <ConfigRecord Record>
-bool create_record_class(PyObject* module, TarvoState& state, PyMethodDef* methods = nullptr)
+bool create_record_class(PyObject* module, ModuleState& state, PyMethodDef* methods = nullptr)
 {
     std::array<PyType_Slot, 6> slots{{
         {Py_tp_doc, const_cast<char*>(class_doc<Record>)},
@@ -226,14 +226,14 @@ bool create_record_class(PyObject* module, TarvoState& state, PyMethodDef* metho
     }
     PyType_Spec type_spec{qualified_name<Record>(), static_cast<int>(sizeof(ValueObject<Record>)),
                           0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots.data()};
-    PyTypeObject*& created = state.classes[TarvoState::index_of<Record>()];
+    PyTypeObject*& created = state.classes[class_index<Record>()];
     created = create_class(module, &type_spec);
     return created != nullptr;
 }
 
 }  // namespace
 
-bool create_config_classes(PyObject* module, TarvoState& state)
+bool create_config_classes(PyObject* module, ModuleState& state)
 {
     return create_record_class<Config>(module, state, config_methods()) &&
            create_record_class<Spacecraft>(module, state) &&

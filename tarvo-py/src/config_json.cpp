@@ -13,7 +13,7 @@ using tarvo_core::config::Config;
 
 PyObject* config_to_json(PyObject* self, PyObject*) noexcept
 {
-    return guarded_in<PyObject*>(Py_TYPE(self), nullptr, [self](const TarvoState&) -> PyObject* {
+    return guarded_in<PyObject*>(Py_TYPE(self), nullptr, [self](const ModuleState&) -> PyObject* {
         const std::string text = tarvo_core::config::to_json(as_value_object<Config>(self)->value);
         return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     });
@@ -38,11 +38,11 @@ const char* document_text(PyObject* value, Py_ssize_t& length)
 PyObject* config_from_json(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames) noexcept
 {
-    TarvoState* state = first_tarvo_state();
+    ModuleState* state = first_module_state();
     if (state == nullptr) {
         return nullptr;
     }
-    return guarded<PyObject*>(state->common, nullptr, [=]() -> PyObject* {
+    return guarded<PyObject*>(*state, nullptr, [=]() -> PyObject* {
         static constexpr const char* names[] = {"s"};
         const Signature signature{"Config.from_json()", names, 1, 1};
         PyObject* values[1] = {};
@@ -64,7 +64,7 @@ PyObject* config_from_json(PyObject*, PyObject* const* args, Py_ssize_t nargs,
             raise_with_text(PyExc_ValueError, message);
             return nullptr;
         }
-        return new_value_object(state->class_of<Config>(), std::move(result).value());
+        return new_value_object(class_of<Config>(*state), std::move(result).value());
     });
 }
 

@@ -40,7 +40,7 @@ PyObject* exception_as_result()
 
 // The entry's result: its landing's dict, or the exception its planning or the conversion
 // of its landing raised. Null only as exception_as_result.
-PyObject* entry_result(CommonState& state, const BatchEntry& entry) noexcept
+PyObject* entry_result(ModuleState& state, const BatchEntry& entry) noexcept
 {
     try {
         if (entry.fault) {
@@ -106,7 +106,7 @@ void plan_entries(std::vector<BatchEntry>& entries, const PlanSettings& settings
 
 // Stores the finished entry's result, frees what planning left and calls on_landing with its
 // index. False with an exception set.
-bool deliver_entry(CommonState& state, BatchEntry& entry, PyObject* results,
+bool deliver_entry(ModuleState& state, BatchEntry& entry, PyObject* results,
                    PyObject* on_landing)
 {
     PyObject* result = entry_result(state, entry);
@@ -123,7 +123,7 @@ bool deliver_entry(CommonState& state, BatchEntry& entry, PyObject* results,
 
 }  // namespace
 
-PyObject* plan_batch(CommonState& state, PyObject* portables, const PlanSettings& settings,
+PyObject* plan_batch(ModuleState& state, PyObject* portables, const PlanSettings& settings,
                      PyObject* on_landing)
 {
     const OwnedRef items(PySequence_List(portables));

@@ -1,8 +1,8 @@
 // The extension module _engine: planning with the interpreter lock released, trial by trial
 // callbacks, Ctrl-C, and batches on a pool of threads, over the same core as _tarvo. It reads
 // configurations in their portable form and returns plain values, so it needs none of
-// _tarvo's objects; its internal faults raise _tarvo's PanicException. Its module state is a
-// CommonState alone.
+// _tarvo's objects (its state keeps no classes); its internal faults raise _tarvo's
+// PanicException.
 #include "engine_plan.hpp"
 #include "engine_settings.hpp"
 #include "numpy_arrays.hpp"
@@ -33,7 +33,7 @@ PyObject* bind_call(const Signature& signature, PyObject* const* args, Py_ssize_
 
 PyObject* plan(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept
 {
-    CommonState* state = common_state(module);
+    ModuleState* state = module_state(module);
     if (state == nullptr) {
         return nullptr;
     }
@@ -55,7 +55,7 @@ PyObject* plan(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObje
 PyObject* plan_batch(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames) noexcept
 {
-    CommonState* state = common_state(module);
+    ModuleState* state = module_state(module);
     if (state == nullptr) {
         return nullptr;
     }
@@ -130,31 +130,12 @@ PyObject* take_panic_exception()
 
 int exec_module(PyObject* module) noexcept
 {
-    auto* state = static_cast<CommonState*>(PyModule_GetState(module));
+    auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
     if (state == nullptr || (state->panic_exception = take_panic_exception()) == nullptr) {
         return -1;
     }
     state->buffer_owner_type = create_buffer_owner_type(module);
     return state->buffer_owner_type != nullptr ? 0 : -1;
-}
-
-int traverse_module(PyObject* module, visitproc visit, void* arg) noexcept
-{
-    const auto* state = static_cast<const CommonState*>(PyModule_GetState(module));
-    return state != nullptr ? visit_common(*state, visit, arg) : 0;
-}
-
-int clear_module(PyObject* module) noexcept
-{
-    if (auto* state = static_cast<CommonState*>(PyModule_GetState(module))) {
-        clear_common(*state);
-    }
-    return 0;
-}
-
-void free_module(void* module) noexcept
-{
-    clear_module(static_cast<PyObject*>(module));
 }
 
 PyModuleDef_Slot module_slots[] = {
@@ -168,12 +149,12 @@ PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
     "_engine",
     "Planning with the interpreter lock released: plan() one landing, plan_batch() many.",
-    sizeof(CommonState),
+    sizeof(ModuleState),
     functions,
     module_slots,
-    traverse_module,
-    clear_module,
-    free_module,
+    traverse_module_state,
+    clear_module_state,
+    free_module_state,
 };
 
 }  // namespace tarvo_py

@@ -30,7 +30,7 @@ std::size_t helper_threads(const tarvo_core::config::Config& config, std::size_t
 
 }  // namespace
 
-PyObject* plan_one(CommonState& state, const tarvo_core::config::Config& config,
+PyObject* plan_one(ModuleState& state, const tarvo_core::config::Config& config,
                    const PlanSettings& settings, PyObject* on_trial)
 {
     std::atomic<bool> cancel{false};

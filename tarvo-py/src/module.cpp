@@ -19,7 +19,7 @@ using tarvo_core::config::Config;
 using tarvo_core::solve::Trajectory;
 
 // The argument `config`: bound, type-checked; a wrong type carries the note.
-PyObject* bind_config(const TarvoState& state, PyObject* const* args, Py_ssize_t nargs,
+PyObject* bind_config(const ModuleState& state, PyObject* const* args, Py_ssize_t nargs,
                       PyObject* kwnames)
 {
     static constexpr const char* names[] = {"config"};
@@ -28,7 +28,7 @@ PyObject* bind_config(const TarvoState& state, PyObject* const* args, Py_ssize_t
     if (!bind_fast_call(signature, args, nargs, kwnames, values)) {
         return nullptr;
     }
-    if (!PyObject_TypeCheck(values[0], state.class_of<Config>())) {
+    if (!PyObject_TypeCheck(values[0], class_of<Config>(state))) {
         raise_not_instance(values[0], "Config");
         add_argument_note("config");
         return nullptr;
@@ -48,11 +48,11 @@ Result<Trajectory> solve_record(const Config& config)
 PyObject* solve(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                 PyObject* kwnames) noexcept
 {
-    TarvoState* state = tarvo_state(module);
+    ModuleState* state = module_state(module);
     if (state == nullptr) {
         return nullptr;
     }
-    return guarded<PyObject*>(state->common, nullptr, [=]() -> PyObject* {
+    return guarded<PyObject*>(*state, nullptr, [=]() -> PyObject* {
         PyObject* config = bind_config(*state, args, nargs, kwnames);
         if (config == nullptr) {
             return nullptr;
@@ -62,7 +62,7 @@ PyObject* solve(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
             raise_with_text(PyExc_ValueError, result.error());
             return nullptr;
         }
-        return new_value_object(state->class_of<Trajectory>(), std::move(result).value());
+        return new_value_object(class_of<Trajectory>(*state), std::move(result).value());
     });
 }
 
@@ -70,15 +70,15 @@ PyMethodDef solve_def = {"solve", reinterpret_cast<PyCFunction>(slot_function(so
                          METH_FASTCALL | METH_KEYWORDS, "solve(config)\n--\n\n"};
 
 // Creates PanicException and the classes into `state`. False with an exception set.
-bool create_contents(PyObject* module, TarvoState& state)
+bool create_contents(PyObject* module, ModuleState& state)
 {
-    state.common.panic_exception = PyErr_NewExceptionWithDoc(
+    state.panic_exception = PyErr_NewExceptionWithDoc(
         "tarvo._tarvo.PanicException", "Raised when a broken internal invariant abandons a call.",
         PyExc_BaseException, nullptr);
-    return state.common.panic_exception != nullptr &&
-           (state.common.buffer_owner_type = create_buffer_owner_type(module)) != nullptr &&
+    return state.panic_exception != nullptr &&
+           (state.buffer_owner_type = create_buffer_owner_type(module)) != nullptr &&
            create_config_classes(module, state) &&
-           (state.classes[TarvoState::index_of<Trajectory>()] = create_trajectory_class(module)) !=
+           (state.classes[class_index<Trajectory>()] = create_trajectory_class(module)) !=
                nullptr;
 }
 
@@ -98,7 +98,7 @@ constexpr const char* first_module_key = "tarvo._tarvo";
 // Takes the contents of the first _tarvo executed in this interpreter, or creates them when
 // `module` is that first one and records it: a module imported again after it left
 // sys.modules keeps the classes, so the objects made before stay valid for it.
-bool take_contents(PyObject* module, TarvoState& state)
+bool take_contents(PyObject* module, ModuleState& state)
 {
     PyObject* dict = interpreter_dict();
     PyObject* first = dict != nullptr ? PyDict_GetItemString(dict, first_module_key) : nullptr;
@@ -106,14 +106,13 @@ bool take_contents(PyObject* module, TarvoState& state)
         return dict != nullptr && create_contents(module, state) &&
                PyDict_SetItemString(dict, first_module_key, module) == 0;
     }
-    const TarvoState* first_state = tarvo_state(first);
+    const ModuleState* first_state = module_state(first);
     if (first_state == nullptr) {
         return false;
     }
-    state.common = first_state->common;
-    state.classes = first_state->classes;
-    Py_INCREF(state.common.panic_exception);
-    Py_INCREF(reinterpret_cast<PyObject*>(state.common.buffer_owner_type));
+    state = *first_state;
+    Py_INCREF(state.panic_exception);
+    Py_INCREF(reinterpret_cast<PyObject*>(state.buffer_owner_type));
     for (PyTypeObject* type : state.classes) {
         Py_INCREF(reinterpret_cast<PyObject*>(type));
     }
@@ -122,7 +121,7 @@ bool take_contents(PyObject* module, TarvoState& state)
 
 // Sets __all__, then each exported name, listed in __all__ as it is set: the classes, then
 // solve; PanicException is set last and not listed.
-bool add_exports(PyObject* module, const TarvoState& state)
+bool add_exports(PyObject* module, const ModuleState& state)
 {
     const OwnedRef all(PyList_New(0));
     const OwnedRef module_name(PyModule_GetNameObject(module));
@@ -142,7 +141,7 @@ bool add_exports(PyObject* module, const TarvoState& state)
         }
     }
     return add(function.get()) &&
-           PyObject_SetAttrString(module, "PanicException", state.common.panic_exception) == 0;
+           PyObject_SetAttrString(module, "PanicException", state.panic_exception) == 0;
 }
 
 // Creating the classes allocates only their names in C++; that may fail, and nothing else
@@ -150,7 +149,7 @@ bool add_exports(PyObject* module, const TarvoState& state)
 int exec_module(PyObject* module) noexcept
 {
     try {
-        auto* state = static_cast<TarvoState*>(PyModule_GetState(module));
+        auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
         return state != nullptr && take_contents(module, *state) && add_exports(module, *state)
                    ? 0
                    : -1;
@@ -158,34 +157,6 @@ int exec_module(PyObject* module) noexcept
         PyErr_NoMemory();
         return -1;
     }
-}
-
-int traverse_module(PyObject* module, visitproc visit, void* arg) noexcept
-{
-    const auto* state = static_cast<const TarvoState*>(PyModule_GetState(module));
-    if (state == nullptr) {
-        return 0;
-    }
-    for (PyTypeObject* type : state->classes) {
-        Py_VISIT(reinterpret_cast<PyObject*>(type));
-    }
-    return visit_common(state->common, visit, arg);
-}
-
-int clear_module(PyObject* module) noexcept
-{
-    if (auto* state = static_cast<TarvoState*>(PyModule_GetState(module))) {
-        for (PyTypeObject*& type : state->classes) {
-            Py_CLEAR(type);
-        }
-        clear_common(state->common);
-    }
-    return 0;
-}
-
-void free_module(void* module) noexcept
-{
-    clear_module(static_cast<PyObject*>(module));
 }
 
 PyModuleDef_Slot module_slots[] = {
@@ -199,33 +170,22 @@ PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
     "_tarvo",
     "",
-    sizeof(TarvoState),
+    sizeof(ModuleState),
     nullptr,
     module_slots,
-    traverse_module,
-    clear_module,
-    free_module,
+    traverse_module_state,
+    clear_module_state,
+    free_module_state,
 };
 
-TarvoState* tarvo_state(PyObject* module) noexcept
-{
-    return reinterpret_cast<TarvoState*>(common_state(module));
-}
-
-TarvoState* tarvo_state(PyTypeObject* type) noexcept
-{
-    PyObject* module = defining_module(type);
-    return module != nullptr ? tarvo_state(module) : nullptr;
-}
-
-TarvoState* first_tarvo_state() noexcept
+ModuleState* first_module_state() noexcept
 {
     PyObject* dict = interpreter_dict();
     PyObject* first = dict != nullptr ? PyDict_GetItemString(dict, first_module_key) : nullptr;
     if (dict != nullptr && first == nullptr) {
         PyErr_SetString(PyExc_SystemError, "tarvo._tarvo has not been imported");
     }
-    return first != nullptr ? tarvo_state(first) : nullptr;
+    return first != nullptr ? module_state(first) : nullptr;
 }
 
 }  // namespace tarvo_py

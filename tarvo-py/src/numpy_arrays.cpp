@@ -34,7 +34,7 @@ using NewFromDescr = PyObject* (*)(PyTypeObject* subtype, PyObject* descr, int n
 using SetBaseObject = int (*)(PyObject* array, PyObject* base);
 
 // The table, imported on first use from the capsule (NumPy 2 module path first, then NumPy 1).
-void** array_api(CommonState& state)
+void** array_api(ModuleState& state)
 {
     if (state.numpy_api != nullptr) {
         return state.numpy_api;
@@ -56,7 +56,7 @@ void** array_api(CommonState& state)
 }
 
 // Wraps `buffer` in a writeable float64 array whose base is a new buffer owner holding it.
-PyObject* wrap_buffer(CommonState& state, Buffer buffer, int nd, const npy_intp* dims,
+PyObject* wrap_buffer(ModuleState& state, Buffer buffer, int nd, const npy_intp* dims,
                       const npy_intp* strides)
 {
     void** api = array_api(state);
@@ -99,14 +99,14 @@ PyTypeObject* create_buffer_owner_type(PyObject* module) noexcept
     return reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &type_spec, nullptr));
 }
 
-PyObject* to_array(CommonState& state, const std::vector<double>& values)
+PyObject* to_array(ModuleState& state, const std::vector<double>& values)
 {
     const npy_intp dims[1] = {static_cast<npy_intp>(values.size())};
     const npy_intp strides[1] = {8};
     return wrap_buffer(state, values, 1, dims, strides);
 }
 
-PyObject* to_array(CommonState& state, const std::vector<Vec3>& vectors)
+PyObject* to_array(ModuleState& state, const std::vector<Vec3>& vectors)
 {
     Buffer buffer;
     buffer.reserve(vectors.size() * 3);

@@ -14,7 +14,7 @@ PyTypeObject* create_buffer_owner_type(PyObject* module) noexcept;
 
 // A new array of shape (N,), or of shape (N, 3) whose row i is vector i. Throws
 // tarvo_core::InternalFault when NumPy or the buffer owner is unavailable.
-PyObject* to_array(CommonState& state, const std::vector<double>& values);
-PyObject* to_array(CommonState& state, const std::vector<tarvo_core::config::Vec3>& vectors);
+PyObject* to_array(ModuleState& state, const std::vector<double>& values);
+PyObject* to_array(ModuleState& state, const std::vector<tarvo_core::config::Vec3>& vectors);
 
 }  // namespace tarvo_py

@@ -51,7 +51,7 @@ PyObject* final_solve_figures(const tarvo_core::solve::SolverInfo& info)
 }
 
 // The per-node arrays under the names of PyTrajectory, or None for each when there are none.
-bool put_arrays(CommonState& state, PyObject* dict, const Trajectory* trajectory)
+bool put_arrays(ModuleState& state, PyObject* dict, const Trajectory* trajectory)
 {
     bool all_put = true;
     std::apply(
@@ -95,7 +95,7 @@ PyObject* trial_to_python(const TrialReport& trial)
                          static_cast<unsigned int>(trial.iterations));
 }
 
-PyObject* landing_to_python(CommonState& state, const PlannedLanding& landing)
+PyObject* landing_to_python(ModuleState& state, const PlannedLanding& landing)
 {
     const tarvo_core::plan::Outcome& outcome = landing.outcome.value();
     const bool ok = outcome.trajectory.ok();

@@ -20,42 +20,6 @@ void raise_with_text(PyObject* type, std::string_view text) noexcept
 // and their replacements are not available to a 3.11 limited-API build.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-void add_argument_note(const char* name) noexcept
-{
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    if (value != nullptr) {
-        if (traceback != nullptr) {
-            PyException_SetTraceback(value, traceback);
-        }
-        OwnedRef note(PyUnicode_FromFormat("while processing '%s'", name));
-        OwnedRef result(note ? PyObject_CallMethod(value, "add_note", "O", note.get()) : nullptr);
-        if (!result) {
-            PyErr_Clear();
-        }
-    }
-    PyErr_Restore(type, value, traceback);
-}
-
-std::string take_error_text()
-{
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    const OwnedRef owned_type(type);
-    const OwnedRef owned_value(value);
-    const OwnedRef owned_traceback(traceback);
-    const OwnedRef text(value != nullptr ? PyObject_Str(value) : nullptr);
-    Py_ssize_t length = 0;
-    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &length) : nullptr;
-    PyErr_Clear();
-    return utf8 != nullptr ? std::string(utf8, static_cast<std::size_t>(length)) : std::string();
-}
-
 PyObject* take_raised_exception() noexcept
 {
     PyObject* type = nullptr;
@@ -70,7 +34,32 @@ PyObject* take_raised_exception() noexcept
     }
     return value;
 }
+
+void add_argument_note(const char* name) noexcept
+{
+    PyObject* error = take_raised_exception();
+    if (error == nullptr) {
+        return;
+    }
+    const OwnedRef note(PyUnicode_FromFormat("while processing '%s'", name));
+    const OwnedRef added(note ? PyObject_CallMethod(error, "add_note", "O", note.get()) : nullptr);
+    if (!added) {
+        PyErr_Clear();
+    }
+    PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(error))), error,
+                  PyException_GetTraceback(error));
+}
 #pragma GCC diagnostic pop
+
+std::string take_error_text()
+{
+    const OwnedRef error(take_raised_exception());
+    const OwnedRef text(error ? PyObject_Str(error.get()) : nullptr);
+    Py_ssize_t length = 0;
+    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &length) : nullptr;
+    PyErr_Clear();
+    return utf8 != nullptr ? std::string(utf8, static_cast<std::size_t>(length)) : std::string();
+}
 
 void raise_not_instance(PyObject* object, const char* expected) noexcept
 {
@@ -93,9 +82,9 @@ void raise_wrong_type(const std::string& requirement, PyObject* value) noexcept
     }
 }
 
-CommonState* common_state(PyObject* module) noexcept
+ModuleState* module_state(PyObject* module) noexcept
 {
-    auto* state = static_cast<CommonState*>(PyModule_GetState(module));
+    auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
     if (state != nullptr && state->panic_exception != nullptr) {
         return state;
     }
@@ -105,13 +94,13 @@ CommonState* common_state(PyObject* module) noexcept
     return nullptr;
 }
 
-PyObject* defining_module(PyTypeObject* type) noexcept
+ModuleState* module_state(PyTypeObject* type) noexcept
 {
     for (PyTypeObject* base = type; base != nullptr;
          base = static_cast<PyTypeObject*>(PyType_GetSlot(base, Py_tp_base))) {
         PyObject* module = PyType_GetModule(base);  // TypeError for a class without one
         if (module != nullptr && PyModule_GetDef(module) == &module_def) {
-            return module;
+            return module_state(module);
         }
         PyErr_Clear();
     }
@@ -119,18 +108,35 @@ PyObject* defining_module(PyTypeObject* type) noexcept
     return nullptr;
 }
 
-int visit_common(const CommonState& state, visitproc visit, void* arg) noexcept
+int traverse_module_state(PyObject* module, visitproc visit, void* arg) noexcept
 {
-    Py_VISIT(state.panic_exception);
-    Py_VISIT(reinterpret_cast<PyObject*>(state.buffer_owner_type));
+    const auto* state = static_cast<const ModuleState*>(PyModule_GetState(module));
+    if (state != nullptr) {
+        Py_VISIT(state->panic_exception);
+        Py_VISIT(reinterpret_cast<PyObject*>(state->buffer_owner_type));
+        for (PyTypeObject* type : state->classes) {
+            Py_VISIT(reinterpret_cast<PyObject*>(type));
+        }
+    }
     return 0;
 }
 
-void clear_common(CommonState& state) noexcept
+int clear_module_state(PyObject* module) noexcept
 {
-    Py_CLEAR(state.panic_exception);
-    Py_CLEAR(state.buffer_owner_type);
-    state.numpy_api = nullptr;
+    if (auto* state = static_cast<ModuleState*>(PyModule_GetState(module))) {
+        Py_CLEAR(state->panic_exception);
+        Py_CLEAR(state->buffer_owner_type);
+        for (PyTypeObject*& type : state->classes) {
+            Py_CLEAR(type);
+        }
+        state->numpy_api = nullptr;
+    }
+    return 0;
+}
+
+void free_module_state(void* module) noexcept
+{
+    clear_module_state(static_cast<PyObject*>(module));
 }
 
 PyTypeObject* create_class(PyObject* module, PyType_Spec* type_spec) noexcept
@@ -148,14 +154,14 @@ PyTypeObject* create_class(PyObject* module, PyType_Spec* type_spec) noexcept
 namespace {
 
 // The class for internal faults; SystemError once the module has been cleared.
-PyObject* panic_type(const CommonState& state) noexcept
+PyObject* panic_type(const ModuleState& state) noexcept
 {
     return state.panic_exception != nullptr ? state.panic_exception : PyExc_SystemError;
 }
 
 }  // namespace
 
-void raise_from_cpp_exception(const CommonState& state) noexcept
+void raise_from_cpp_exception(const ModuleState& state) noexcept
 {
     try {
         throw;

@@ -6,6 +6,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -13,30 +15,12 @@
 
 namespace tarvo_py {
 
-// Owns one strong reference (or none) and drops it on destruction.
-class OwnedRef {
-public:
-    OwnedRef() noexcept = default;
-    explicit OwnedRef(PyObject* object) noexcept : object_(object) {}
-    OwnedRef(const OwnedRef&) = delete;
-    OwnedRef& operator=(const OwnedRef&) = delete;
-    OwnedRef(OwnedRef&& other) noexcept : object_(other.release()) {}
-    OwnedRef& operator=(OwnedRef&& other) noexcept
-    {
-        reset(other.release());
-        return *this;
-    }
-    ~OwnedRef() { Py_XDECREF(object_); }
-
-    PyObject* get() const noexcept { return object_; }
-    explicit operator bool() const noexcept { return object_ != nullptr; }
-
-    PyObject* release() noexcept { return std::exchange(object_, nullptr); }
-    void reset(PyObject* object = nullptr) noexcept { Py_XDECREF(std::exchange(object_, object)); }
-
-private:
-    PyObject* object_ = nullptr;
+struct DropReference {
+    void operator()(PyObject* object) const noexcept { Py_DECREF(object); }
 };
+
+// Owns one strong reference (or none) and drops it on destruction.
+using OwnedRef = std::unique_ptr<PyObject, DropReference>;
 
 // A Python object holding one C++ value. Every entry point holds the interpreter lock and runs
 // no Python code while it reads or writes the value, so no other guard is needed.
@@ -120,28 +104,31 @@ void raise_not_instance(PyObject* object, const char* expected) noexcept;
 // "workers must be an int or None, not str".
 void raise_wrong_type(const std::string& requirement, PyObject* value) noexcept;
 
-// What both extension modules keep at the start of their module state.
-struct CommonState {
-    PyObject* panic_exception;        // tarvo._tarvo.PanicException
-    PyTypeObject* buffer_owner_type;  // owns the buffer of each NumPy array (numpy_arrays.hpp)
-    void** numpy_api;                 // NumPy's C-API table, loaded on first use
+// The state of either extension module: the references it owns, which its GC slots visit
+// and clear, and NumPy's table.
+struct ModuleState {
+    PyObject* panic_exception;             // tarvo._tarvo.PanicException
+    PyTypeObject* buffer_owner_type;       // owns the buffer of each array (numpy_arrays.hpp)
+    std::array<PyTypeObject*, 5> classes;  // _tarvo's exported classes (tarvo_state.hpp)
+    void** numpy_api;                      // NumPy's C-API table, loaded on first use
 };
 
-// The definition of the module this code is linked into (each module defines its own).
+// The definition of the module this code is linked into (each module defines its own); its
+// m_size is sizeof(ModuleState) and its GC slots are the three functions below.
 extern PyModuleDef module_def;
 
-// The CommonState of one of our modules; null with SystemError set once the module has been
+int traverse_module_state(PyObject* module, visitproc visit, void* arg) noexcept;
+int clear_module_state(PyObject* module) noexcept;
+void free_module_state(void* module) noexcept;
+
+// The state of one of our modules; null with SystemError set once the module has been
 // cleared (at interpreter exit).
-CommonState* common_state(PyObject* module) noexcept;
+ModuleState* module_state(PyObject* module) noexcept;
 
-// The module that defined `type`, or the nearest base of it that this module defined (a
-// Python subclass has no module of its own). A borrowed reference; null with TypeError set
-// when there is none.
-PyObject* defining_module(PyTypeObject* type) noexcept;
-
-// Visits and clears the references of a CommonState, for the module's GC slots.
-int visit_common(const CommonState& state, visitproc visit, void* arg) noexcept;
-void clear_common(CommonState& state) noexcept;
+// The state of the module that defined `type`, or the nearest base of it that this module
+// defined (a Python subclass has no module of its own). Null with an exception set when there
+// is none or it has been cleared.
+ModuleState* module_state(PyTypeObject* type) noexcept;
 
 // Creates a class of `module` from type_spec, whose name must be "tarvo._tarvo.<Name>" with
 // static storage: the dotted name gives the class its __module__ (a bare name leaves it
@@ -152,12 +139,12 @@ PyTypeObject* create_class(PyObject* module, PyType_Spec* type_spec) noexcept;
 // Turns the C++ exception being handled into a Python exception: std::bad_alloc becomes
 // MemoryError, anything else the module's PanicException with the exception's text. Call
 // only from inside a catch block.
-void raise_from_cpp_exception(const CommonState& state) noexcept;
+void raise_from_cpp_exception(const ModuleState& state) noexcept;
 
 // Runs body and returns its result; a C++ exception becomes a Python exception and `failure`
 // is returned. Every entry point from Python goes through here.
 template <class Result, class Body>
-Result guarded(const CommonState& state, Result failure, Body&& body) noexcept
+Result guarded(const ModuleState& state, Result failure, Body&& body) noexcept
 {
     try {
         return std::forward<Body>(body)();

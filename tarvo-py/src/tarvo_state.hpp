@@ -1,6 +1,5 @@
-// The state of the module _tarvo: its classes beside what both modules keep, and the way to it
-// from the module or from one of its classes. Every object of a class of _tarvo is a
-// ValueObject holding a configuration record or a Trajectory.
+// The classes of _tarvo in its module state, and the way to that state from one of them. Every
+// object of a class of _tarvo is a ValueObject holding a configuration record or a Trajectory.
 #pragma once
 
 #include <array>
@@ -13,45 +12,35 @@
 
 namespace tarvo_py {
 
-struct TarvoState {
-    CommonState common;
-    // Config, Spacecraft, Environment, Solver and PyTrajectory: the order of __all__.
-    std::array<PyTypeObject*, 5> classes;
-
-    // The position in `classes` of the class whose objects hold a Value.
-    template <class Value>
-    static constexpr std::size_t index_of()
-    {
-        using namespace tarvo_core::config;
-        if constexpr (std::is_same_v<Value, Config>) {
-            return 0;
-        } else if constexpr (std::is_same_v<Value, Spacecraft>) {
-            return 1;
-        } else if constexpr (std::is_same_v<Value, Environment>) {
-            return 2;
-        } else if constexpr (std::is_same_v<Value, Solver>) {
-            return 3;
-        } else {
-            static_assert(std::is_same_v<Value, tarvo_core::solve::Trajectory>);
-            return 4;
-        }
+// The position in ModuleState::classes of the class whose objects hold a Value: the order
+// of __all__.
+template <class Value>
+constexpr std::size_t class_index()
+{
+    using namespace tarvo_core::config;
+    if constexpr (std::is_same_v<Value, Config>) {
+        return 0;
+    } else if constexpr (std::is_same_v<Value, Spacecraft>) {
+        return 1;
+    } else if constexpr (std::is_same_v<Value, Environment>) {
+        return 2;
+    } else if constexpr (std::is_same_v<Value, Solver>) {
+        return 3;
+    } else {
+        static_assert(std::is_same_v<Value, tarvo_core::solve::Trajectory>);
+        return 4;
     }
+}
 
-    template <class Value>
-    PyTypeObject* class_of() const
-    {
-        return classes[index_of<Value>()];
-    }
-};
-
-// The state from the module, or from one of its classes or a subclass of one. Null with an
-// exception set once the module has been cleared.
-TarvoState* tarvo_state(PyObject* module) noexcept;
-TarvoState* tarvo_state(PyTypeObject* type) noexcept;
+template <class Value>
+PyTypeObject* class_of(const ModuleState& state)
+{
+    return state.classes[class_index<Value>()];
+}
 
 // The state of the first _tarvo executed in this interpreter, whose classes every later one
 // shares: for a static method, which is given neither its module nor its class.
-TarvoState* first_tarvo_state() noexcept;
+ModuleState* first_module_state() noexcept;
 
 // An entry point of a class reached through `type` (the class of self, or the class itself):
 // body(state) runs guarded, so a C++ exception becomes PanicException; `failure` is returned
@@ -59,16 +48,16 @@ TarvoState* first_tarvo_state() noexcept;
 template <class Result, class Body>
 Result guarded_in(PyTypeObject* type, Result failure, Body&& body) noexcept
 {
-    TarvoState* state = tarvo_state(type);
+    ModuleState* state = module_state(type);
     if (state == nullptr) {
         return failure;
     }
-    return guarded(state->common, failure, [&]() -> Result { return body(*state); });
+    return guarded(*state, failure, [&]() -> Result { return body(*state); });
 }
 
 // The four configuration classes of `module`, stored in state.classes. False with an
 // exception set.
-bool create_config_classes(PyObject* module, TarvoState& state);
+bool create_config_classes(PyObject* module, ModuleState& state);
 
 // The class PyTrajectory of `module`. Null with an exception set.
 PyTypeObject* create_trajectory_class(PyObject* module) noexcept;

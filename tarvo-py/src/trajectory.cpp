@@ -24,17 +24,17 @@ PyObject* checked(PyObject* value)
 }
 
 template <class Values>
-PyObject* convert(TarvoState& state, const Values& values)
+PyObject* convert(ModuleState& state, const Values& values)
 {
-    return to_array(state.common, values);
+    return to_array(state, values);
 }
 
-PyObject* convert(TarvoState&, double value)
+PyObject* convert(ModuleState&, double value)
 {
     return checked(PyFloat_FromDouble(value));
 }
 
-PyObject* convert(TarvoState&, const std::string& text)
+PyObject* convert(ModuleState&, const std::string& text)
 {
     return checked(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
 }
@@ -42,7 +42,7 @@ PyObject* convert(TarvoState&, const std::string& text)
 template <auto Member>
 PyObject* get_field(PyObject* self, void*) noexcept
 {
-    return guarded_in<PyObject*>(Py_TYPE(self), nullptr, [self](TarvoState& state) {
+    return guarded_in<PyObject*>(Py_TYPE(self), nullptr, [self](ModuleState& state) {
         return convert(state, as_value_object<Trajectory>(self)->value.*Member);
     });
 }
