@@ -77,7 +77,7 @@ PyObject* get_field(PyObject* self, void*) noexcept
 template <ConfigRecord Record, std::size_t Index>
 int set_field(PyObject* self, PyObject* value, void* closure) noexcept
 {
-    return guarded_in<int>(Py_TYPE(self), -1, [self, value, closure](const ModuleState& state) -> int {
+    return guarded_in<int>(Py_TYPE(self), -1, [=](const ModuleState& state) -> int {
         if (value == nullptr) {
             PyErr_SetString(PyExc_AttributeError, "property has no deleter");
             return -1;

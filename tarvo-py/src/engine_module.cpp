@@ -31,13 +31,10 @@ PyObject* bind_call(const Signature& signature, PyObject* const* args, Py_ssize_
     return values[0];
 }
 
-PyObject* plan(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept
+PyObject* plan(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+               PyObject* kwnames) noexcept
 {
-    ModuleState* state = module_state(module);
-    if (state == nullptr) {
-        return nullptr;
-    }
-    return guarded<PyObject*>(*state, nullptr, [=]() -> PyObject* {
+    return guarded_in<PyObject*>(module, nullptr, [=](ModuleState& state) -> PyObject* {
         static constexpr const char* names[] = {"portable", "accuracy", "unreachable",
                                                 "workers", "on_trial"};
         const Signature signature{"plan()", names, 1 + option_count, 1};
@@ -48,26 +45,21 @@ PyObject* plan(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObje
         if (portable == nullptr || !config_from_portable(portable, config)) {
             return nullptr;
         }
-        return plan_one(*state, config, settings, on_trial);
+        return plan_one(state, config, settings, on_trial);
     });
 }
 
 PyObject* plan_batch(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames) noexcept
 {
-    ModuleState* state = module_state(module);
-    if (state == nullptr) {
-        return nullptr;
-    }
-    return guarded<PyObject*>(*state, nullptr, [=]() -> PyObject* {
+    return guarded_in<PyObject*>(module, nullptr, [=](ModuleState& state) -> PyObject* {
         static constexpr const char* names[] = {"portables", "accuracy", "unreachable",
                                                 "workers", "on_landing"};
         const Signature signature{"plan_batch()", names, 1 + option_count, 1};
         PlanSettings settings;
         PyObject* on_landing = nullptr;
         PyObject* portables = bind_call(signature, args, nargs, kwnames, settings, on_landing);
-        return portables != nullptr ? plan_batch(*state, portables, settings, on_landing)
-                                    : nullptr;
+        return portables != nullptr ? plan_batch(state, portables, settings, on_landing) : nullptr;
     });
 }
 

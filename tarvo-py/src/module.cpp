@@ -48,12 +48,8 @@ Result<Trajectory> solve_record(const Config& config)
 PyObject* solve(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                 PyObject* kwnames) noexcept
 {
-    ModuleState* state = module_state(module);
-    if (state == nullptr) {
-        return nullptr;
-    }
-    return guarded<PyObject*>(*state, nullptr, [=]() -> PyObject* {
-        PyObject* config = bind_config(*state, args, nargs, kwnames);
+    return guarded_in<PyObject*>(module, nullptr, [=](const ModuleState& state) -> PyObject* {
+        PyObject* config = bind_config(state, args, nargs, kwnames);
         if (config == nullptr) {
             return nullptr;
         }
@@ -62,7 +58,7 @@ PyObject* solve(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
             raise_with_text(PyExc_ValueError, result.error());
             return nullptr;
         }
-        return new_value_object(class_of<Trajectory>(*state), std::move(result).value());
+        return new_value_object(class_of<Trajectory>(state), std::move(result).value());
     });
 }
 

@@ -154,6 +154,19 @@ Result guarded(const ModuleState& state, Result failure, Body&& body) noexcept
     }
 }
 
+// An entry point of a module function (`owner` is the module) or of a class (`owner` is the
+// class of self, or the class itself): body(state) runs guarded; `failure` is returned at
+// once, with the exception set, when there is no state.
+template <class Result, class Owner, class Body>
+Result guarded_in(Owner* owner, Result failure, Body&& body) noexcept
+{
+    ModuleState* state = module_state(owner);
+    if (state == nullptr) {
+        return failure;
+    }
+    return guarded(*state, failure, [&]() -> Result { return body(*state); });
+}
+
 // A function pointer as the void* of a type slot or method table.
 template <class Function>
 void* slot_function(Function* function) noexcept

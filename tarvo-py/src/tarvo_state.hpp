@@ -42,19 +42,6 @@ PyTypeObject* class_of(const ModuleState& state)
 // shares: for a static method, which is given neither its module nor its class.
 ModuleState* first_module_state() noexcept;
 
-// An entry point of a class reached through `type` (the class of self, or the class itself):
-// body(state) runs guarded, so a C++ exception becomes PanicException; `failure` is returned
-// at once, with the exception set, when there is no state.
-template <class Result, class Body>
-Result guarded_in(PyTypeObject* type, Result failure, Body&& body) noexcept
-{
-    ModuleState* state = module_state(type);
-    if (state == nullptr) {
-        return failure;
-    }
-    return guarded(*state, failure, [&]() -> Result { return body(*state); });
-}
-
 // The four configuration classes of `module`, stored in state.classes. False with an
 // exception set.
 bool create_config_classes(PyObject* module, ModuleState& state);

@@ -54,7 +54,8 @@ constexpr PyGetSetDef property(const char* name)
 }
 
 template <std::size_t... Index>
-constexpr std::array<PyGetSetDef, sizeof...(Index) + 4> make_properties(std::index_sequence<Index...>)
+constexpr std::array<PyGetSetDef, sizeof...(Index) + 4> make_properties(
+    std::index_sequence<Index...>)
 {
     return {{
         property<std::get<Index>(node_arrays).member>(std::get<Index>(node_arrays).name)...,
