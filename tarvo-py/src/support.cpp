@@ -37,17 +37,23 @@ PyObject* take_raised_exception() noexcept
 
 void add_argument_note(const char* name) noexcept
 {
-    PyObject* error = take_raised_exception();
-    if (error == nullptr) {
-        return;
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    if (value != nullptr) {
+        if (traceback != nullptr) {
+            PyException_SetTraceback(value, traceback);
+        }
+        const OwnedRef note(PyUnicode_FromFormat("while processing '%s'", name));
+        const OwnedRef added(note ? PyObject_CallMethod(value, "add_note", "O", note.get())
+                                  : nullptr);
+        if (!added) {
+            PyErr_Clear();
+        }
     }
-    const OwnedRef note(PyUnicode_FromFormat("while processing '%s'", name));
-    const OwnedRef added(note ? PyObject_CallMethod(error, "add_note", "O", note.get()) : nullptr);
-    if (!added) {
-        PyErr_Clear();
-    }
-    PyErr_Restore(Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(error))), error,
-                  PyException_GetTraceback(error));
+    PyErr_Restore(type, value, traceback);
 }
 #pragma GCC diagnostic pop
 
