@@ -4,6 +4,7 @@
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include "node_arrays.hpp"
 #include "numpy_arrays.hpp"
@@ -23,8 +24,8 @@ PyObject* checked(PyObject* value)
     return value;
 }
 
-template <class Values>
-PyObject* convert(ModuleState& state, const Values& values)
+template <class Element>
+PyObject* convert(ModuleState& state, const std::vector<Element>& values)
 {
     return to_array(state, values);
 }
