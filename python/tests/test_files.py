@@ -1,13 +1,14 @@
 """Saved landings and studies: written whole or not at all, with ordinary permissions."""
 
 import errno
+import json
 import os
 import stat
 
 import pytest
 
 import tarvo
-from conftest import small_config
+from conftest import run_python, small_config
 from tarvo._files import write_replacing
 
 pytest.importorskip("pandas")
@@ -57,3 +58,103 @@ def test_failed_write_leaves_the_old_file_and_no_temporary(tmp_path):
         write_replacing(path, write_half_then_fail)
     assert path.read_text() == "old content\n"
     assert os.listdir(tmp_path) == ["landing.csv"]
+
+
+def assert_saved(path):
+    """path holds what the savers write: a landing, or a study of two runs."""
+    if str(path).endswith(".json"):
+        assert json.loads(open(path).read())["ok"] is True
+    else:
+        assert tarvo.Study.load(path).runs == 2
+
+
+@pytest.mark.parametrize("save, name", SAVERS)
+@pytest.mark.parametrize("relative", [True, False], ids=["relative", "absolute"])
+def test_save_through_a_link_writes_its_target(tmp_path, save, name, relative):
+    (tmp_path / "data").mkdir()
+    target = tmp_path / "data" / name
+    target.write_text("old")
+    os.chmod(target, 0o600)
+    link = tmp_path / name
+    link.symlink_to(os.path.join("data", name) if relative else target)
+    save(link)
+    assert link.is_symlink() and os.readlink(link) == (os.path.join("data", name) if relative
+                                                       else str(target))
+    assert_saved(target)
+    assert mode(target) == 0o600
+    assert sorted(os.listdir(tmp_path / "data")) == [name]
+
+
+@pytest.mark.parametrize("save, name", SAVERS)
+def test_save_through_a_dangling_link_creates_its_target(tmp_path, save, name):
+    link = tmp_path / name
+    link.symlink_to(tmp_path / "new" / name)
+    with pytest.raises(FileNotFoundError) as raised:
+        save(link)  # the target's folder is missing
+    assert raised.value.filename == str(link)
+    (tmp_path / "new").mkdir()
+    save(link)
+    assert link.is_symlink() and (tmp_path / "new" / name).stat().st_size > 0
+
+
+def make_fifo(path):
+    os.mkfifo(path)
+
+
+def make_device(path):
+    try:
+        os.mknod(path, stat.S_IFCHR | 0o600, os.makedev(1, 3))  # the null device's numbers
+    except PermissionError:
+        pytest.skip("creating a device node needs privileges")
+
+
+def make_folder(path):
+    os.mkdir(path)
+
+
+@pytest.mark.parametrize("save, name", SAVERS)
+@pytest.mark.parametrize("make, kind, reason", [
+    (make_fifo, stat.S_ISFIFO, "is a FIFO, not a regular file"),
+    (make_device, stat.S_ISCHR, "is a character device, not a regular file"),
+    (make_folder, stat.S_ISDIR, "is a folder"),
+])
+@pytest.mark.parametrize("through_link", [False, True], ids=["direct", "link"])
+def test_save_refuses_what_is_not_a_regular_file(tmp_path, save, name, make, kind, reason,
+                                                  through_link):
+    node = tmp_path / ("node" + os.path.splitext(name)[1])
+    make(node)
+    path = tmp_path / name
+    if through_link:
+        path.symlink_to(node)
+    else:
+        path = node
+    with pytest.raises(OSError) as raised:
+        save(path)
+    assert (raised.value.strerror, raised.value.filename) == (reason, str(path))
+    assert kind(os.lstat(node).st_mode)
+    assert len(os.listdir(tmp_path)) == 1 + through_link
+
+
+FULL_DISK_SAVE = """
+import resource, sys, tarvo
+path = sys.argv[1]
+config = tarvo.Config(solver=tarvo.Solver(n=20, time_of_flight=60.0))
+value = (tarvo.plan(config) if path.endswith(".json") else
+         tarvo.monte_carlo(config, {"spacecraft.wet_mass": tarvo.normal(5.0)}, 30, seed=1))
+resource.setrlimit(resource.RLIMIT_FSIZE, (2048, 2048))  # a disk that fills at 2 KiB
+try:
+    value.save(path)
+except OSError as error:
+    print(type(error).__name__, error.errno, error.filename, error.strerror, sep="|")
+"""
+
+
+@pytest.mark.parametrize("name", ["study.parquet", "study.csv", "landing.json"])
+def test_full_disk_reports_the_real_error_and_keeps_the_old_file(tmp_path, name):
+    path = tmp_path / name
+    path.write_text("old content\n")
+    run = run_python(FULL_DISK_SAVE, str(path), flags=["-B"])
+    assert run.returncode == 0 and run.stderr == ""
+    assert run.stdout == f"OSError|{errno.EFBIG}|{path}|File too large\n"
+    assert path.read_text() == "old content\n" and os.listdir(tmp_path) == [name]
+
