@@ -20,7 +20,8 @@ from typing import Any, Union
 
 from ._tarvo import Config, Environment, Solver, Spacecraft
 
-__all__ = ["FIELDS", "RECORDS", "Portable", "to_portable", "from_portable", "exact_float"]
+__all__ = ["FIELDS", "RECORDS", "Portable", "to_portable", "from_portable", "exact_float",
+           "same_values"]
 
 # Constructor parameters of each record class, in declaration order, as the extension
 # declares them (its classes are built from the core's field tables).
@@ -86,3 +87,17 @@ def from_portable(values: Portable) -> Config:
         records.append(record(*values[start:stop]))
         start = stop
     return Config(*records)
+
+
+def same_values(a: Any, b: Any) -> bool:
+    """Value equality in which a NaN equals a NaN: of floats, NumPy arrays, None, strings,
+    and tuples of these (a portable configuration, a trial)."""
+    if isinstance(a, tuple) and isinstance(b, tuple):
+        return len(a) == len(b) and all(same_values(x, y) for x, y in zip(a, b))
+    if hasattr(a, "shape") or hasattr(b, "shape"):
+        import numpy
+
+        return numpy.array_equal(a, b, equal_nan=True)
+    if isinstance(a, float) and isinstance(b, float) and math.isnan(a) and math.isnan(b):
+        return True
+    return bool(a == b)

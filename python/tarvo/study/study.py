@@ -15,6 +15,7 @@ from .dispersions import DispersionPlan, non_negative_integer
 from ..landing.plan import plan_many
 from .summary import StudySummary, summarise
 from .table import build_table, outcome_row, pandas
+from .._portable import same_values, to_portable
 from .._tarvo import Config
 
 __all__ = ["monte_carlo", "Study"]
@@ -62,6 +63,10 @@ class Study:
       target, ``iterations`` and ``solve_seconds``. Outcome numbers are NaN for a failed run.
     - ``config`` (the nominal `Config`), ``dispersions`` (path -> distribution) and ``seed``;
       None for a table read from a file that does not record them.
+
+    Two studies are equal when their configurations, dispersions, seeds and tables are,
+    a NaN matching a NaN, the ``solve_seconds`` column aside (a measure of the run). A study
+    can change (its ``table`` is a DataFrame), so it has no hash.
     """
 
     def __init__(self, table, *, config=None, dispersions=None, seed=None):
@@ -115,6 +120,27 @@ class Study:
 
         return load_study(cls, path)
 
+    def __eq__(self, other) -> bool:
+        if not isinstance(other, Study):
+            return NotImplemented
+        return (self.seed == other.seed and self.dispersions == other.dispersions
+                and same_config(self._config, other._config)
+                and _outcomes(self.table).equals(_outcomes(other.table)))
+
+    __hash__ = None  # mutable
+
     def __repr__(self) -> str:
         successes = int(self.table["ok"].sum()) if self.runs else 0
         return f"Study(runs={self.runs}, successes={successes}, seed={self.seed})"
+
+
+def same_config(a, b) -> bool:
+    """Whether two optional configurations have the same field values (NaN matching NaN)."""
+    if a is None or b is None:
+        return a is b
+    return same_values(to_portable(a), to_portable(b))
+
+
+def _outcomes(table):
+    """The table without its wall-clock column."""
+    return table.drop(columns=["solve_seconds"], errors="ignore")
