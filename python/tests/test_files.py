@@ -158,3 +158,78 @@ def test_full_disk_reports_the_real_error_and_keeps_the_old_file(tmp_path, name)
     assert run.stdout == f"OSError|{errno.EFBIG}|{path}|File too large\n"
     assert path.read_text() == "old content\n" and os.listdir(tmp_path) == [name]
 
+
+@pytest.fixture(scope="module")
+def study():
+    return tarvo.monte_carlo(small_config(), {"spacecraft.wet_mass": tarvo.normal(5.0),
+                                              "solver.time_of_flight": tarvo.uniform(-45, 0)},
+                             12, seed=4)
+
+
+def refused(path, *words):
+    with pytest.raises(ValueError) as raised:
+        tarvo.Study.load(path)
+    text = str(raised.value)
+    assert text.startswith(f"{path}: ") and all(word in text for word in words), text
+
+
+def cuts(size, count=40):
+    """Lengths to cut a file of size bytes to: spread over it, and the last few bytes."""
+    return sorted({*range(0, size, max(1, size // count)), *range(size - 5, size)})
+
+
+@pytest.mark.parametrize("name", ["study.csv", "study.parquet"])
+def test_load_refuses_a_cut_file(tmp_path, study, name):
+    whole = tmp_path / name
+    study.save(whole)
+    data = whole.read_bytes()
+    cut = tmp_path / ("cut" + whole.suffix)
+    for length in cuts(len(data)):
+        cut.write_bytes(data[:length])
+        refused(cut)
+    assert tarvo.Study.load(whole) == study
+
+
+@pytest.mark.parametrize("old, new", [(b",False,", b",True,"), (b"PrimalInfeasible", b"Solved")])
+def test_load_refuses_a_changed_csv_table(tmp_path, study, old, new):
+    path = tmp_path / "study.csv"
+    study.save(path)
+    data = path.read_bytes()
+    path.write_bytes(data.replace(old, new, 1))
+    refused(path, "does not match the checksum")
+
+
+def first_format_csv(study, path):
+    """The study as a CSV of the first file format: no run count and no checksum."""
+    study.save(path)
+    first, body = path.read_bytes().split(b"\n", 1)
+    metadata = json.loads(first[len(b"# tarvo study: "):])
+    metadata = {key: value for key, value in metadata.items() if key not in ("runs", "sha256")}
+    path.write_bytes(b"# tarvo study: " + json.dumps({**metadata, "format": 1}).encode()
+                     + b"\n" + body)
+    return body
+
+
+def test_first_format_files_are_read_when_whole(tmp_path, study):
+    path = tmp_path / "study.csv"
+    body = first_format_csv(study, path)
+    assert tarvo.Study.load(path) == study
+    data = path.read_bytes()
+    rows = data.count(b"\n")
+    path.write_bytes(data[:-7])  # cut in the last row
+    refused(path, "last row is cut short")
+    header_and_two_rows = len(data) - len(body) + len(b"\n".join(body.split(b"\n")[:3])) + 1
+    path.write_bytes(data[:header_and_two_rows])  # a cut between rows goes unnoticed
+    assert tarvo.Study.load(path).runs == 2 < rows
+    path.write_bytes(data.replace(b"\n1,", b"\n7,", 1))  # runs 0, 7, 2, ...
+    refused(path, "not numbered 0 to 11")
+
+
+def test_csv_table_cut_in_a_quoted_field_names_the_file(tmp_path, study):
+    path = tmp_path / "table.csv"
+    table = study.table.copy()
+    table.loc[2, "message"] = "a message, over\ntwo lines"
+    table.to_csv(path, index=False)  # a table without the metadata line
+    data = path.read_bytes()
+    path.write_bytes(data[:data.index(b"over") + 4] + b"\n")
+    refused(path, "damaged study file")
