@@ -113,6 +113,10 @@ class TestLanding:
         assert repr(plan(small_config(n=0))) == (
             "Landing(ok=False, status='InvalidInput', message='n must be at least 1 node')")
 
+    def test_repr_of_a_huge_number_is_short(self, landing):
+        huge = Landing(landing.config, **{**landing._values, "time_of_flight": 1e308})
+        assert "time_of_flight=1e+308," in repr(huge) and len(repr(huge)) < 200
+
     def test_equal_values_are_equal_landings(self, landing):
         failed = plan(small_config(n=0))  # NaN numbers, empty arrays
         nan_config = plan(Config(spacecraft=tarvo.Spacecraft(fuel=math.nan)))

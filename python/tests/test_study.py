@@ -42,6 +42,8 @@ def without_timing(table):
     (lambda: tarvo.uniform([0.0, 0.0, 0.0], [1.0, -1.0, 1.0]), ValueError),
     (lambda: tarvo.uniform(-1.0, [1.0, -2.0, 1.0]), ValueError),
     (lambda: tarvo.uniform(math.nan, 1.0), ValueError),
+    (lambda: tarvo.uniform(-1e308, 1e308), ValueError),  # a width beyond the largest float
+    (lambda: tarvo.uniform([0.0, 0.0, -1e308], 1e308), ValueError),
 ])
 def test_bad_distributions_are_refused(make, error):
     with pytest.raises(error):

@@ -7,6 +7,7 @@ from collections.abc import Iterable
 from typing import TYPE_CHECKING, Any, NamedTuple
 
 from .._portable import Portable, from_portable, same_values, to_portable
+from .._text import fixed
 from .._tarvo import Config
 
 if TYPE_CHECKING:
@@ -294,8 +295,9 @@ class Landing:
             return f"Landing(ok=False, status={self.status!r}, message={self.message!r})"
         return (
             f"Landing(ok=True, status={self.status!r}, "
-            f"time_of_flight={self.time_of_flight:.3f}, final_mass={self.final_mass:.3f}, "
-            f"fuel_used={self.fuel_used:.3f}, nodes={len(self.time_points)}, "
+            f"time_of_flight={fixed(self.time_of_flight)}, "
+            f"final_mass={fixed(self.final_mass)}, fuel_used={fixed(self.fuel_used)}, "
+            f"nodes={len(self.time_points)}, "
             f"trials={len(self.trials)})"
         )
 
