@@ -190,12 +190,27 @@ def test_load_refuses_a_cut_file(tmp_path, study, name):
     assert tarvo.Study.load(whole) == study
 
 
-@pytest.mark.parametrize("old, new", [(b",False,", b",True,"), (b"PrimalInfeasible", b"Solved")])
-def test_load_refuses_a_changed_csv_table(tmp_path, study, old, new):
+@pytest.mark.parametrize("old, new", [(b",False,", b",True,"), (b"PrimalInfeasible", b"Solved"),
+                                      (b'"seed": 4', b'"seed": 5')])
+def test_load_refuses_a_changed_csv_file(tmp_path, study, old, new):
     path = tmp_path / "study.csv"
     study.save(path)
     data = path.read_bytes()
     path.write_bytes(data.replace(old, new, 1))
+    refused(path, "does not match the checksum")
+
+
+@pytest.mark.parametrize("change", [
+    lambda table, metadata: (table.set_column(0, "run", [list(range(1, 13))]), metadata),
+    lambda table, metadata: (table, metadata.replace(b'"seed": 4', b'"seed": 5')),
+])
+def test_load_refuses_a_changed_parquet_file(tmp_path, study, change):
+    parquet = pytest.importorskip("pyarrow.parquet")
+    path = tmp_path / "study.parquet"
+    study.save(path)
+    table = parquet.read_table(path)
+    table, metadata = change(table, table.schema.metadata[b"tarvo.study"])
+    parquet.write_table(table.replace_schema_metadata({b"tarvo.study": metadata}), path)
     refused(path, "does not match the checksum")
 
 

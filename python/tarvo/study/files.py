@@ -7,10 +7,10 @@ and infinities included), its dispersions and its seed as one JSON object:
 - CSV: on the first line, ``# tarvo study: {...}``, before the header row (pandas reads such a
   file with ``read_csv(path, skiprows=1)``).
 
-The object also holds the number of runs and a SHA-256 checksum of the table: of the CSV text
-after the first line, or of the Parquet table's column names, types and values. `load_study`
-refuses a file whose table does not match them (cut short by a full disk, damaged), with a
-ValueError naming the file. Files written before the checksum existed (and CSV tables
+The object also holds the number of runs and, last, a SHA-256 checksum of the rest of the
+object and of the table (of the CSV text after the first line, or of the Parquet table's
+column names, types and values). `load_study` refuses a file whose metadata or table does
+not match it (cut short by a full disk, damaged), with a ValueError naming the file. Files written before the checksum existed (and CSV tables
 without the first line) are read when they parse completely, end with a whole row, and
 number their runs 0, 1, 2, ... without a gap; a cut just after a whole row goes unnoticed
 there.
@@ -58,41 +58,71 @@ def _config_from_fields(fields: dict) -> Config:
     return Config(**{record: cls(**fields[record]) for record, cls in RECORDS.items()})
 
 
-def _metadata_text(study, checksum: str) -> str:
-    """The study's configuration, dispersions and seed, its run count and the checksum of
-    its table, as one line of JSON."""
-    return json.dumps({
+def _metadata_fields(study) -> dict:
+    """The study's run count, configuration, dispersions and seed, as JSON values."""
+    return {
         "format": FORMAT,
         "runs": study.runs,
-        "sha256": checksum,
         "seed": study.seed,
         "config": None if study.config is None else _config_fields(study.config),
         "dispersions": None if study.dispersions is None else
         {path: distribution.to_dict() for path, distribution in study.dispersions.items()},
-    })
+    }
 
 
-def _metadata_from_text(text: str, path) -> dict:
-    """The metadata's ``Study`` arguments, and its run count and checksum (None in a file
-    written before they were recorded)."""
+def _checksum(fields: dict, table_digest: bytes) -> str:
+    """SHA-256 of the metadata (the checksum itself aside) and of the table's digest."""
+    return hashlib.sha256(json.dumps(fields).encode() + b"\n" + table_digest).hexdigest()
+
+
+def _metadata_text(study, table_digest: bytes) -> str:
+    """The metadata as one line of JSON, its checksum last."""
+    fields = _metadata_fields(study)
+    return json.dumps({**fields, "sha256": _checksum(fields, table_digest)})
+
+
+def _metadata_fields_from(text, path) -> dict:
+    """The JSON object of a file's metadata ({} when the file has none)."""
+    if text is None:
+        return {}
     try:
-        metadata = json.loads(text)
-        config = metadata.get("config")
-        dispersions = metadata.get("dispersions")
-        form = metadata.get("format", 1)
-        if form > FORMAT:
-            raise ValueError(f"format {form}, written by a newer tarvo; this one reads "
+        fields = json.loads(text)
+        if not isinstance(fields, dict):
+            raise ValueError(f"expected a JSON object, got {type(fields).__name__}")
+        form = fields.get("format", 1)
+        if not isinstance(form, int) or form > FORMAT:
+            raise ValueError(f"format {form!r}: written by a newer tarvo? this one reads "
                              f"formats up to {FORMAT}")
-        study = {
-            "seed": metadata.get("seed"),
+        return fields
+    except ValueError as error:
+        raise ValueError(f"{os.fspath(path)}: unreadable study metadata: {error}") from None
+
+
+def _verify(path, fields: dict, table_digest: bytes) -> bool:
+    """Check the checksum of a file's metadata and table; whether there was one to check
+    (files of the first format have none)."""
+    if fields.get("format", 1) < 2:
+        return False
+    unsealed = dict(fields)
+    if unsealed.pop("sha256", None) != _checksum(unsealed, table_digest):
+        raise _damaged(path, "its table or metadata does not match the checksum written "
+                             "with them (cut short, or changed)")
+    return True
+
+
+def _study_arguments(fields: dict, path) -> dict:
+    """The seed, configuration and dispersions a file records, for `Study`."""
+    try:
+        config = fields.get("config")
+        dispersions = fields.get("dispersions")
+        return {
+            "seed": fields.get("seed"),
             "config": None if config is None else _config_from_fields(config),
             "dispersions": None if dispersions is None else
             {key: _Distribution.from_dict(value) for key, value in dispersions.items()},
         }
-        check = (metadata["runs"], metadata["sha256"]) if form >= 2 else None
     except (ValueError, TypeError, KeyError, AttributeError) as error:
         raise ValueError(f"{os.fspath(path)}: unreadable study metadata: {error}") from None
-    return {"study": study, "check": check}
 
 
 def _damaged(path, reason) -> ValueError:
@@ -103,13 +133,13 @@ def save_study(study, path) -> None:
     if _suffix(path) == ".parquet":
         pa, pq = _pyarrow()
         table = pa.Table.from_pandas(study.table, preserve_index=False)
-        metadata = _metadata_text(study, _arrow_checksum(table))
+        metadata = _metadata_text(study, _arrow_digest(table))
         table = table.replace_schema_metadata({**(table.schema.metadata or {}),
                                                METADATA_KEY: metadata.encode()})
         write_replacing(path, lambda temporary: pq.write_table(table, temporary))
     else:
         body = study.table.to_csv(index=False, lineterminator="\n").encode("utf-8")
-        metadata = _metadata_text(study, hashlib.sha256(body).hexdigest())
+        metadata = _metadata_text(study, hashlib.sha256(body).digest())
         write_bytes_replacing(path, (CSV_PREFIX + metadata + "\n").encode("utf-8") + body)
 
 
@@ -117,46 +147,45 @@ def load_study(cls, path):
     import numpy
 
     read = _read_parquet if _suffix(path) == ".parquet" else _read_csv
-    table, metadata = read(path)
-    check = metadata.get("check")
+    table, fields, verified = read(path)
     runs = len(table)
-    if check is not None and check[0] != runs:
-        raise _damaged(path, f"{runs} runs where {check[0]} were written")
+    if verified and fields["runs"] != runs:
+        raise _damaged(path, f"{runs} runs where {fields['runs']} were written")
     table = _typed(table, path)
-    if check is None and not numpy.array_equal(table["run"].to_numpy(), numpy.arange(runs)):
+    if not verified and not numpy.array_equal(table["run"].to_numpy(), numpy.arange(runs)):
         raise _damaged(path, "its runs are not numbered 0 to "
                              f"{runs - 1} (cut short, or not a whole study)")
-    return cls(table, **metadata.get("study", {}))
+    return cls(table, **_study_arguments(fields, path))
 
 
 def _read_parquet(path):
-    """The table of a Parquet study file and its metadata, the checksum verified."""
+    """The table of a Parquet study file, its metadata, and whether a checksum vouched
+    for both."""
     _, pq = _pyarrow()
     try:
         arrow_table = pq.read_table(path)
     except ValueError as error:  # pyarrow.ArrowInvalid: not Parquet, or cut short
         raise _damaged(path, error) from None
     text = (arrow_table.schema.metadata or {}).get(METADATA_KEY)
-    metadata = _metadata_from_text(text.decode("utf-8", "replace"), path) if text else {}
-    check = metadata.get("check")
-    if check is not None and _arrow_checksum(arrow_table) != check[1]:
-        raise _damaged(path, "its table does not match the checksum written with it")
-    return arrow_table.to_pandas(), metadata
+    fields = _metadata_fields_from(None if text is None else text.decode("utf-8", "replace"),
+                                   path)
+    verified = _verify(path, fields, _arrow_digest(arrow_table))
+    return arrow_table.to_pandas(), fields, verified
 
 
 def _read_csv(path):
-    """The table of a CSV study file and its metadata, the checksum verified."""
+    """The table of a CSV study file, its metadata, and whether a checksum vouched for
+    both."""
     with open(path, "rb") as stream:
         data = stream.read()
-    metadata = {}
+    text = None
     prefix = CSV_PREFIX.encode()
     if data.startswith(prefix):
         first, _, data = data.partition(b"\n")
-        metadata = _metadata_from_text(first[len(prefix):].decode("utf-8", "replace"), path)
-    check = metadata.get("check")
-    if check is not None and hashlib.sha256(data).hexdigest() != check[1]:
-        raise _damaged(path, "its table does not match the checksum written with it")
-    if check is None and data and not data.endswith(b"\n"):
+        text = first[len(prefix):].decode("utf-8", "replace")
+    fields = _metadata_fields_from(text, path)
+    verified = _verify(path, fields, hashlib.sha256(data).digest())
+    if not verified and data and not data.endswith(b"\n"):
         raise _damaged(path, "its last row is cut short")
     pd = pandas()
     try:
@@ -166,10 +195,10 @@ def _read_csv(path):
                             **_exact_floats(pd))
     except ValueError as error:  # a parser error, no columns, invalid UTF-8
         raise _damaged(path, " ".join(str(error).split())) from None
-    return table, metadata
+    return table, fields, verified
 
 
-def _arrow_checksum(table) -> str:
+def _arrow_digest(table) -> bytes:
     """SHA-256 of an Arrow table's column names, types, missing values and values."""
     pa = require("pyarrow", "a Parquet study file")
     digest = hashlib.sha256()
@@ -182,7 +211,7 @@ def _arrow_checksum(table) -> str:
             digest.update(values.astype(values.dtype.newbyteorder("<")).tobytes())
         else:
             digest.update(json.dumps(array.to_pylist(), default=str).encode())
-    return digest.hexdigest()
+    return digest.digest()
 
 
 def _exact_floats(pd) -> dict:
