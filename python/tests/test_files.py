@@ -190,6 +190,24 @@ def test_load_refuses_a_cut_file(tmp_path, study, name):
     assert tarvo.Study.load(whole) == study
 
 
+@pytest.mark.parametrize("name", ["study.csv", "study.parquet"])
+def test_load_refuses_a_damaged_file_or_reads_it_unchanged(tmp_path, study, name):
+    whole = tmp_path / name
+    study.save(whole)
+    data = whole.read_bytes()
+    damaged = tmp_path / ("damaged" + whole.suffix)
+    for position in cuts(len(data), 60):
+        flipped = bytearray(data)
+        flipped[min(position, len(data) - 1)] ^= 0x5A
+        damaged.write_bytes(flipped)
+        try:
+            loaded = tarvo.Study.load(damaged)
+        except ValueError as error:
+            assert str(error).startswith(f"{damaged}: "), error
+        else:  # a byte the table does not depend on (Parquet's statistics, say)
+            assert loaded == study
+
+
 @pytest.mark.parametrize("old, new", [(b",False,", b",True,"), (b"PrimalInfeasible", b"Solved"),
                                       (b'"seed": 4', b'"seed": 5')])
 def test_load_refuses_a_changed_csv_file(tmp_path, study, old, new):

@@ -164,13 +164,24 @@ def _read_parquet(path):
     _, pq = _pyarrow()
     try:
         arrow_table = pq.read_table(path)
+        digest = _arrow_digest(arrow_table)
+        # Without pandas' own metadata, which the checksum does not cover: `_typed` sets
+        # the column types, and the index is the run's position.
+        table = arrow_table.replace_schema_metadata(None).to_pandas()
+    except OSError as error:
+        if error.errno is not None:  # the file system's failure: no such file, ...
+            raise
+        raise _damaged(path, _one_line(error)) from None  # pyarrow's, on damaged data
     except ValueError as error:  # pyarrow.ArrowInvalid: not Parquet, or cut short
-        raise _damaged(path, error) from None
+        raise _damaged(path, _one_line(error)) from None
     text = (arrow_table.schema.metadata or {}).get(METADATA_KEY)
     fields = _metadata_fields_from(None if text is None else text.decode("utf-8", "replace"),
                                    path)
-    verified = _verify(path, fields, _arrow_digest(arrow_table))
-    return arrow_table.to_pandas(), fields, verified
+    return table, fields, _verify(path, fields, digest)
+
+
+def _one_line(error) -> str:
+    return " ".join(str(error).split())
 
 
 def _read_csv(path):
@@ -194,7 +205,7 @@ def _read_csv(path):
         table = pd.read_csv(io.BytesIO(data), keep_default_na=False, na_values=[""],
                             **_exact_floats(pd))
     except ValueError as error:  # a parser error, no columns, invalid UTF-8
-        raise _damaged(path, " ".join(str(error).split())) from None
+        raise _damaged(path, _one_line(error)) from None
     return table, fields, verified
 
 
