@@ -42,6 +42,8 @@ def _naming(error: OSError, path: str) -> OSError:
 def _destination(path: str) -> str:
     """The file that a write to path replaces: path itself, or the file a link at path
     points to. An OSError naming path when that is not a place for a regular file."""
+    if path.endswith(os.sep):  # realpath would drop the separator and name a file
+        raise OSError(errno.EISDIR, "is a folder", path)
     target = os.path.realpath(path)
     try:
         mode = os.stat(target).st_mode

@@ -222,6 +222,8 @@ class TestOutputs:
         (["--csv", "{tmp}/missing/nodes.csv"], "{tmp}/missing/nodes.csv: No such file or directory"),
         (["--csv", "{tmp}/plain/nodes.csv"], "{tmp}/plain/nodes.csv: Not a directory"),
         (["--result", "{tmp}"], "{tmp}: is a folder"),
+        (["--result", "{tmp}/new/"], "{tmp}/new/: is a folder"),
+        (["--result", ""], "--result: the file name is empty"),
         (["--result", "{tmp}/fifo.json"], "{tmp}/fifo.json: is a FIFO, not a regular file"),
         (["--result", "/proc/self/status"], "/proc/self/status: No such file or directory"),
         (["--csv", "{tmp}/a.csv", "--result", "{tmp}/a.csv"],

@@ -219,6 +219,8 @@ class Outputs:
         """``path``, checked; a reason why it cannot be written ends the command."""
         if path is None:
             return None
+        if not path:
+            fail(f"{option}: the file name is empty")
         try:
             check_replaceable(path)
         except (OSError, ValueError) as error:
