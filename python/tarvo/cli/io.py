@@ -31,13 +31,12 @@ class _Lost:
     stderr: str | None = None
 
 
-def _put_line(stream, text) -> bool:
-    """Write one line and flush it; whether it arrived."""
+def _put_line(stream, text) -> None:
+    """Write one line and flush it; OSError when the stream is closed or the write fails."""
     if stream is None:
         raise OSError("closed")
     stream.write(text + "\n")
     stream.flush()
-    return True
 
 
 def note(text) -> bool:
@@ -46,7 +45,8 @@ def note(text) -> bool:
     if _Lost.stderr is not None:
         return False
     try:
-        return _put_line(sys.stderr, " ".join(str(text).split()))
+        _put_line(sys.stderr, " ".join(str(text).split()))
+        return True
     except (OSError, ValueError) as error:
         stderr_failed(error)
         return False
