@@ -178,24 +178,24 @@ def cuts(size, count=40):
     return sorted({*range(0, size, max(1, size // count)), *range(size - 5, size)})
 
 
-@pytest.mark.parametrize("name", ["study.csv", "study.parquet"])
-def test_load_refuses_a_cut_file(tmp_path, study, name):
-    whole = tmp_path / name
+@pytest.fixture(params=[".csv", ".parquet"])
+def saved(request, tmp_path, study):
+    """The bytes of the study saved with a suffix, and a second path with that suffix."""
+    whole = tmp_path / ("study" + request.param)
     study.save(whole)
-    data = whole.read_bytes()
-    cut = tmp_path / ("cut" + whole.suffix)
+    assert tarvo.Study.load(whole) == study
+    return whole.read_bytes(), tmp_path / ("changed" + request.param)
+
+
+def test_load_refuses_a_cut_file(saved):
+    data, cut = saved
     for length in cuts(len(data)):
         cut.write_bytes(data[:length])
         refused(cut)
-    assert tarvo.Study.load(whole) == study
 
 
-@pytest.mark.parametrize("name", ["study.csv", "study.parquet"])
-def test_load_refuses_a_damaged_file_or_reads_it_unchanged(tmp_path, study, name):
-    whole = tmp_path / name
-    study.save(whole)
-    data = whole.read_bytes()
-    damaged = tmp_path / ("damaged" + whole.suffix)
+def test_load_refuses_a_damaged_file_or_reads_it_unchanged(study, saved):
+    data, damaged = saved
     for position in cuts(len(data), 60):
         flipped = bytearray(data)
         flipped[min(position, len(data) - 1)] ^= 0x5A
