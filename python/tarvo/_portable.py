@@ -90,14 +90,22 @@ def from_portable(values: Portable) -> Config:
 
 
 def same_values(a: Any, b: Any) -> bool:
-    """Value equality in which a NaN equals a NaN: of floats, NumPy arrays, None, strings,
-    and tuples of these (a portable configuration, a trial)."""
-    if isinstance(a, tuple) and isinstance(b, tuple):
+    """Value equality in which a NaN equals a NaN: of numbers, NumPy arrays, None, strings,
+    and dicts, lists and tuples of these (a portable configuration, a trial). A named tuple
+    equals a plain one with the same items."""
+    if isinstance(a, float) and isinstance(b, float):
+        return a == b or (math.isnan(a) and math.isnan(b))
+    if isinstance(a, tuple) or isinstance(b, tuple):
+        return (isinstance(a, tuple) and isinstance(b, tuple) and len(a) == len(b)
+                and all(same_values(x, y) for x, y in zip(a, b)))
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, dict):
+        return a.keys() == b.keys() and all(same_values(a[key], b[key]) for key in a)
+    if isinstance(a, list):
         return len(a) == len(b) and all(same_values(x, y) for x, y in zip(a, b))
-    if hasattr(a, "shape") or hasattr(b, "shape"):
+    if hasattr(a, "shape"):
         import numpy
 
-        return numpy.array_equal(a, b, equal_nan=True)
-    if isinstance(a, float) and isinstance(b, float) and math.isnan(a) and math.isnan(b):
-        return True
+        return bool(numpy.array_equal(a, b, equal_nan=True))
     return bool(a == b)

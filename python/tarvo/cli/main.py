@@ -4,6 +4,7 @@
     tarvo --print-default-config
     tarvo --version
     tarvo monte-carlo ...          a dispersion study (tarvo.cli.study)
+    tarvo fly ...                  a flight with closed-loop guidance (tarvo.cli.fly)
 
 `python -m tarvo` is the same program. The landing's files are written before anything is
 printed; every failure is one line on stderr (stdout when stderr is closed) and exit status 1.
@@ -28,6 +29,10 @@ def main(argv=None):
 
 
 def _dispatch(argv):
+    if argv[:1] == ["fly"]:
+        from .fly import run as fly
+
+        return fly(argv[1:])
     if argv[:1] == ["monte-carlo"]:
         import importlib
 
@@ -45,7 +50,8 @@ def parse_arguments(argv):
     parser = Parser(
         prog="python -m tarvo" if sys.argv[0].endswith("__main__.py") else "tarvo",
         description="Compute a fuel-optimal powered-descent trajectory and summarise it. "
-                    "'tarvo monte-carlo --help' describes the dispersion study.",
+                    "'tarvo monte-carlo --help' describes the dispersion study, "
+                    "'tarvo fly --help' the flight with closed-loop guidance.",
     )
     parser.add_argument(
         "config", nargs="?", metavar="CONFIG.json",
@@ -96,8 +102,10 @@ def run(argv):
 
         emit(Config().to_json())
         return 0
+    from ..landing.tables import landing_bytes
+
     outputs = Outputs()
-    files = requested_outputs(arguments, outputs)
+    files = requested_outputs(arguments, outputs, landing_bytes)
     config = read_config(arguments.config)
     options = {"unreachable": "closest" if arguments.closest else "fail",
                "accuracy": arguments.accuracy}
@@ -115,24 +123,23 @@ def run(argv):
     return status
 
 
-def requested_outputs(arguments, outputs):
-    """(path, landing -> file content) of every requested output file, checked before any
-    work is done: the image format and the libraries it needs, and that the path can be
-    written."""
-    from ..landing.tables import landing_bytes
-
+def requested_outputs(arguments, outputs, table_bytes):
+    """(path, value -> file content) of every requested output file (--plot, --csv,
+    --result), checked before any work is done: the image format and the libraries it
+    needs, and that the path can be written. ``table_bytes(value, suffix)`` makes the
+    .csv and .json content of a landing or a flight; the plot is ``value.plot()``."""
     files = []
     if arguments.plot is not None:
         image = image_format(arguments.plot)
         files.append((outputs.claim(arguments.plot, "--plot"),
-                      lambda landing: figure_bytes(landing.plot(), image)))
+                      lambda value: figure_bytes(value.plot(), image)))
     if arguments.csv is not None:
         require("pandas", "--csv")
         files.append((outputs.claim(arguments.csv, "--csv"),
-                      lambda landing: landing_bytes(landing, ".csv")))
+                      lambda value: table_bytes(value, ".csv")))
     if arguments.result is not None:
         files.append((outputs.claim(arguments.result, "--result"),
-                      lambda landing: landing_bytes(landing, ".json")))
+                      lambda value: table_bytes(value, ".json")))
     return files
 
 

@@ -4,6 +4,7 @@
         --disperse PATH=normal:SIGMA --disperse PATH=uniform:LOW:HIGH ...
         [--workers K | --scheduler ADDRESS] [--out TABLE.parquet|.csv] [--plot STUDY.png]
         [--progress | --no-progress]
+        [--thrust-error SIGMA ... --replan-every S | --open-loop]  (flies every run)
 
 A parameter is a number or three comma-separated numbers, one per vector component
 (``spacecraft.initial_position=normal:100,100,0``). CONFIG.json may be ``-`` for standard
@@ -17,6 +18,7 @@ import argparse
 import os
 import sys
 
+from .fly import add_flight_options, flight_options
 from .io import Outputs, Parser, emit, fail, figure_bytes, image_format, read_config
 from .io import require, run_command, stderr_failed
 from ..study.dispersions import normal, uniform
@@ -47,6 +49,7 @@ def parse_arguments(argv):
                         help="the solver's default tolerances, or tightened ones")
     parser.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                         help="progress bar on stderr (default: when stderr is a terminal)")
+    add_flight_options(parser, "; any of them flies every run")
     return parser.parse_args(argv)
 
 
@@ -156,8 +159,9 @@ def progress_bar(arguments):
     return ProgressBar()
 
 
-def run_study(config, dispersions, arguments, progress):
-    """The study; any failure of the arguments or of the planning ends the command."""
+def run_study(config, dispersions, arguments, progress, flight):
+    """The study; any failure of the arguments or of the planning ends the command.
+    ``flight``: monte_carlo's errors and replan_every."""
     client = connect(arguments.scheduler) if arguments.scheduler else None
     try:
         executor = client.get_executor() if client is not None else None
@@ -165,7 +169,7 @@ def run_study(config, dispersions, arguments, progress):
                            workers=arguments.workers, executor=executor,
                            progress=False if progress is None else progress,
                            unreachable="closest" if arguments.closest else "fail",
-                           accuracy=arguments.accuracy)
+                           accuracy=arguments.accuracy, **flight)
     except (ValueError, TypeError, ImportError) as error:
         fail(str(error))
     except Exception as error:  # a worker or executor that failed: say what, not where
@@ -184,10 +188,15 @@ def run(argv):
     if arguments.workers is not None and arguments.scheduler is not None:
         fail("--workers and --scheduler exclude each other: the scheduler's workers plan")
     dispersions = parse_dispersions(arguments.disperse)
+    try:
+        errors, replan_every, flown = flight_options(arguments)
+    except ValueError as error:
+        fail(f"{PROG}: {error}")
+    flight = {"errors": errors if flown else None, "replan_every": replan_every}
     outputs = Outputs()
     image = claim_outputs(arguments, outputs)
     config = read_config(arguments.config)
-    study = run_study(config, dispersions, arguments, progress_bar(arguments))
+    study = run_study(config, dispersions, arguments, progress_bar(arguments), flight)
     outputs.write(arguments.out, study.save)
     outputs.write_bytes(arguments.plot, lambda: figure_bytes(study.plot(), image))
     status = outputs.report()

@@ -32,6 +32,7 @@ from .._files import write_bytes_replacing, write_replacing
 from .._optional import require
 from .._portable import FIELDS, RECORDS
 from .table import OUTCOME_COLUMNS, pandas
+from ..flight.study import FLIGHT_COLUMNS
 from .._tarvo import Config
 
 __all__ = ["save_study", "load_study"]
@@ -67,7 +68,23 @@ def _metadata_fields(study) -> dict:
         "config": None if study.config is None else _config_fields(study.config),
         "dispersions": None if study.dispersions is None else
         {path: distribution.to_dict() for path, distribution in study.dispersions.items()},
+        **_flight_metadata(study),
     }
+
+
+def _flight_metadata(study) -> dict:
+    """A closed-loop study's errors and re-planning interval; nothing for a plain study."""
+    if study.errors is None:
+        return {}
+    return {"flight": {"errors": study.errors.to_dict(), "replan_every": study.replan_every}}
+
+
+def _flight_options(flight) -> dict:
+    if flight is None:
+        return {}
+    from ..flight.errors import FlightErrors
+
+    return {"errors": FlightErrors(**flight["errors"]), "replan_every": flight["replan_every"]}
 
 
 def _checksum(fields: dict, table_digest: bytes) -> str:
@@ -111,7 +128,8 @@ def _verify(path, fields: dict, table_digest: bytes) -> bool:
 
 
 def _study_arguments(fields: dict, path) -> dict:
-    """The seed, configuration and dispersions a file records, for `Study`."""
+    """The seed, configuration, dispersions and flight options a file records, for
+    `Study`."""
     try:
         config = fields.get("config")
         dispersions = fields.get("dispersions")
@@ -120,6 +138,7 @@ def _study_arguments(fields: dict, path) -> dict:
             "config": None if config is None else _config_from_fields(config),
             "dispersions": None if dispersions is None else
             {key: _Distribution.from_dict(value) for key, value in dispersions.items()},
+            **_flight_options(fields.get("flight")),
         }
     except (ValueError, TypeError, KeyError, AttributeError) as error:
         raise ValueError(f"{os.fspath(path)}: unreadable study metadata: {error}") from None
@@ -239,13 +258,18 @@ def _typed(table, path):
     name = "ok"
     try:
         ok = table["ok"].map(_boolean).astype(bool)
+        landed = (table["landed"].map(_boolean).astype(bool) if "landed" in table.columns
+                  else None)
+        types = {**OUTCOME_COLUMNS, **FLIGHT_COLUMNS}
         for name in table.columns:
-            if name == "ok":
-                table[name] = ok
+            if name in ("ok", "landed"):
+                table[name] = ok if name == "ok" else landed
             elif name == "message":  # None when ok, as `Landing.message`
                 table[name] = table[name].astype(object).where(~ok, None)
+            elif name == "flight_message":  # None when landed, as `Flight.message`
+                table[name] = table[name].astype(object).where(~landed, None)
             else:
-                dtype = OUTCOME_COLUMNS.get(name, "int64" if name == "run" else "float64")
+                dtype = types.get(name, "int64" if name == "run" else "float64")
                 table[name] = table[name].astype(dtype)
     except (ValueError, TypeError, OverflowError) as error:
         raise _damaged(path, f"column {name!r}: {error}") from None
