@@ -16,7 +16,7 @@ import sys
 
 from .io import Outputs, Parser, emit, fail, note, read_config, run_command
 from .main import requested_outputs
-from .._text import fixed
+from .._text import fixed, shorten_numbers
 
 # Command-line option, FlightErrors field, metavar and help of each error.
 ERROR_OPTIONS = (
@@ -135,7 +135,7 @@ def run(argv):
     except (ValueError, TypeError) as error:
         fail(f"tarvo fly: {error}")
     if flight.status == "GuidanceFailed":
-        fail(f"guidance failed: {flight.message}")
+        fail(f"guidance failed: {shorten_numbers(flight.message)}")
     for path, content in files:
         outputs.write_bytes(path, lambda: content(flight))
     status = outputs.report()
