@@ -9,6 +9,7 @@ from ._portable import Portable
 _FloatArray = numpy.typing.NDArray[numpy.float64]
 _Accuracy = Literal["standard", "high"]
 _Unreachable = Literal["fail", "closest"]
+_Failure = Literal["InvalidInput", "SolverStatus", "Infeasible", "Cancelled", "SolverError"]
 # (time_of_flight, status or failure text, final_mass, iterations)
 _TrialTuple = tuple[float, str, float, int]
 
@@ -17,6 +18,8 @@ class PlannedLanding(TypedDict):
 
     ok: bool
     status: str  # the final solve's solver status, or the failure text when not ok
+    failure: _Failure | None  # None when ok
+    solver_status: str | None  # the solver's status name when failure is "SolverStatus"
     note: str  # what an option changed, "" when nothing
     time_of_flight: float  # NaN when not ok, as are the three below
     objective: float

@@ -195,7 +195,7 @@ std::optional<std::string> node_count_error(std::uint64_t n) {
 
 Result<Horizon> Horizon::of(std::uint64_t n, double time_of_flight) {
     if (auto error = node_count_error(n)) {
-        return std::move(*error);
+        return Failure::invalid_input(std::move(*error));
     }
     return Horizon(static_cast<std::size_t>(n), time_of_flight);
 }

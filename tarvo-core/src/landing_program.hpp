@@ -40,7 +40,4 @@ Result<solve::Trajectory> solve_landing(const config::Config& config, double tof
                                         const LandingProgram& program,
                                         std::uint32_t& iterations);
 
-// The shortest text that reads back as the same double; "NaN", "inf", "-inf" otherwise.
-std::string number_text(double value);
-
 }  // namespace tarvo_core::plan

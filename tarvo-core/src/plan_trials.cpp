@@ -1,7 +1,5 @@
 #include "plan_trials.hpp"
 
-#include <string_view>
-
 namespace tarvo_core::plan {
 
 Result<solve::Trajectory> PlanTrials::solve(double tof, const LandingProgram& program) {
@@ -14,7 +12,7 @@ Result<solve::Trajectory> PlanTrials::solve(double tof, const LandingProgram& pr
 void PlanTrials::use(const search::TrialReport& report) {
     if (report.ok) {
         ++succeeded_;
-    } else if (std::string_view(report.status).starts_with("solver status: ")) {
+    } else if (report.failure == FailureKind::solver_status) {
         ++rejected_;
     }
     if (options_.observe) {

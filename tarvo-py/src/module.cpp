@@ -66,7 +66,7 @@ PyObject* solve(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kw
             result.emplace(solve_record(object->record));
         }
         if (!result->ok()) {
-            raise_with_text(PyExc_ValueError, result->error());
+            raise_with_text(PyExc_ValueError, result->error().text);
             return nullptr;
         }
         return new_trajectory_object(std::move(*result).value());

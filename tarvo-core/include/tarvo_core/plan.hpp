@@ -58,8 +58,9 @@ struct Outcome {
 // Plans the landing `config` describes: the fixed time of flight when set, else the search.
 // environment.max_angle_deg below 90 keeps the thrust within that angle of the direction
 // opposite to gravity at every node; a negative or NaN angle, or a limit without a finite,
-// non-zero gravity, fails before any solve with a text naming the angle. The trajectory's
-// solver_info is that of the final solve, its gap in log-mass.
+// non-zero gravity, fails before any solve with a text naming the angle. So does any
+// configuration solve_fixed and the search refuse (FailureKind::invalid_input). The
+// trajectory's solver_info is that of the final solve, its gap in log-mass.
 Outcome plan_landing(const config::Config& config, const Options& options = {});
 
 }  // namespace tarvo_core::plan
