@@ -1,6 +1,7 @@
 // How every solve of one plan is formulated and run: the thrust-pointing cone the environment
-// asks for, the solver settings and cost weight of the chosen accuracy, and, for a closest
-// landing, the target's horizontal plane.
+// asks for, the solver settings and cost weight of the chosen accuracy, the limits held
+// between the nodes for the continuous method, and, for a closest landing, the target's
+// horizontal plane.
 #pragma once
 
 #include <cstdint>

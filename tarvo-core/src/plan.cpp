@@ -23,8 +23,14 @@ Outcome plan_on_target(PlanTrials& trials, const LandingProgram& program,
     return {std::move(landing), tof, 0.0, "", 0};
 }
 
-// What refuses the plan before any trial: what refuses the fixed solve or the search.
-std::optional<Failure> input_failure(const config::Config& config) {
+// What refuses the plan before any trial: what refuses the fixed solve or the search, and
+// for the continuous method what its model of the flight needs first.
+std::optional<Failure> input_failure(const config::Config& config, Method method) {
+    if (method == Method::continuous) {
+        if (std::optional<Failure> failure = flight_model_failure(config)) {
+            return failure;
+        }
+    }
     const std::optional<double> tof = config.solver.time_of_flight;
     return tof ? fixed_input_failure(config, *tof) : search_input_failure(config);
 }
@@ -37,7 +43,7 @@ Outcome plan_landing(const config::Config& config, const Options& options) {
     if (!program) {
         return {std::move(program).error(), fixed_tof.value_or(0.0), 0.0, "", 0};
     }
-    if (std::optional<Failure> failure = input_failure(config)) {
+    if (std::optional<Failure> failure = input_failure(config, options.method)) {
         return {std::move(*failure), fixed_tof.value_or(0.0), 0.0, "", 0};
     }
     PlanTrials trials(config, options);
