@@ -9,6 +9,7 @@ from ._portable import Portable
 _FloatArray = numpy.typing.NDArray[numpy.float64]
 _Accuracy = Literal["standard", "high"]
 _Unreachable = Literal["fail", "closest"]
+_Method = Literal["nodes", "continuous"]
 _Failure = Literal["InvalidInput", "SolverStatus", "Infeasible", "Cancelled", "SolverError"]
 # (time_of_flight, status or failure text, final_mass, iterations)
 _TrialTuple = tuple[float, str, float, int]
@@ -44,6 +45,7 @@ def plan(
     unreachable: _Unreachable = "fail",
     workers: int | None = None,
     on_trial: Callable[[float, str, float, int], Any] | None = None,
+    method: _Method = "nodes",
 ) -> PlannedLanding:
     """Plan one landing with the interpreter lock released; see the module's documentation."""
 
@@ -53,5 +55,6 @@ def plan_batch(
     unreachable: _Unreachable = "fail",
     workers: int | None = None,
     on_landing: Callable[[int], Any] | None = None,
+    method: _Method = "nodes",
 ) -> list[PlannedLanding | BaseException]:
     """Plan many landings on a pool of threads, results in input order."""
