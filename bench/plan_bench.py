@@ -30,7 +30,7 @@ import threading
 import time
 
 import tarvo
-from tarvo._solving import default_workers
+from tarvo.landing.engine import default_workers
 
 NODES = 100
 TIME_OF_FLIGHT = 60.0

@@ -16,9 +16,10 @@ import statistics
 import time
 
 import tarvo
-from tarvo._dispersions import DispersionPlan
-from tarvo._study import build_table, outcome_row, sample_runs
-from tarvo._study_summary import summarise
+from tarvo.study.dispersions import DispersionPlan
+from tarvo.study.study import sample_runs
+from tarvo.study.table import build_table, outcome_row
+from tarvo.study.summary import summarise
 
 TIME_OF_FLIGHT = 60.0
 SEED = 2024

@@ -10,7 +10,7 @@ The `tarvo` command is the same program.
 
 import sys
 
-from ._cli import main
+from .cli.main import main
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -15,7 +15,7 @@ import tarvo
 from conftest import run_python, small_config, solve_outcome
 from landing_checks import NODE_ARRAYS, array_bits, config_bits, value_bits
 from tarvo import Config, Environment, Solver, Spacecraft, _engine, plan, plan_many, solve
-from tarvo._landing import failure_status
+from tarvo.landing.landing import failure_status
 from tarvo._portable import to_portable
 
 nan, inf = math.nan, math.inf
@@ -57,7 +57,7 @@ CASES = {
 
 @pytest.fixture(scope="module")
 def serial_landings():
-    return {case: tarvo._solving.solve_batch([to_portable(config)], workers=1)[0]
+    return {case: tarvo.landing.engine.solve_batch([to_portable(config)], workers=1)[0]
             for case, config in CASES.items()}
 
 
@@ -125,7 +125,7 @@ class TestSameNumbersAsSolve:
 
 def _plan_with_workers(config, workers):
     result = _engine.plan(to_portable(config), workers=workers)
-    return tarvo._solving._landing(to_portable(config), result)
+    return tarvo.landing.engine._landing(to_portable(config), result)
 
 
 class TestCallbacks:

@@ -12,8 +12,8 @@ import pytest
 
 import tarvo
 from tarvo import Config, Solver
-from tarvo._cli import main
-from tarvo._config_warnings import unknown_member_warnings
+from tarvo.cli.main import main
+from tarvo.cli.config_warnings import unknown_member_warnings
 
 SMALL = Config(solver=Solver(n=20, time_of_flight=60.0))
 
@@ -297,8 +297,8 @@ class TestStandardOutput:
 class TestMonteCarloCommand:
     def test_dispatches_to_the_study_command(self, monkeypatch):
         calls = []
-        study_cli = types.ModuleType("tarvo._study_cli")
+        study_cli = types.ModuleType("tarvo.cli.study")
         study_cli.main = lambda argv: calls.append(argv) or 7
-        monkeypatch.setitem(sys.modules, "tarvo._study_cli", study_cli)
+        monkeypatch.setitem(sys.modules, "tarvo.cli.study", study_cli)
         assert main(["monte-carlo", "landing.json", "--runs", "3"]) == 7
         assert calls == [["landing.json", "--runs", "3"]]

@@ -10,7 +10,7 @@ import pytest
 from conftest import CONVERGED, small_config
 from landing_checks import NODE_ARRAYS, array_bits, assert_same_landing, config_bits
 from tarvo import Config, Landing, Solver, Trial, plan
-from tarvo._landing import failure_status
+from tarvo.landing.landing import failure_status
 
 inf = math.inf
 

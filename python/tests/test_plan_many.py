@@ -9,7 +9,7 @@ from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
 
 import pytest
 
-import tarvo._solving
+import tarvo.landing.engine
 from conftest import small_config
 from landing_checks import assert_same_landing, config_bits, is_worker_failure
 from tarvo import Config, Solver, plan, plan_many
@@ -43,7 +43,7 @@ class TestLocalPool:
         assert plan_many([]) == [] and plan_many(()) == []
 
     def test_an_entry_that_fails_alone_keeps_the_others(self, expected, monkeypatch):
-        plan_batch = tarvo._solving._engine.plan_batch
+        plan_batch = tarvo.landing.engine._engine.plan_batch
 
         class Engine:
             @staticmethod
@@ -52,7 +52,7 @@ class TestLocalPool:
                 results[1] = MemoryError("no room")  # what the engine returns for that entry
                 return results
 
-        monkeypatch.setattr(tarvo._solving, "_engine", Engine)
+        monkeypatch.setattr(tarvo.landing.engine, "_engine", Engine)
         landings = plan_many(MIXED, workers=2)
         assert is_worker_failure(landings[1])
         assert landings[1].message == "planning raised MemoryError: no room"

@@ -8,8 +8,8 @@ import pandas
 import pytest
 
 import tarvo
-from tarvo._dispersions import DispersionPlan
-from tarvo._study_summary import wilson_interval
+from tarvo.study.dispersions import DispersionPlan
+from tarvo.study.summary import wilson_interval
 
 NODES, TOF = 15, 60.0
 # Short times of flight are infeasible at this vehicle's thrust: a study with both outcomes.
@@ -75,7 +75,7 @@ def unset_tof():
     (nominal().to_json(), {}, 5, 0, TypeError, ["Config"]),
 ])
 def test_bad_studies_fail_before_any_landing(monkeypatch, config, dispersions, runs, seed, error, words):
-    monkeypatch.setattr("tarvo._study.plan_many", pytest.fail)
+    monkeypatch.setattr("tarvo.study.study.plan_many", pytest.fail)
     with pytest.raises(error) as info:
         tarvo.monte_carlo(config, dispersions, runs, seed=seed)
     assert all(word in str(info.value) for word in words)

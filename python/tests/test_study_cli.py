@@ -5,7 +5,7 @@ import pandas
 import pytest
 
 import tarvo
-from tarvo import _study_cli
+from tarvo.cli import study as _study_cli
 
 from conftest import run_python
 
@@ -50,7 +50,7 @@ def test_cli_study_matches_the_library(capsys, tmp_path, config_file, table):
 
 
 def test_cli_reads_standard_input_and_shows_progress(config_file):
-    result = run_python("import sys; from tarvo._study_cli import main; sys.exit(main())",
+    result = run_python("import sys; from tarvo.cli.study import main; sys.exit(main())",
                         "-", "--runs", "3", "--progress", stdin=open(config_file).read())
     assert result.returncode == 0 and "runs:               3" in result.stdout
 
@@ -69,7 +69,7 @@ def test_cli_reads_standard_input_and_shows_progress(config_file):
     (["--runs", "3", "--plot", "study.docx"], [".png"]),
 ])
 def test_cli_refuses_bad_options_before_planning(capsys, monkeypatch, config_file, argv, words):
-    monkeypatch.setattr("tarvo._study.plan_many", pytest.fail)
+    monkeypatch.setattr("tarvo.study.study.plan_many", pytest.fail)
     status, out, err = run_cli(capsys, config_file, *argv)
     assert all(word in one_line_failure(status, err) for word in words)
 
@@ -104,7 +104,7 @@ def test_cli_output_that_cannot_be_written_after_the_study(capsys, tmp_path, con
 
 
 def test_cli_closed_standard_output(config_file):
-    command = (f"{sys.executable} -m tarvo._study_cli {config_file} --runs 3 | true; "
+    command = (f"{sys.executable} -m tarvo.cli.study {config_file} --runs 3 | true; "
                "echo status=${PIPESTATUS[0]} >&2")
     result = subprocess.run(["bash", "-c", command], capture_output=True, text=True, timeout=120)
     assert "status=1" in result.stderr and "standard output closed" in result.stderr
@@ -112,7 +112,7 @@ def test_cli_closed_standard_output(config_file):
 
 
 def test_cli_closed_standard_input():
-    command = f"{sys.executable} -m tarvo._study_cli - --runs 3 0<&-"
+    command = f"{sys.executable} -m tarvo.cli.study - --runs 3 0<&-"
     result = subprocess.run(["bash", "-c", command], capture_output=True, text=True, timeout=120)
     assert result.returncode == 1 and result.stderr == "<stdin>: standard input is closed\n"
 

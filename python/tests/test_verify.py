@@ -8,7 +8,7 @@ import numpy as np
 import pytest
 
 import tarvo
-from tarvo._verify import _Flight, _FlownPath
+from tarvo.landing.verify import _Flight, _FlownPath
 
 
 def config(n=50, tof=60.0, gravity=(0.0, 0.0, -3.71), glide=0.0, max_velocity=1000.0,

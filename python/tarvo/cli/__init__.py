@@ -1,0 +1,1 @@
+"""The `tarvo` command line: one landing, and the `monte-carlo` study command."""

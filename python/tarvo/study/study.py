@@ -1,0 +1,162 @@
+"""Monte Carlo dispersion studies: many landings around a nominal configuration, as a table.
+
+`monte_carlo` draws each run's inputs (see `tarvo.study.dispersions` for the order of draws),
+plans every run with `tarvo.plan_many` (the engine's thread pool, or any executor) and
+returns a `Study`: one table row per run, a summary, a figure, and a file that keeps both.
+"""
+
+from __future__ import annotations
+
+import copy
+import numbers
+from typing import Mapping
+
+from .dispersions import DispersionPlan, non_negative_integer
+from ..landing.plan import plan_many
+from .summary import StudySummary, summarise
+from .table import build_table, outcome_row, pandas
+from .._tarvo import Config
+
+__all__ = ["monte_carlo", "Study"]
+
+def sample_runs(plan: DispersionPlan, seed: int, runs: int):
+    """Every run's sampled inputs (a list per run) and configuration."""
+    inputs = [plan.draw(seed, run) for run in range(runs)]
+    return inputs, [plan.config(values) for values in inputs]
+
+
+def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
+                progress=False, unreachable="fail", accuracy="default", errors=None,
+                replan_every=1.0) -> "Study":
+    """Plan ``runs`` landings around ``config`` with randomly dispersed inputs.
+
+    ``dispersions`` maps field paths ("spacecraft.initial_position", "spacecraft.wet_mass",
+    "environment.gravity", "solver.time_of_flight", ...) to `tarvo.normal` or `tarvo.uniform`
+    deviates added to the nominal values. Run ``i``'s inputs depend only on ``seed`` and ``i``,
+    so the same seed gives the same table whatever ``workers`` or ``executor`` (these,
+    ``progress`` and the planning options ``unreachable`` and ``accuracy`` are passed to
+    `tarvo.plan_many`). Every problem with the arguments is raised
+    before any landing is planned; a landing that fails is a table row with ``ok`` false.
+
+    With ``errors`` (a `tarvo.FlightErrors`) every run is also flown by `tarvo.fly`,
+    re-planning every ``replan_every`` seconds (None: open loop), with a seed of its own
+    (`tarvo.flight.study.flight_seed`); the table gains the flight columns and the summary
+    the landing rate and touchdown errors. Without ``errors`` ``replan_every`` is unused.
+    """
+    plan = DispersionPlan(config, dispersions)
+    seed = non_negative_integer("seed", seed)
+    runs = non_negative_integer("runs", runs)
+    pandas()  # fail before the work if the table cannot be built
+    if errors is not None:
+        from ..flight.study import check_flight_options
+
+        check_flight_options(errors, replan_every)
+    inputs, configs = sample_runs(plan, seed, runs)
+    if errors is not None:
+        return _flown_study(config, plan, seed, inputs, configs, errors, replan_every,
+                            workers=workers, executor=executor, progress=progress,
+                            unreachable=unreachable, accuracy=accuracy)
+    landings = plan_many(configs, workers=workers, executor=executor, progress=progress,
+                         unreachable=unreachable, accuracy=accuracy)
+    if len(landings) != runs:
+        raise RuntimeError(f"plan_many returned {len(landings)} landings for {runs} runs")
+    outcomes = [outcome_row(landing) for landing in landings]
+    table = build_table(plan.columns(), inputs, outcomes)
+    return Study(table, config=config, dispersions=plan.distributions, seed=seed)
+
+
+def _flown_study(config, plan, seed, inputs, configs, errors, replan_every, **options):
+    from ..flight.study import add_flight_columns, fly_runs
+
+    outcomes, flights = fly_runs(configs, seed, errors, replan_every, **options)
+    table = add_flight_columns(build_table(plan.columns(), inputs, outcomes), flights)
+    return Study(table, config=config, dispersions=plan.distributions, seed=seed,
+                 errors=errors, replan_every=replan_every)
+
+
+class Study:
+    """The result of `tarvo.monte_carlo`.
+
+    - ``table``: a pandas DataFrame, one row per run: ``run``, the sampled inputs (a column per
+      scalar field, e.g. "spacecraft.wet_mass", and per vector component, e.g.
+      "spacecraft.initial_position[0]"), then ``ok``, ``status``, ``message`` (None when ok),
+      ``time_of_flight`` (s), ``final_mass``, ``fuel_used`` (kg), ``peak_thrust`` (N),
+      ``touchdown_position_error`` (m) and ``touchdown_velocity_error`` (m/s) against the run's
+      target, ``iterations`` and ``solve_seconds``. Outcome numbers are NaN for a failed run.
+    - ``config`` (the nominal `Config`), ``dispersions`` (path -> distribution) and ``seed``;
+      None for a table read from a file that does not record them.
+    - A closed-loop study (``errors`` given) adds the flight columns of
+      `tarvo.flight.study.FLIGHT_COLUMNS` (``landed``, ``flight_status``, the touchdown errors
+      and miss, ``flight_fuel_used``, ``replans``, ``failed_replans``,
+      ``worst_guidance_seconds``) and keeps ``errors`` and ``replan_every``; both are None
+      otherwise.
+    """
+
+    def __init__(self, table, *, config=None, dispersions=None, seed=None, errors=None,
+                 replan_every=None):
+        self.table = table
+        self.errors = errors
+        self.replan_every = replan_every if errors is not None else None
+        self._config = copy.copy(config) if config is not None else None
+        self.dispersions = dict(dispersions) if dispersions is not None else None
+        self.seed = seed
+
+    @property
+    def config(self):
+        """A copy of the nominal configuration."""
+        return copy.copy(self._config) if self._config is not None else None
+
+    @property
+    def runs(self) -> int:
+        return len(self.table)
+
+    def summary(self) -> StudySummary:
+        """Success rate with its Wilson 95 % interval, spreads of fuel and time of flight over
+        the successful runs, and the failures counted by status."""
+        return summarise(self.table)
+
+    def run_config(self, run: int) -> Config:
+        """The configuration that run ``run`` planned, drawn again from the seed."""
+        if self._config is None or self.dispersions is None or self.seed is None:
+            raise ValueError("this study does not record its configuration, dispersions and seed")
+        integer = isinstance(run, numbers.Integral) and not isinstance(run, bool)
+        if not integer or not 0 <= run < self.runs:
+            raise IndexError(f"run must be an integer from 0 to {self.runs - 1}, got {run!r}")
+        plan = DispersionPlan(self._config, self.dispersions)
+        return plan.config(plan.draw(self.seed, int(run)))
+
+    def run_flight(self, run: int, **options):
+        """The flight of run ``run`` of a closed-loop study, flown again: ``options`` are
+        `tarvo.fly`'s planning options (the study's ``unreachable`` and ``accuracy``)."""
+        if self.errors is None:
+            raise ValueError("this study flew no runs (it was made without errors)")
+        from ..flight.fly import fly
+        from ..flight.study import flight_seed
+
+        return fly(self.run_config(run), replan_every=self.replan_every, errors=self.errors,
+                   seed=flight_seed(self.seed, int(run)), **options)
+
+    def plot(self):
+        """A matplotlib Figure: fuel histogram, initial positions by outcome, time of flight
+        against fuel."""
+        from .plot import study_figure
+
+        return study_figure(self)
+
+    def save(self, path) -> None:
+        """Write the table to ``path``: Parquet (.parquet) or CSV (.csv), with the nominal
+        configuration, the dispersions and the seed (see `tarvo.study.files`)."""
+        from .files import save_study
+
+        save_study(self, path)
+
+    @classmethod
+    def load(cls, path) -> "Study":
+        """Read a study written by `save`."""
+        from .files import load_study
+
+        return load_study(cls, path)
+
+    def __repr__(self) -> str:
+        successes = int(self.table["ok"].sum()) if self.runs else 0
+        return f"Study(runs={self.runs}, successes={successes}, seed={self.seed})"
