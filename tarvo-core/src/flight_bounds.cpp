@@ -108,8 +108,10 @@ FlightBounds flight_bounds(const config::Config& config, const solve::Trajectory
         const double a1 = dot(directions[k], u[k + 1]);
         const double p0 = norm(u[k]);
         const double p1 = norm(u[k + 1]);
-        const Extremes above = extremes_over_interval(burn * a0, burn * (a1 - a0) / 2.0, p0, p1 - p0);
-        const Extremes below = extremes_over_interval(burn * p0, burn * (p1 - p0) / 2.0, a0, a1 - a0);
+        const Extremes above =
+            extremes_over_interval(burn * a0, burn * (a1 - a0) / 2.0, p0, p1 - p0);
+        const Extremes below =
+            extremes_over_interval(burn * p0, burn * (p1 - p0) / 2.0, a0, a1 - a0);
         bounds.most_thrust.push_back(std::exp(most_log_mass) * above.most);
         bounds.least_thrust.push_back(std::exp(least_log_mass[k]) * below.least);
         most_log_mass -= burn * (a0 + a1) / 2.0;

@@ -90,44 +90,47 @@ std::vector<double> floor_margins(const solve::Trajectory& first, double alpha) 
     return margins;
 }
 
-struct Verdict {
-    std::string broken;      // what the flight breaks, for the failure text; "" when it holds
-    bool margins_can_help;   // only thrust limits are broken, which margins can mend
-};
-
-// Judges the bounded flight, raising the margins of every interval past a thrust limit.
-Verdict judge(const FlightBounds& bounds, const assemble::ThrustBounds& limits,
-              assemble::ThrustAbout& thrust) {
-    Verdict verdict{"", true};
-    const auto note = [&](std::string text) {
-        if (verdict.broken.empty()) {
-            verdict.broken = std::move(text);
-        }
-    };
+// What the bounded flight breaks, for the failure text; "" when it holds every limit.
+std::string broken_limit(const FlightBounds& bounds, const assemble::ThrustBounds& limits) {
     for (std::size_t k = 0; k < bounds.most_thrust.size(); ++k) {
-        const double above = bounds.most_thrust[k] / limits.upper - 1.0;
-        if (above > kTolerance) {
-            note("the real thrust reaches " + number_text(bounds.most_thrust[k]) +
-                 " N, above the maximum of " + number_text(limits.upper) + " N");
-            for (const std::size_t j : {k, k + 1}) {
-                thrust.ceiling_margin[j] = raised(thrust.ceiling_margin[j],
-                                                  thrust.ceiling_margin[j] + above);
-            }
+        if (bounds.most_thrust[k] / limits.upper - 1.0 > kTolerance) {
+            return "the real thrust reaches " + number_text(bounds.most_thrust[k]) +
+                   " N, above the maximum of " + number_text(limits.upper) + " N";
         }
-        const double below = limits.lower > 0.0 ? 1.0 - bounds.least_thrust[k] / limits.lower : 0.0;
-        if (!(below <= kTolerance)) {
-            note("the real thrust falls to " + number_text(bounds.least_thrust[k]) +
-                 " N, below the minimum of " + number_text(limits.lower) + " N");
-            if (!thrust.floor_margin.empty()) {
-                thrust.floor_margin[k] = raised(thrust.floor_margin[k], thrust.floor_margin[k] + below);
-            }
+        if (limits.lower > 0.0 && !(1.0 - bounds.least_thrust[k] / limits.lower <= kTolerance)) {
+            return "the real thrust falls to " + number_text(bounds.least_thrust[k]) +
+                   " N, below the minimum of " + number_text(limits.lower) + " N";
         }
     }
     if (!(bounds.relaxation_gap <= limits.upper * kRelaxationTolerance)) {
-        note("a node books " + number_text(bounds.relaxation_gap) + " N more thrust than it flies");
-        verdict.margins_can_help = false;
+        return "a node books " + number_text(bounds.relaxation_gap) +
+               " N more thrust than it flies";
     }
-    return verdict;
+    return "";
+}
+
+// Raises the margins of every interval past a thrust limit by twice its excess; false when
+// none is (what the flight breaks, margins cannot mend).
+bool raise_margins(const FlightBounds& bounds, const assemble::ThrustBounds& limits,
+                   assemble::ThrustAbout& thrust) {
+    bool raised_any = false;
+    for (std::size_t k = 0; k < bounds.most_thrust.size(); ++k) {
+        const double above = bounds.most_thrust[k] / limits.upper - 1.0;
+        if (above > kTolerance) {
+            for (const std::size_t j : {k, k + 1}) {
+                const double margin = thrust.ceiling_margin[j];
+                thrust.ceiling_margin[j] = raised(margin, margin + above);
+            }
+            raised_any = true;
+        }
+        const double below =
+            limits.lower > 0.0 ? 1.0 - bounds.least_thrust[k] / limits.lower : 0.0;
+        if (below > kTolerance && !thrust.floor_margin.empty()) {
+            thrust.floor_margin[k] = raised(thrust.floor_margin[k], thrust.floor_margin[k] + below);
+            raised_any = true;
+        }
+    }
+    return raised_any;
 }
 
 // The accepted landing with the mass of its flight: every log-mass, thrust, the objective and
@@ -154,7 +157,8 @@ Failure short_of_fuel(double tof, double lacking) {
 
 Failure not_flyable(double tof, const std::string& why) {
     std::string text = "infeasible: in ";
-    text.append(number_text(tof)).append(" s no landing holds the thrust limits between the nodes (");
+    text.append(number_text(tof));
+    text.append(" s no landing holds the thrust limits between the nodes (");
     text.append(why).append(")");
     return Failure::infeasible(std::move(text));
 }
@@ -168,24 +172,20 @@ Result<solve::Trajectory> PlanTrials::flyable(double tof, const LandingProgram& 
         config::Vec3{0.0, 0.0, 1.0});
     const std::vector<config::Vec3> directions = bisector_directions(first, fallback);
     const FlightBounds first_bounds = flight_bounds(config_, first, directions);
+    const double dry_mass = config_.spacecraft.wet_mass - config_.spacecraft.fuel;
+    if (broken_limit(first_bounds, limits).empty() && first.final_mass >= dry_mass) {
+        return with_flown_mass(config_, std::move(first));
+    }
     LandingProgram about = program;
     assemble::ThrustAbout& thrust = about.formulation.thrust_about.emplace();
     thrust.reference = first.z_values;
-    thrust.ceiling_margin = std::vector<double>(first.z_values.size(), 0.0);
+    thrust.ceiling_margin = ceiling_margins(first_bounds);
     if (limits.lower > 0.0) {
         thrust.floor_direction = directions;
-        thrust.floor_margin = std::vector<double>(directions.size(), 0.0);
+        thrust.floor_margin = floor_margins(first, config_.spacecraft.fuel_consumption);
         thrust.floor_thrust = limits.lower * (1.0 + kFloorMargin);
     }
-    const double dry_mass = config_.spacecraft.wet_mass - config_.spacecraft.fuel;
-    if (judge(first_bounds, limits, thrust).broken.empty() && first.final_mass >= dry_mass) {
-        return with_flown_mass(config_, std::move(first));
-    }
-    thrust.ceiling_margin = ceiling_margins(first_bounds);
-    if (!thrust.floor_direction.empty()) {
-        thrust.floor_margin = floor_margins(first, config_.spacecraft.fuel_consumption);
-    }
-    Verdict verdict;
+    std::string broken;
     for (int round = 0; round < kRounds; ++round) {
         Result<solve::Trajectory> landing = solve(tof, about);
         if (!landing) {
@@ -197,18 +197,19 @@ Result<solve::Trajectory> PlanTrials::flyable(double tof, const LandingProgram& 
             }
             return not_flyable(tof, landing.error().text);
         }
-        const FlightBounds bounds = tighter(
-            flight_bounds(config_, landing.value(), bisector_directions(landing.value(), fallback)),
-            flight_bounds(config_, landing.value(), directions));
-        verdict = judge(bounds, limits, thrust);
-        if (verdict.broken.empty()) {
+        const solve::Trajectory& t = landing.value();
+        const FlightBounds bounds =
+            tighter(flight_bounds(config_, t, bisector_directions(t, fallback)),
+                    flight_bounds(config_, t, directions));
+        broken = broken_limit(bounds, limits);
+        if (broken.empty()) {
             return with_flown_mass(config_, std::move(landing).value());
         }
-        if (!verdict.margins_can_help) {
+        if (!raise_margins(bounds, limits, thrust)) {
             break;
         }
     }
-    return not_flyable(tof, verdict.broken);
+    return not_flyable(tof, broken);
 }
 
 }  // namespace tarvo_core::plan

@@ -47,9 +47,10 @@ Result<solve::Trajectory> PlanTrials::search(const LandingProgram& program, cons
     const search::SearchOptions how{options_.parallel_for, options_.width,
                                     [this](const search::TrialReport& report) { use(report); },
                                     score};
-    return search::search_time_of_flight(
-        config_, [this, &program](const config::Config&, double tof) { return solve(tof, program); },
-        how);
+    const auto trial = [this, &program](const config::Config&, double tof) {
+        return solve(tof, program);
+    };
+    return search::search_time_of_flight(config_, trial, how);
 }
 
 }  // namespace tarvo_core::plan

@@ -111,16 +111,16 @@ std::vector<TrialReport> scan_grid(const TrialRunner& runner, const Bracket& bra
     return reports;
 }
 
-int best_grid_point(const std::vector<TrialReport>& reports) {
-    int best_index = -1;
+int best_report(const std::vector<TrialReport>& reports, bool (*counts)(const TrialReport&)) {
+    int best = -1;
     for (int i = 0; i < static_cast<int>(reports.size()); ++i) {
         const TrialReport& report = reports[static_cast<std::size_t>(i)];
-        if (report.ok &&
-            (best_index < 0 || report.score > reports[static_cast<std::size_t>(best_index)].score)) {
-            best_index = i;
+        if (counts(report) &&
+            (best < 0 || report.score > reports[static_cast<std::size_t>(best)].score)) {
+            best = i;
         }
     }
-    return best_index;
+    return best;
 }
 
 double Golden::step(bool keep_lower) {
@@ -196,7 +196,7 @@ Result<solve::Trajectory> search_time_of_flight(const config::Config& config,
     const TrialRunner runner([&](double tof) { return report(tof, trial(config, tof)); },
                              options.parallel_for, options.width, options.observe);
     const Bracket bracket = choose_bracket(config);
-    const int best = best_grid_point(scan_grid(runner, bracket));
+    const int best = best_report(scan_grid(runner, bracket), succeeded);
     if (best < 0) {
         return no_feasible_point(bracket);
     }

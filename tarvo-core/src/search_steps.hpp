@@ -70,9 +70,12 @@ private:
 // The 13 grid points of the bracket, every one observed in order; their reports.
 std::vector<TrialReport> scan_grid(const TrialRunner& runner, const Bracket& bracket);
 
-// Index of the best grid point: the first success, replaced only by a strictly greater
-// score (a NaN neither replaces nor is replaced). -1 when no grid point succeeded.
-int best_grid_point(const std::vector<TrialReport>& reports);
+// Index of the best report that `counts`: the first, replaced only by a strictly greater
+// score (a NaN neither replaces nor is replaced). -1 when none counts.
+int best_report(const std::vector<TrialReport>& reports, bool (*counts)(const TrialReport&));
+
+// Whether a report counts for the fixed program's search: a trial that succeeded.
+inline bool succeeded(const TrialReport& report) { return report.ok; }
 
 // The golden-section interval [a, b], its interior points and their scores.
 struct Golden {

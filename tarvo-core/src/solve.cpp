@@ -71,7 +71,8 @@ Result<clarabel_bridge::Solution> run_solver(const assemble::Problem& problem,
         throw InternalFault(panic->message);
     }
     if (auto* error = std::get_if<clarabel_bridge::SolverError>(&outcome)) {
-        return Failure{FailureKind::solver_error, "solver construction error: " + error->display, {}};
+        return Failure{FailureKind::solver_error, "solver construction error: " + error->display,
+                       {}};
     }
     auto& solution = std::get<clarabel_bridge::Solution>(outcome);
     if (iterations != nullptr) {

@@ -132,17 +132,8 @@ void fail_short_of_fuel(TrialReport& report, double dry_mass) {
     report.iterations = 0;
 }
 
-// Index of the first of the best scores above -infinity; -1 when there is none.
-int best_score(const std::vector<TrialReport>& reports) {
-    int best = -1;
-    for (int i = 0; i < static_cast<int>(reports.size()); ++i) {
-        const double value = reports[static_cast<std::size_t>(i)].score;
-        if (value > kFailed && (best < 0 || value > reports[static_cast<std::size_t>(best)].score)) {
-            best = i;
-        }
-    }
-    return best;
-}
+// Whether a report counts for this search: a landing, or a trial whose miss is measured.
+bool measured(const TrialReport& report) { return report.score > kFailed; }
 
 double distance(const solve::Trajectory& t, const config::Vec3& target) {
     const config::Vec3& last = t.positions.back();
@@ -179,7 +170,8 @@ Result<solve::Trajectory> PlanTrials::window_search(const LandingProgram& progra
         if (!nearest) {
             return kFailed;
         }
-        return -1.0 - distance(nearest.value(), config_.spacecraft.target_position) / measure->reach;
+        const double off = distance(nearest.value(), config_.spacecraft.target_position);
+        return -1.0 - off / measure->reach;
     };
     const auto observe = [&](const TrialReport& report) {
         log.add(report);
@@ -187,7 +179,7 @@ Result<solve::Trajectory> PlanTrials::window_search(const LandingProgram& progra
     };
     const search::TrialRunner plain(landing, options_.parallel_for, options_.width, observe);
     const std::vector<TrialReport> grid = search::scan_grid(plain, bracket);
-    int centre = best_score(grid);
+    int centre = search::best_report(grid, measured);
     bool guided = false;
     if (centre < 0 && measure) {
         // How far each grid point is from landing: the nearest lies next to the window.
@@ -201,7 +193,7 @@ Result<solve::Trajectory> PlanTrials::window_search(const LandingProgram& progra
         for (const TrialReport& report : misses) {
             log.add(report);
         }
-        centre = best_score(misses);
+        centre = search::best_report(misses, measured);
         guided = centre >= 0;
     }
     if (centre < 0) {
