@@ -14,7 +14,8 @@
 namespace tarvo_core::assemble {
 
 // The thrust acceleration stays within an angle of `axis` (a unit vector):
-// axis . u_k >= cosine * sigma_k at every node.
+// axis . u_k >= cosine * sigma_k at every node. Within 90 degrees the cone is convex, so u(t),
+// linear between two nodes inside it, stays inside it between them.
 struct ThrustPointing {
     config::Vec3 axis;
     double cosine = 0.0;
