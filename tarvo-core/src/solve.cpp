@@ -15,6 +15,7 @@
 #include "extract_trajectory.hpp"
 #include "solve_program.hpp"
 #include "tarvo_core/fault.hpp"
+#include "validation.hpp"
 #include "variable_layout.hpp"
 
 namespace tarvo_core::solve {
@@ -28,15 +29,9 @@ bool is_cancelled(const SolverSettings& settings) {
 
 clarabel_bridge::Settings bridge_settings(const SolverSettings& settings) {
     clarabel_bridge::Settings bridge;
-    bridge.tol_gap_abs = settings.tol_gap_abs;
-    bridge.tol_gap_rel = settings.tol_gap_rel;
-    bridge.tol_feas = settings.tol_feas;
-    bridge.tol_infeas_abs = settings.tol_infeas_abs;
-    bridge.tol_infeas_rel = settings.tol_infeas_rel;
-    bridge.tol_ktratio = settings.tol_ktratio;
-    bridge.reduced_tol_gap_abs = settings.reduced_tol_gap_abs;
-    bridge.reduced_tol_gap_rel = settings.reduced_tol_gap_rel;
-    bridge.reduced_tol_feas = settings.reduced_tol_feas;
+#define TARVO_COPY_TOLERANCE(name) bridge.name = settings.name;
+    CLARABEL_BRIDGE_TOLERANCES(TARVO_COPY_TOLERANCE)
+#undef TARVO_COPY_TOLERANCE
     bridge.max_iter = settings.max_iter;
     if (settings.cancel != nullptr) {
         bridge.should_stop = [&settings] { return is_cancelled(settings); };
@@ -49,7 +44,19 @@ SolverInfo solver_info(const clarabel_bridge::SolveInfo& info) {
             info.gap_rel,    info.res_primal, info.res_dual};
 }
 
-// The solver's outcome: its solution, or the error text of a refusal or an unusable status.
+std::string status_text(SolverStatus status) {
+    return "solver status: " + clarabel_bridge::status_name(status);
+}
+
+// A status that is no landing; CallbackTerminated is the cancel flag's doing.
+Failure status_failure(SolverStatus status) {
+    if (status == SolverStatus::CallbackTerminated) {
+        return cancelled();
+    }
+    return {FailureKind::solver_status, status_text(status), clarabel_bridge::status_name(status)};
+}
+
+// The solver's outcome: its solution, or why a refusal or an unusable status gives none.
 // `iterations`, when not null, receives the iteration count of a solver that ran.
 Result<clarabel_bridge::Solution> run_solver(const assemble::Problem& problem,
                                              const SolverSettings& settings,
@@ -64,14 +71,15 @@ Result<clarabel_bridge::Solution> run_solver(const assemble::Problem& problem,
         throw InternalFault(panic->message);
     }
     if (auto* error = std::get_if<clarabel_bridge::SolverError>(&outcome)) {
-        return "solver construction error: " + error->display;
+        return Failure{FailureKind::solver_error, "solver construction error: " + error->display,
+                       {}};
     }
     auto& solution = std::get<clarabel_bridge::Solution>(outcome);
     if (iterations != nullptr) {
         *iterations = solution.info.iterations;
     }
     if (solution.status != SolverStatus::Solved && solution.status != SolverStatus::AlmostSolved) {
-        return "solver status: " + clarabel_bridge::status_name(solution.status);
+        return status_failure(solution.status);
     }
     return std::move(solution);
 }
@@ -95,9 +103,9 @@ Trajectory landing_of(const clarabel_bridge::Solution& solution,
 
 }  // namespace
 
-std::string cancelled_text() {
-    return "solver status: " + clarabel_bridge::status_name(SolverStatus::CallbackTerminated);
-}
+std::string cancelled_text() { return status_text(SolverStatus::CallbackTerminated); }
+
+Failure cancelled() { return {FailureKind::cancelled, cancelled_text(), {}}; }
 
 Result<Trajectory> solve_formulated(const config::Config& config, double tof,
                                     const assemble::Formulation& formulation,
@@ -105,17 +113,20 @@ Result<Trajectory> solve_formulated(const config::Config& config, double tof,
     if (iterations != nullptr) {
         *iterations = 0;
     }
+    if (auto failure = fixed_input_failure(config, tof)) {
+        return std::move(*failure);
+    }
     Result<assemble::Horizon> horizon = assemble::Horizon::of(config.solver.n, tof);
     if (!horizon) {
         return std::move(horizon).error();
     }
     if (is_cancelled(settings)) {  // no assembly for a solve that would stop at once
-        return cancelled_text();
+        return cancelled();
     }
     const assemble::Problem problem =
         assemble::build_problem(config, horizon.value(), formulation);
     if (is_cancelled(settings)) {  // the solver's setup, not interruptible, would follow
-        return cancelled_text();
+        return cancelled();
     }
     Result<clarabel_bridge::Solution> solution = run_solver(problem, settings, iterations);
     if (!solution) {

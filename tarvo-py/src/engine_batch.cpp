@@ -41,17 +41,17 @@ PyObject* exception_as_result()
 
 // The entry's result: its landing's dict, or the exception its planning or the conversion
 // of its landing raised. Null only as exception_as_result.
-PyObject* entry_result(const BatchEntry& entry) noexcept
+PyObject* entry_result(ModuleState& state, const BatchEntry& entry) noexcept
 {
     try {
         if (entry.fault) {
             std::rethrow_exception(entry.fault);
         }
-        if (PyObject* landing = landing_to_python(entry.landing)) {
+        if (PyObject* landing = landing_to_python(state, entry.landing)) {
             return landing;
         }
     } catch (...) {
-        raise_from_cpp_exception();
+        raise_from_cpp_exception(state);
     }
     return exception_as_result();
 }
@@ -113,9 +113,10 @@ void plan_entries(BatchPlan& batch, std::atomic<bool>& cancel, Mailbox<std::size
 
 // Stores the finished entry's result, frees what planning left and calls on_landing with its
 // index. False with an exception set.
-bool deliver_entry(BatchEntry& entry, PyObject* results, PyObject* on_landing)
+bool deliver_entry(ModuleState& state, BatchEntry& entry, PyObject* results,
+                   PyObject* on_landing)
 {
-    PyObject* result = entry_result(entry);
+    PyObject* result = entry_result(state, entry);
     if (result == nullptr || PyList_SetItem(results, entry.index, result) < 0) {
         return false;
     }
@@ -129,7 +130,8 @@ bool deliver_entry(BatchEntry& entry, PyObject* results, PyObject* on_landing)
 
 }  // namespace
 
-PyObject* plan_batch(PyObject* portables, const PlanSettings& settings, PyObject* on_landing)
+PyObject* plan_batch(ModuleState& state, PyObject* portables, const PlanSettings& settings,
+                     PyObject* on_landing)
 {
     const OwnedRef items(PySequence_List(portables));
     const OwnedRef results(items ? PyList_New(PyList_Size(items.get())) : nullptr);
@@ -145,7 +147,7 @@ PyObject* plan_batch(PyObject* portables, const PlanSettings& settings, PyObject
     const auto channel = std::make_shared<WorkChannel<std::size_t>>();
     const auto work = [batch, channel] { plan_entries(*batch, channel->cancel, channel->mailbox); };
     const auto deliver = [&](std::size_t position) {
-        return deliver_entry(batch->entries[position], results.get(), on_landing);
+        return deliver_entry(state, batch->entries[position], results.get(), on_landing);
     };
     if (!run_while_waiting<std::size_t>(channel, work, deliver)) {
         return nullptr;

@@ -1,9 +1,11 @@
 // The extension module _engine: planning with the interpreter lock released, trial by trial
 // callbacks, Ctrl-C, and batches on a pool of threads, over the same core as _tarvo. It reads
 // configurations in their portable form and returns plain values, so it needs none of
-// _tarvo's objects; its internal faults raise _tarvo's PanicException.
+// _tarvo's objects (its state keeps no classes); its internal faults raise _tarvo's
+// PanicException.
 #include "engine_plan.hpp"
 #include "engine_settings.hpp"
+#include "numpy_arrays.hpp"
 #include "portable_config.hpp"
 #include "support.hpp"
 
@@ -11,19 +13,18 @@ namespace tarvo_py {
 
 namespace {
 
-PyObject* engine_panic_type = nullptr;  // tarvo._tarvo.PanicException, taken at exec
+// The options every call shares, after its first parameter: accuracy, unreachable, workers,
+// the callback and the method.
+constexpr int option_count = 5;
 
-// The options every call shares, after its first parameter; the last is its callback.
-constexpr int option_count = 4;
-
-// Binds (first, accuracy, unreachable, workers, callback), reads the settings and checks the
-// callback. Returns the first argument (borrowed) or null with an exception set.
+// Binds (first, accuracy, unreachable, workers, callback, method), reads the settings and
+// checks the callback. Returns the first argument (borrowed) or null with an exception set.
 PyObject* bind_call(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, PlanSettings& settings, PyObject*& callback)
 {
     PyObject* values[1 + option_count] = {};
     if (!bind_fast_call(signature, args, nargs, kwnames, values) ||
-        !read_settings(values[1], values[2], values[3], settings) ||
+        !read_settings(values[1], values[2], values[3], values[5], settings) ||
         !check_callback(values[4], signature.names[4])) {
         return nullptr;
     }
@@ -31,11 +32,12 @@ PyObject* bind_call(const Signature& signature, PyObject* const* args, Py_ssize_
     return values[0];
 }
 
-PyObject* plan(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept
+PyObject* plan(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+               PyObject* kwnames) noexcept
 {
-    return guarded<PyObject*>(nullptr, [args, nargs, kwnames]() -> PyObject* {
+    return guarded_in<PyObject*>(module, nullptr, [=](ModuleState& state) -> PyObject* {
         static constexpr const char* names[] = {"portable", "accuracy", "unreachable",
-                                                "workers", "on_trial"};
+                                                "workers", "on_trial", "method"};
         const Signature signature{"plan()", names, 1 + option_count, 1};
         PlanSettings settings;
         PyObject* on_trial = nullptr;
@@ -44,27 +46,28 @@ PyObject* plan(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
         if (portable == nullptr || !config_from_portable(portable, config)) {
             return nullptr;
         }
-        return plan_one(config, settings, on_trial);
+        return plan_one(state, config, settings, on_trial);
     });
 }
 
-PyObject* plan_batch(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+PyObject* plan_batch(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames) noexcept
 {
-    return guarded<PyObject*>(nullptr, [args, nargs, kwnames]() -> PyObject* {
+    return guarded_in<PyObject*>(module, nullptr, [=](ModuleState& state) -> PyObject* {
         static constexpr const char* names[] = {"portables", "accuracy", "unreachable",
-                                                "workers", "on_landing"};
+                                                "workers", "on_landing", "method"};
         const Signature signature{"plan_batch()", names, 1 + option_count, 1};
         PlanSettings settings;
         PyObject* on_landing = nullptr;
         PyObject* portables = bind_call(signature, args, nargs, kwnames, settings, on_landing);
-        return portables != nullptr ? plan_batch(portables, settings, on_landing) : nullptr;
+        return portables != nullptr ? plan_batch(state, portables, settings, on_landing) : nullptr;
     });
 }
 
 PyMethodDef functions[] = {
     {"plan", reinterpret_cast<PyCFunction>(slot_function(plan)), METH_FASTCALL | METH_KEYWORDS,
-     "plan(portable, accuracy='standard', unreachable='fail', workers=None, on_trial=None)\n"
+     "plan(portable, accuracy='standard', unreachable='fail', workers=None, on_trial=None,\n"
+     "     method='nodes')\n"
      "--\n\n"
      "Plan one landing from its portable configuration (tarvo._portable) and return it\n"
      "as a dict.\n\n"
@@ -77,9 +80,13 @@ PyMethodDef functions[] = {
      "second and no result is returned: the work stops at its next solver iteration, or\n"
      "ends on its own after a solver setup that cannot be interrupted.\n\n"
      "accuracy is 'standard' (the solver's default tolerances) or 'high'; unreachable is\n"
-     "'fail' or 'closest' (the landing nearest to an unreachable target).\n\n"
+     "'fail' or 'closest' (the landing nearest to an unreachable target); method is 'nodes'\n"
+     "(the limits held at the nodes: the numbers of tarvo.solve) or 'continuous' (held at\n"
+     "every instant of the flight; use it with accuracy='high').\n\n"
      "The dict: ok; status (the final solve's solver status, or the failure text when not\n"
-     "ok); note (what an option changed, '' when nothing); time_of_flight, objective,\n"
+     "ok); failure (None when ok, else 'InvalidInput', 'SolverStatus', 'Infeasible',\n"
+     "'Cancelled' or 'SolverError'); solver_status (the solver's status name, such as\n"
+     "'PrimalInfeasible', when failure is 'SolverStatus', else None); note (what an option changed, '' when nothing); time_of_flight, objective,\n"
      "final_mass and miss_distance (NaN when not ok); iterations (interior-point\n"
      "iterations of every solve, failed and speculative trials included); solve_seconds;\n"
      "trials (the tuples on_trial gets, whose iterations are 0 for a failed trial);\n"
@@ -92,7 +99,7 @@ PyMethodDef functions[] = {
     {"plan_batch", reinterpret_cast<PyCFunction>(slot_function(plan_batch)),
      METH_FASTCALL | METH_KEYWORDS,
      "plan_batch(portables, accuracy='standard', unreachable='fail', workers=None,\n"
-     "           on_landing=None)\n"
+     "           on_landing=None, method='nodes')\n"
      "--\n\n"
      "Plan every portable configuration of the iterable `portables` and return a list of\n"
      "results in input order, each the dict of plan() or, for an entry that failed alone\n"
@@ -106,29 +113,28 @@ PyMethodDef functions[] = {
 };
 
 // Takes PanicException from _tarvo, so that both modules raise the one class.
-bool take_panic_exception()
+PyObject* take_panic_exception()
 {
     const OwnedRef tarvo_module(PyImport_ImportModule("tarvo._tarvo"));
     OwnedRef type(tarvo_module ? PyObject_GetAttrString(tarvo_module.get(), "PanicException")
                                : nullptr);
-    if (!type) {
-        return false;
-    }
-    if (!PyType_Check(type.get()) ||
-        !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(type.get()),
-                          reinterpret_cast<PyTypeObject*>(PyExc_BaseException))) {
+    if (type && (!PyType_Check(type.get()) ||
+                 !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(type.get()),
+                                   reinterpret_cast<PyTypeObject*>(PyExc_BaseException)))) {
         PyErr_SetString(PyExc_TypeError, "tarvo._tarvo.PanicException is not an exception class");
-        return false;
+        return nullptr;
     }
-    if (engine_panic_type == nullptr) {
-        engine_panic_type = type.release();  // kept for the life of the interpreter
-    }
-    return true;
+    return type.release();
 }
 
-int exec_module(PyObject*) noexcept
+int exec_module(PyObject* module) noexcept
 {
-    return guarded<int>(-1, []() -> int { return take_panic_exception() ? 0 : -1; });
+    auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
+    if (state == nullptr || (state->panic_exception = take_panic_exception()) == nullptr) {
+        return -1;
+    }
+    state->buffer_owner_type = create_buffer_owner_type(module);
+    return state->buffer_owner_type != nullptr ? 0 : -1;
 }
 
 PyModuleDef_Slot module_slots[] = {
@@ -136,27 +142,19 @@ PyModuleDef_Slot module_slots[] = {
     {0, nullptr},
 };
 
+}  // namespace
+
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
     "_engine",
     "Planning with the interpreter lock released: plan() one landing, plan_batch() many.",
-    0,
+    sizeof(ModuleState),
     functions,
     module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    traverse_module_state,
+    clear_module_state,
+    free_module_state,
 };
-
-}  // namespace
-
-PyObject* panic_exception_type() noexcept
-{
-    if (engine_panic_type == nullptr) {
-        PyErr_SetString(PyExc_SystemError, "tarvo._engine was not initialised");
-    }
-    return engine_panic_type;
-}
 
 }  // namespace tarvo_py
 

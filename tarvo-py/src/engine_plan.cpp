@@ -38,8 +38,8 @@ std::size_t helper_threads(const tarvo_core::config::Config& config, std::size_t
 
 }  // namespace
 
-PyObject* plan_one(const tarvo_core::config::Config& config, const PlanSettings& settings,
-                   PyObject* on_trial)
+PyObject* plan_one(ModuleState& state, const tarvo_core::config::Config& config,
+                   const PlanSettings& settings, PyObject* on_trial)
 {
     const auto channel = std::make_shared<WorkChannel<TrialReport>>();
     const auto job = std::make_shared<OnePlan>(OnePlan{config, settings, {}});
@@ -71,7 +71,7 @@ PyObject* plan_one(const tarvo_core::config::Config& config, const PlanSettings&
     if (!run_while_waiting<TrialReport>(channel, work, deliver)) {
         return nullptr;
     }
-    return landing_to_python(job->landing);
+    return landing_to_python(state, job->landing);
 }
 
 }  // namespace tarvo_py

@@ -13,15 +13,16 @@ from typing import Mapping
 
 from .dispersions import DispersionPlan, non_negative_integer
 from ..landing.batch import Batch
-from .._portable import to_portable
 from .summary import StudySummary, summarise
 from .table import build_table, outcome_row, pandas
+from .._portable import same_values, to_portable
 from .._tarvo import Config
 
 __all__ = ["monte_carlo", "Study"]
 
 def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
-                progress=False, unreachable="fail", accuracy="default") -> "Study":
+                progress=False, unreachable="fail", accuracy="default", errors=None,
+                replan_every=1.0) -> "Study":
     """Plan ``runs`` landings around ``config`` with randomly dispersed inputs.
 
     ``dispersions`` maps field paths ("spacecraft.initial_position", "spacecraft.wet_mass",
@@ -29,15 +30,27 @@ def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
     deviates added to the nominal values. Run ``i``'s inputs depend only on ``seed`` and ``i``,
     so the same seed gives the same table whatever ``workers`` or ``executor`` (these,
     ``progress`` and the planning options ``unreachable`` and ``accuracy`` are those of
-    `tarvo.plan_many`). The runs are drawn a block at a time as they go out to be planned, so
-    memory grows with the runs done and ``progress`` moves from the start. Every problem with
-    the arguments is raised before any landing is planned; a landing that fails is a table
-    row with ``ok`` false.
+    `tarvo.plan_many`). Without ``errors`` the runs are drawn a block at a time as they go out
+    to be planned, so memory grows with the runs done and ``progress`` moves from the start.
+    Every problem with the arguments is raised before any landing is planned; a landing that
+    fails is a table row with ``ok`` false.
+
+    With ``errors`` (a `tarvo.FlightErrors`) every run is also flown by `tarvo.fly`,
+    re-planning every ``replan_every`` seconds (None: open loop), with a seed of its own
+    (`tarvo.flight.study.flight_seed`); the table gains the flight columns and the summary
+    the landing rate and touchdown errors. Without ``errors`` ``replan_every`` is unused.
     """
     plan = DispersionPlan(config, dispersions)
     seed = non_negative_integer("seed", seed)
     runs = non_negative_integer("runs", runs)
     pandas()  # fail before the work if the table cannot be built
+    if errors is not None:
+        from ..flight.study import check_flight_options
+
+        check_flight_options(errors, replan_every)
+        return _flown_study(config, plan, seed, runs, errors, replan_every,
+                            workers=workers, executor=executor, progress=progress,
+                            unreachable=unreachable, accuracy=accuracy)
     batch = Batch(runs, workers=workers, executor=executor, progress=progress,
                   unreachable=unreachable, accuracy=accuracy)
     drawn = DrawnRuns(plan, seed)
@@ -78,6 +91,17 @@ class DrawnRuns:
         return inputs, outcomes
 
 
+def _flown_study(config, plan, seed, runs, errors, replan_every, **options):
+    from ..flight.study import add_flight_columns, fly_runs
+
+    inputs = [plan.draw(seed, run) for run in range(runs)]
+    configs = [plan.config(values) for values in inputs]
+    outcomes, flights = fly_runs(configs, seed, errors, replan_every, **options)
+    table = add_flight_columns(build_table(plan.columns(), inputs, outcomes), flights)
+    return Study(table, config=config, dispersions=plan.distributions, seed=seed,
+                 errors=errors, replan_every=replan_every)
+
+
 class Study:
     """The result of `tarvo.monte_carlo`.
 
@@ -89,10 +113,23 @@ class Study:
       target, ``iterations`` and ``solve_seconds``. Outcome numbers are NaN for a failed run.
     - ``config`` (the nominal `Config`), ``dispersions`` (path -> distribution) and ``seed``;
       None for a table read from a file that does not record them.
+    - A closed-loop study (``errors`` given) adds the flight columns of
+      `tarvo.flight.study.FLIGHT_COLUMNS` (``landed``, ``flight_status``, the touchdown errors
+      and miss, ``flight_fuel_used``, ``replans``, ``failed_replans``,
+      ``worst_guidance_seconds``) and keeps ``errors`` and ``replan_every``; both are None
+      otherwise.
+
+    Two studies are equal when their configurations, dispersions, seeds, flight options and
+    tables are, a NaN matching a NaN, the wall times aside (``solve_seconds``,
+    ``worst_guidance_seconds``). A study can change (its ``table`` is a DataFrame), so it
+    has no hash.
     """
 
-    def __init__(self, table, *, config=None, dispersions=None, seed=None):
+    def __init__(self, table, *, config=None, dispersions=None, seed=None, errors=None,
+                 replan_every=None):
         self.table = table
+        self.errors = errors
+        self.replan_every = replan_every if errors is not None else None
         self._config = copy.copy(config) if config is not None else None
         self.dispersions = dict(dispersions) if dispersions is not None else None
         self.seed = seed
@@ -121,6 +158,17 @@ class Study:
         plan = DispersionPlan(self._config, self.dispersions)
         return plan.config(plan.draw(self.seed, int(run)))
 
+    def run_flight(self, run: int, **options):
+        """The flight of run ``run`` of a closed-loop study, flown again: ``options`` are
+        `tarvo.fly`'s planning options (the study's ``unreachable`` and ``accuracy``)."""
+        if self.errors is None:
+            raise ValueError("this study flew no runs (it was made without errors)")
+        from ..flight.fly import fly
+        from ..flight.study import flight_seed
+
+        return fly(self.run_config(run), replan_every=self.replan_every, errors=self.errors,
+                   seed=flight_seed(self.seed, int(run)), **options)
+
     def plot(self):
         """A matplotlib Figure: fuel histogram, initial positions by outcome, time of flight
         against fuel."""
@@ -142,6 +190,28 @@ class Study:
 
         return load_study(cls, path)
 
+    def __eq__(self, other) -> bool:
+        if not isinstance(other, Study):
+            return NotImplemented
+        return (self.seed == other.seed and self.dispersions == other.dispersions
+                and self.errors == other.errors and self.replan_every == other.replan_every
+                and same_config(self._config, other._config)
+                and _outcomes(self.table).equals(_outcomes(other.table)))
+
+    __hash__ = None  # mutable
+
     def __repr__(self) -> str:
         successes = int(self.table["ok"].sum()) if self.runs else 0
         return f"Study(runs={self.runs}, successes={successes}, seed={self.seed})"
+
+
+def same_config(a, b) -> bool:
+    """Whether two optional configurations have the same field values (NaN matching NaN)."""
+    if a is None or b is None:
+        return a is b
+    return same_values(to_portable(a), to_portable(b))
+
+
+def _outcomes(table):
+    """The table without its wall-clock columns."""
+    return table.drop(columns=["solve_seconds", "worst_guidance_seconds"], errors="ignore")
