@@ -113,7 +113,7 @@ private:
 // thread inside it, `cancel` is set and the thread halts there (see ThreadEnd); the frames
 // within `call` have been unwound, dropping no reference (see OwnedRef).
 template <class Call>
-decltype(auto) calling_python(std::atomic<bool>& cancel, Call&& call)
+TARVO_CATCHES_THREAD_END decltype(auto) calling_python(std::atomic<bool>& cancel, Call&& call)
 {
     try {
         return std::forward<Call>(call)();

@@ -194,7 +194,7 @@ PyObject* panic_type(const ModuleState& state) noexcept
 
 }  // namespace
 
-void raise_from_cpp_exception(const ModuleState& state) noexcept
+TARVO_CATCHES_THREAD_END void raise_from_cpp_exception(const ModuleState& state) noexcept
 {
     try {
         throw;

@@ -24,8 +24,12 @@ namespace tarvo_py {
 // exception. Elsewhere a thread ends without unwinding, and nothing throws it.
 #if defined(__GLIBC__) && defined(__GLIBCXX__)
 using ThreadEnd = abi::__forced_unwind;
+// Marks a function with a `catch (ThreadEnd&)`: the unwinding carries no object, so the
+// handler's reference binds to none, which UBSan would report.
+#define TARVO_CATCHES_THREAD_END __attribute__((no_sanitize("null")))
 #else
 struct ThreadEnd {};
+#define TARVO_CATCHES_THREAD_END
 #endif
 
 // Stops the calling thread for good, in place of ending it by unwinding: a noexcept frame
@@ -168,7 +172,7 @@ PyTypeObject* create_class(PyObject* module, PyType_Spec* type_spec) noexcept;
 // Turns the C++ exception being handled into a Python exception: std::bad_alloc becomes
 // MemoryError, anything else the module's PanicException with the exception's text; a
 // ThreadEnd halts the thread. Call only from inside a catch block.
-void raise_from_cpp_exception(const ModuleState& state) noexcept;
+TARVO_CATCHES_THREAD_END void raise_from_cpp_exception(const ModuleState& state) noexcept;
 
 // Runs body and returns its result; a C++ exception becomes a Python exception and `failure`
 // is returned. Every entry point from Python goes through here.
