@@ -243,9 +243,12 @@ class TestExecutorFailures:
         assert executor.most == 2
         assert_same_landings(landings, expected)
 
-    def test_executor_that_refuses_work(self):
+    def test_executor_that_refuses_work(self, monkeypatch):
         executor = ThreadPoolExecutor(1)
         executor.shutdown()
+        monkeypatch.setattr(tarvo.landing.batch, "MAX_IN_FLIGHT", 2)
+        one_by_one = plan_many(MIXED, executor=executor, chunksize=1)
+        assert len(one_by_one) == 6 and all(is_worker_failure(landing) for landing in one_by_one)
         landings = plan_many(MIXED, executor=executor, chunksize=4)
         assert len(landings) == 6 and all(is_worker_failure(landing) for landing in landings)
         assert landings[5].message.startswith("the executor failed on entries 4 to 5: RuntimeError")

@@ -111,7 +111,7 @@ private:
 // Runs `call`, which enters the interpreter and may give up its lock and wait for it (a
 // Python callback, or any code that runs one). When the finalising interpreter ends this
 // thread inside it, `cancel` is set and the thread halts there (see ThreadEnd); the frames
-// within `call` have been unwound, dropping no reference (see OwnedRef).
+// within `call` have been unwound, dropping no reference (see DropReference).
 template <class Call>
 TARVO_CATCHES_THREAD_END decltype(auto) calling_python(std::atomic<bool>& cancel, Call&& call)
 {

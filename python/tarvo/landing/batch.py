@@ -11,7 +11,6 @@ from __future__ import annotations
 
 import concurrent.futures
 import contextlib
-import itertools
 import math
 import operator
 from collections.abc import Callable, Iterable, Iterator, Sequence
@@ -207,17 +206,19 @@ def _run_on_executor(
             deliver(chunk, _failed(chunk, portables, _describe_error(error)))
             bar.advance(len(chunk))
 
-    try:
-        for chunk in itertools.islice(chunks, MAX_IN_FLIGHT):
+    def fill() -> None:  # a refused chunk is delivered at once and takes no place
+        while len(in_flight) < MAX_IN_FLIGHT and (chunk := next(chunks, None)) is not None:
             send(chunk)
+
+    try:
+        fill()
         while in_flight:
             done, _ = concurrent.futures.wait(in_flight, return_when="FIRST_COMPLETED")
             for future in done:
                 chunk, portables = in_flight.pop(future)
                 deliver(chunk, _landings(future, chunk, portables))
                 bar.advance(len(chunk))
-                for chunk in itertools.islice(chunks, 1):
-                    send(chunk)
+            fill()
     except BaseException as error:
         for future in in_flight:
             future.cancel()
