@@ -17,7 +17,6 @@ import time
 
 import tarvo
 from tarvo.study.dispersions import DispersionPlan
-from tarvo.study.study import sample_runs
 from tarvo.study.table import build_table, outcome_row
 from tarvo.study.summary import summarise
 
@@ -38,11 +37,17 @@ def timed(action):
     return (time.perf_counter() - wall, time.process_time() - cpu), result
 
 
+def sample_runs(plan, runs):
+    """Every run's sampled inputs and configuration, as the study draws them."""
+    inputs = [plan.draw(SEED, run) for run in range(runs)]
+    return inputs, [plan.config(values) for values in inputs]
+
+
 def one_round(config, runs, workers):
     """Seconds of each phase of one study, done step by step, and of monte_carlo as a whole."""
     seconds = {}
     seconds["sampling"], (plan, (inputs, configs)) = timed(lambda: (
-        (plan := DispersionPlan(config, DISPERSIONS)), sample_runs(plan, SEED, runs)))
+        (plan := DispersionPlan(config, DISPERSIONS)), sample_runs(plan, runs)))
     seconds["plan_many"], landings = timed(lambda: tarvo.plan_many(configs, workers=workers))
     seconds["table"], table = timed(lambda: build_table(
         plan.columns(), inputs, [outcome_row(landing) for landing in landings]))

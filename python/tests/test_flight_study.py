@@ -126,7 +126,7 @@ def test_runs_an_executor_fails_are_rows():
     (dict(errors=REAL, replan_every="1"), TypeError),
 ])
 def test_bad_flight_options_fail_before_any_work(monkeypatch, options, error):
-    monkeypatch.setattr("tarvo.study.study.sample_runs", pytest.fail)
+    monkeypatch.setattr("tarvo.study.dispersions.DispersionPlan.draw", pytest.fail)
     with pytest.raises(error):
         tarvo.monte_carlo(nominal(), DISPERSIONS, 2, seed=0, **options)
 

@@ -5,7 +5,8 @@ import logging
 import multiprocessing
 import os
 import sys
-from concurrent.futures import ProcessPoolExecutor, ThreadPoolExecutor
+import threading
+from concurrent.futures import Future, ProcessPoolExecutor, ThreadPoolExecutor
 
 import pytest
 
@@ -130,8 +131,12 @@ def fail_in_the_task(*args):
     raise RuntimeError("worker lost")
 
 
+CANCELLED = "cancelled"
+
+
 class FailingSecondTask(ThreadPoolExecutor):
-    """An executor whose second task fails, or returns ``result`` when one is given."""
+    """An executor whose second task fails, is cancelled (as Dask cancels a task: without a
+    word), or returns ``result`` when one is given."""
 
     def __init__(self, result=None):
         super().__init__(2)
@@ -143,15 +148,87 @@ class FailingSecondTask(ThreadPoolExecutor):
             return super().submit(fn, *args, **kwargs)
         if self.result is None:
             return super().submit(fail_in_the_task)
+        if self.result == CANCELLED:
+            future = Future()
+            future.cancel()
+            future.set_running_or_notify_cancel()
+            return future
         return super().submit(lambda: self.result)
+
+
+class CountsInFlight(ThreadPoolExecutor):
+    """A pool that records the most tasks it held unfinished at once."""
+
+    def __init__(self):
+        super().__init__(3)
+        self.futures, self.most = [], 0
+
+    def submit(self, fn, /, *args, **kwargs):
+        unfinished = sum(not future.done() for future in self.futures)
+        self.most = max(self.most, unfinished + 1)
+        self.futures.append(super().submit(fn, *args, **kwargs))
+        return self.futures[-1]
+
+
+class Recorded(ThreadPoolExecutor):
+    """A pool that records how it is shut down; `terminate_workers` as Python 3.14's
+    process pool has it."""
+
+    def __init__(self):
+        super().__init__(2)
+        self.calls = []
+
+    def shutdown(self, wait=True, *, cancel_futures=False):
+        self.calls.append(("shutdown", wait, cancel_futures))
+        super().shutdown(wait, cancel_futures=cancel_futures)
+
+    def terminate_workers(self):
+        self.calls.append(("terminate_workers",))
+
+
+class ShutdownWithoutCancel(ThreadPoolExecutor):
+    """A pool whose shutdown takes `wait` only, as Dask's executor."""
+
+    calls = []
+
+    def shutdown(self, wait=True):
+        self.calls.append(("shutdown", wait))
+        super().shutdown(wait)
+
+
+def interrupt_at_first(done, total):
+    raise KeyboardInterrupt
+
+
+@pytest.mark.parametrize("executor, calls", [
+    (Recorded, [("shutdown", False, True), ("terminate_workers",)]),
+    (ShutdownWithoutCancel, [("shutdown", False)]),
+], ids=["cancel_futures and terminate_workers", "wait only"])
+def test_ctrl_c_shuts_the_executor_down_without_waiting(executor, calls):
+    executor = executor()
+    executor.calls.clear()
+    with pytest.raises(KeyboardInterrupt):
+        plan_many(MIXED * 4, executor=executor, chunksize=1, progress=interrupt_at_first)
+    assert executor.calls == calls
+    executor.shutdown()
+
+
+def test_other_failures_leave_the_executor_running():
+    executor = Recorded()
+    with pytest.raises(ZeroDivisionError):
+        plan_many(MIXED, executor=executor, chunksize=1, progress=lambda done, total: 1 / 0)
+    assert executor.calls == [] and len(plan_many(MIXED, executor=executor)) == len(MIXED)
+    executor.shutdown()
 
 
 class TestExecutorFailures:
     @pytest.mark.parametrize("result, reason", [
         (None, "RuntimeError: worker lost"),
+        (CANCELLED, "CancelledError: the executor cancelled the task before it returned "
+                    "(it was shut down, or its cluster dropped the task)"),
         ([], "the task returned 0 values for 2 configurations"),
         ("landings", "the task returned a str for 2 configurations"),
-    ], ids=["raises", "too few", "wrong kind"])
+    ], ids=["raises", "cancelled", "too few", "wrong kind"])
     def test_failed_chunk_becomes_failed_entries(self, expected, result, reason):
         with FailingSecondTask(result) as executor:
             landings = plan_many(MIXED, executor=executor, chunksize=2)
@@ -159,9 +236,19 @@ class TestExecutorFailures:
         assert landings[2].message == f"the executor failed on entries 2 to 3: {reason}"
         assert_same_landings(landings[:2] + landings[4:], expected[:2] + expected[4:])
 
-    def test_executor_that_refuses_work(self):
+    def test_a_bounded_number_of_chunks_in_flight(self, expected, monkeypatch):
+        monkeypatch.setattr(tarvo.landing.batch, "MAX_IN_FLIGHT", 2)
+        with CountsInFlight() as executor:
+            landings = plan_many(MIXED, executor=executor, chunksize=1)
+        assert executor.most == 2
+        assert_same_landings(landings, expected)
+
+    def test_executor_that_refuses_work(self, monkeypatch):
         executor = ThreadPoolExecutor(1)
         executor.shutdown()
+        monkeypatch.setattr(tarvo.landing.batch, "MAX_IN_FLIGHT", 2)
+        one_by_one = plan_many(MIXED, executor=executor, chunksize=1)
+        assert len(one_by_one) == 6 and all(is_worker_failure(landing) for landing in one_by_one)
         landings = plan_many(MIXED, executor=executor, chunksize=4)
         assert len(landings) == 6 and all(is_worker_failure(landing) for landing in landings)
         assert landings[5].message.startswith("the executor failed on entries 4 to 5: RuntimeError")

@@ -2,12 +2,14 @@ import math
 import pickle
 import re
 import sys
+from concurrent.futures import ThreadPoolExecutor
 
 import numpy
 import pandas
 import pytest
 
 import tarvo
+import tarvo.landing.batch
 from tarvo.study.dispersions import DispersionPlan
 from tarvo.study.summary import wilson_interval
 
@@ -77,7 +79,7 @@ def unset_tof():
     (nominal().to_json(), {}, 5, 0, TypeError, ["Config"]),
 ])
 def test_bad_studies_fail_before_any_landing(monkeypatch, config, dispersions, runs, seed, error, words):
-    monkeypatch.setattr("tarvo.study.study.plan_many", pytest.fail)
+    monkeypatch.setattr("tarvo.landing.engine.solve_batch", pytest.fail)
     with pytest.raises(error) as info:
         tarvo.monte_carlo(config, dispersions, runs, seed=seed)
     assert all(word in str(info.value) for word in words)
@@ -93,6 +95,47 @@ def test_draws_depend_only_on_seed_and_run():
     assert rebuilt.wet_mass == study.table.loc[4, "spacecraft.wet_mass"]
     assert rebuilt.initial_position[2] == 2400.0  # sigma 0 keeps the nominal component
     assert study.run_config(4).solver.time_of_flight == study.table.loc[4, "solver.time_of_flight"]
+
+
+def test_each_run_draws_from_its_own_stream_not_from_seed_plus_run():
+    plan = DispersionPlan(nominal(), MIXED)
+    assert plan.draw(0, 1) != plan.draw(1, 0) and plan.draw(5, 2) != plan.draw(6, 1)
+    two_runs = tarvo.monte_carlo(nominal(), MIXED, 2, seed=0).table
+    one_run = tarvo.monte_carlo(nominal(), MIXED, 1, seed=1).table
+    inputs = list(plan.columns())
+    assert list(two_runs.loc[1, inputs]) != list(one_run.loc[0, inputs])
+
+
+@pytest.mark.parametrize("executor", [None, ThreadPoolExecutor(3)], ids=["local", "executor"])
+def test_runs_drawn_block_by_block_give_the_same_table(mixed, monkeypatch, executor):
+    monkeypatch.setattr(tarvo.landing.batch, "LOCAL_BLOCK", 3)
+    monkeypatch.setattr(tarvo.landing.batch, "MAX_IN_FLIGHT", 2)
+    study = tarvo.monte_carlo(nominal(), MIXED, 20, seed=1, executor=executor)
+    pandas.testing.assert_frame_equal(without_timing(study.table), without_timing(mixed.table))
+
+
+class StopStudy(Exception):
+    pass
+
+
+@pytest.mark.parametrize("executor", [None, ThreadPoolExecutor(2)], ids=["local", "executor"])
+def test_a_huge_study_draws_as_it_plans_and_shows_progress_at_once(monkeypatch, executor):
+    draw, drawn = DispersionPlan.draw, []
+
+    def counted_draw(plan, seed, run):
+        drawn.append(run)
+        if len(drawn) > 20_000:
+            raise AssertionError("drew 20,000 runs before any landing was planned")
+        return draw(plan, seed, run)
+
+    def stop(done, total):
+        raise StopStudy(done, total)
+
+    monkeypatch.setattr(DispersionPlan, "draw", counted_draw)
+    with pytest.raises(StopStudy) as info:
+        tarvo.monte_carlo(nominal(), MIXED, 10**12, seed=3, executor=executor, progress=stop)
+    done, total = info.value.args
+    assert total == 10**12 and 1 <= done <= len(drawn)
 
 
 def test_deviates_follow_their_distributions():

@@ -84,7 +84,7 @@ def test_cli_refuses_bad_options_before_planning(capsys, monkeypatch, tmp_path, 
                                                  argv, words):
     (tmp_path / "taken.csv").mkdir()
     os.mkfifo(tmp_path / "fifo.csv")
-    monkeypatch.setattr("tarvo.study.study.plan_many", pytest.fail)
+    monkeypatch.setattr("tarvo.landing.engine.solve_batch", pytest.fail)
     status, out, err = run_cli(capsys, config_file, *(arg.format(tmp=tmp_path) for arg in argv))
     assert all(word in one_line_failure(status, err) for word in words)
     assert sorted(os.listdir(tmp_path)) == ["fifo.csv", "nominal.json", "taken.csv"]

@@ -125,6 +125,9 @@ Result<Trajectory> solve_formulated(const config::Config& config, double tof,
     }
     const assemble::Problem problem =
         assemble::build_problem(config, horizon.value(), formulation);
+    if (is_cancelled(settings)) {  // the solver's setup, not interruptible, would follow
+        return cancelled();
+    }
     Result<clarabel_bridge::Solution> solution = run_solver(problem, settings, iterations);
     if (!solution) {
         return std::move(solution).error();

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -75,18 +76,24 @@ bool read_entries(PyObject* portables, PyObject* results, std::vector<BatchEntry
     return true;
 }
 
+// What planning a batch uses and leaves: the entries, planned in place.
+struct BatchPlan {
+    std::vector<BatchEntry> entries;
+    PlanSettings settings;
+    std::size_t threads = 1;
+};
+
 // Plans the entries on `threads` threads (this one and a pool of the others), posting the
 // position of each finished entry. Entries not started once `cancel` is set are skipped.
-void plan_entries(std::vector<BatchEntry>& entries, const PlanSettings& settings,
-                  std::size_t threads, std::atomic<bool>& cancel, Mailbox<std::size_t>& mailbox)
+void plan_entries(BatchPlan& batch, std::atomic<bool>& cancel, Mailbox<std::size_t>& mailbox)
 {
     const auto plan_entry = [&](std::size_t position) {
         if (cancel.load(std::memory_order_relaxed)) {
             return;
         }
-        BatchEntry& entry = entries[position];
+        BatchEntry& entry = batch.entries[position];
         try {
-            tarvo_core::plan::Options options = plan_options(settings);
+            tarvo_core::plan::Options options = plan_options(batch.settings);
             options.cancel = &cancel;
             entry.landing = plan_and_time(entry.config, std::move(options));
         } catch (...) {
@@ -94,14 +101,14 @@ void plan_entries(std::vector<BatchEntry>& entries, const PlanSettings& settings
         }
         mailbox.post(position);
     };
-    if (threads <= 1) {
-        for (std::size_t position = 0; position < entries.size(); ++position) {
+    if (batch.threads <= 1) {
+        for (std::size_t position = 0; position < batch.entries.size(); ++position) {
             plan_entry(position);
         }
         return;
     }
-    tarvo_core::ThreadPool pool(threads - 1);
-    pool.parallel_for(entries.size(), plan_entry);
+    tarvo_core::ThreadPool pool(batch.threads - 1);
+    pool.parallel_for(batch.entries.size(), plan_entry);
 }
 
 // Stores the finished entry's result, frees what planning left and calls on_landing with its
@@ -128,21 +135,21 @@ PyObject* plan_batch(ModuleState& state, PyObject* portables, const PlanSettings
 {
     const OwnedRef items(PySequence_List(portables));
     const OwnedRef results(items ? PyList_New(PyList_Size(items.get())) : nullptr);
-    std::vector<BatchEntry> entries;
-    if (!results || !read_entries(items.get(), results.get(), entries)) {
+    const auto batch = std::make_shared<BatchPlan>();
+    if (!results || !read_entries(items.get(), results.get(), batch->entries)) {
         return nullptr;
     }
-    if (entries.empty()) {
+    if (batch->entries.empty()) {
         return Py_NewRef(results.get());
     }
-    const std::size_t threads = std::min(settings.workers, entries.size());
-    std::atomic<bool> cancel{false};
-    Mailbox<std::size_t> mailbox;
-    const auto work = [&] { plan_entries(entries, settings, threads, cancel, mailbox); };
+    batch->settings = settings;
+    batch->threads = std::min(settings.workers, batch->entries.size());
+    const auto channel = std::make_shared<WorkChannel<std::size_t>>();
+    const auto work = [batch, channel] { plan_entries(*batch, channel->cancel, channel->mailbox); };
     const auto deliver = [&](std::size_t position) {
-        return deliver_entry(state, entries[position], results.get(), on_landing);
+        return deliver_entry(state, batch->entries[position], results.get(), on_landing);
     };
-    if (!run_while_waiting<std::size_t>(mailbox, cancel, work, deliver)) {
+    if (!run_while_waiting<std::size_t>(channel, work, deliver)) {
         return nullptr;
     }
     return Py_NewRef(results.get());

@@ -76,8 +76,9 @@ PyMethodDef functions[] = {
      "with the same trials and numbers for every count. on_trial(time_of_flight, status,\n"
      "final_mass, iterations) is called for each trial the landing uses, in order, in the\n"
      "calling thread; a failed trial has its failure text as status and a final_mass of\n"
-     "-inf. Ctrl-C, or an exception raised by on_trial, stops the work within a solver\n"
-     "iteration and is raised; no result is returned then.\n\n"
+     "-inf. Ctrl-C, or an exception raised by on_trial, is raised within a tenth of a\n"
+     "second and no result is returned: the work stops at its next solver iteration, or\n"
+     "ends on its own after a solver setup that cannot be interrupted.\n\n"
      "accuracy is 'standard' (the solver's default tolerances) or 'high'; unreachable is\n"
      "'fail' or 'closest' (the landing nearest to an unreachable target); method is 'nodes'\n"
      "(the limits held at the nodes: the numbers of tarvo.solve) or 'continuous' (held at\n"
@@ -106,8 +107,8 @@ PyMethodDef functions[] = {
      "`workers` threads (default: the machine's cores, at most 1024) plan one entry each at\n"
      "a time, the trials of a search one after another, without the interpreter lock.\n"
      "on_landing(index) is called in the calling thread as each entry finishes. Ctrl-C, or\n"
-     "an exception raised by on_landing, stops the batch (entries not yet started are\n"
-     "skipped) and is raised; no result is returned then."},
+     "an exception raised by on_landing, stops the batch as plan() stops its work (entries\n"
+     "not yet started are skipped) and is raised; no result is returned then."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,6 +1,7 @@
 #include "engine_plan.hpp"
 
 #include <atomic>
+#include <memory>
 #include <optional>
 
 #include "background_work.hpp"
@@ -21,6 +22,13 @@ bool report_trial(PyObject* on_trial, const TrialReport& trial)
     return static_cast<bool>(result);
 }
 
+// What planning one landing uses and leaves: the work's own copy of the configuration.
+struct OnePlan {
+    tarvo_core::config::Config config;
+    PlanSettings settings;
+    PlannedLanding landing;
+};
+
 // Threads besides the planning thread for the trials: a search runs them on `workers`
 // threads, a fixed time of flight has one trial and needs none.
 std::size_t helper_threads(const tarvo_core::config::Config& config, std::size_t workers)
@@ -33,16 +41,16 @@ std::size_t helper_threads(const tarvo_core::config::Config& config, std::size_t
 PyObject* plan_one(ModuleState& state, const tarvo_core::config::Config& config,
                    const PlanSettings& settings, PyObject* on_trial)
 {
-    std::atomic<bool> cancel{false};
-    Mailbox<TrialReport> mailbox;
-    PlannedLanding landing;
-    const auto work = [&] {
+    const auto channel = std::make_shared<WorkChannel<TrialReport>>();
+    const auto job = std::make_shared<OnePlan>(OnePlan{config, settings, {}});
+    const bool observed = on_trial != nullptr;
+    const auto work = [channel, job, observed] {
         std::optional<tarvo_core::ThreadPool> pool;
-        if (const std::size_t helpers = helper_threads(config, settings.workers)) {
+        if (const std::size_t helpers = helper_threads(job->config, job->settings.workers)) {
             pool.emplace(helpers);  // ThreadPool(0) would mean one thread per core
         }
-        tarvo_core::plan::Options options = plan_options(settings);
-        options.cancel = &cancel;
+        tarvo_core::plan::Options options = plan_options(job->settings);
+        options.cancel = &channel->cancel;
         if (pool) {
             options.parallel_for = [&pool](std::size_t count,
                                            const std::function<void(std::size_t)>& body) {
@@ -50,18 +58,20 @@ PyObject* plan_one(ModuleState& state, const tarvo_core::config::Config& config,
             };
             options.width = pool->size() + 1;
         }
-        if (on_trial != nullptr) {
-            options.observe = [&mailbox](const TrialReport& trial) { mailbox.post(trial); };
+        if (observed) {
+            options.observe = [&mailbox = channel->mailbox](const TrialReport& trial) {
+                mailbox.post(trial);
+            };
         }
-        landing = plan_and_time(config, std::move(options));
+        job->landing = plan_and_time(job->config, std::move(options));
     };
     const auto deliver = [on_trial](const TrialReport& trial) {
         return report_trial(on_trial, trial);
     };
-    if (!run_while_waiting<TrialReport>(mailbox, cancel, work, deliver)) {
+    if (!run_while_waiting<TrialReport>(channel, work, deliver)) {
         return nullptr;
     }
-    return landing_to_python(state, landing);
+    return landing_to_python(state, job->landing);
 }
 
 }  // namespace tarvo_py

@@ -1,8 +1,16 @@
 #include "support.hpp"
 
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <new>
+#include <thread>
+
+#if defined(__GLIBC__) && defined(__GLIBCXX__)
+// Public since CPython 3.4 and exported by every interpreter, though outside the limited API;
+// the limited API has no exact answer on 3.11, whose current thread state is process-wide.
+extern "C" int PyGILState_Check(void);
+#endif
 
 namespace tarvo_py {
 
@@ -157,6 +165,25 @@ PyTypeObject* create_class(PyObject* module, PyType_Spec* type_spec) noexcept
     return reinterpret_cast<PyTypeObject*>(type.release());
 }
 
+#if defined(__GLIBC__) && defined(__GLIBCXX__)
+bool holds_interpreter_lock() noexcept
+{
+    return PyGILState_Check() != 0;
+}
+#else
+bool holds_interpreter_lock() noexcept
+{
+    return true;  // no thread is unwound without the lock here
+}
+#endif
+
+void halt_thread() noexcept
+{
+    for (;;) {
+        std::this_thread::sleep_for(std::chrono::hours(1));
+    }
+}
+
 namespace {
 
 // The class for internal faults; SystemError once the module has been cleared.
@@ -167,10 +194,12 @@ PyObject* panic_type(const ModuleState& state) noexcept
 
 }  // namespace
 
-void raise_from_cpp_exception(const ModuleState& state) noexcept
+TARVO_CATCHES_THREAD_END void raise_from_cpp_exception(const ModuleState& state) noexcept
 {
     try {
         throw;
+    } catch (ThreadEnd&) {
+        halt_thread();
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& error) {

@@ -13,10 +13,43 @@
 #include <string_view>
 #include <utility>
 
+#if defined(__GLIBC__) && defined(__GLIBCXX__)
+#include <cxxabi.h>
+#endif
+
 namespace tarvo_py {
 
+// How the finalising interpreter ends a thread that waits for its lock: CPython before 3.14
+// calls pthread_exit, which glibc carries out by unwinding the thread's stack with this
+// exception. Elsewhere a thread ends without unwinding, and nothing throws it.
+#if defined(__GLIBC__) && defined(__GLIBCXX__)
+using ThreadEnd = abi::__forced_unwind;
+// Marks a function with a `catch (ThreadEnd&)`: the unwinding carries no object, so the
+// handler's reference binds to none, which UBSan would report.
+#define TARVO_CATCHES_THREAD_END __attribute__((no_sanitize("null")))
+#else
+struct ThreadEnd {};
+#define TARVO_CATCHES_THREAD_END
+#endif
+
+// Stops the calling thread for good, in place of ending it by unwinding: a noexcept frame
+// would terminate the process, and unwinding further would destroy what work still running
+// may use. The interpreter is finalising then, so nothing waits for the thread; CPython 3.14
+// holds such a thread in the same way.
+[[noreturn]] void halt_thread() noexcept;
+
+// Whether this thread holds the interpreter lock. Asked only where a ThreadEnd may unwind.
+bool holds_interpreter_lock() noexcept;
+
+// Drops the reference where this thread holds the interpreter lock: a thread that the
+// finalising interpreter ends (see ThreadEnd) unwinds without the lock, and then leaves it.
 struct DropReference {
-    void operator()(PyObject* object) const noexcept { Py_DECREF(object); }
+    void operator()(PyObject* object) const noexcept
+    {
+        if (holds_interpreter_lock()) {
+            Py_DECREF(object);
+        }
+    }
 };
 
 // Owns one strong reference (or none) and drops it on destruction.
@@ -137,9 +170,9 @@ ModuleState* module_state(PyTypeObject* type) noexcept;
 PyTypeObject* create_class(PyObject* module, PyType_Spec* type_spec) noexcept;
 
 // Turns the C++ exception being handled into a Python exception: std::bad_alloc becomes
-// MemoryError, anything else the module's PanicException with the exception's text. Call
-// only from inside a catch block.
-void raise_from_cpp_exception(const ModuleState& state) noexcept;
+// MemoryError, anything else the module's PanicException with the exception's text; a
+// ThreadEnd halts the thread. Call only from inside a catch block.
+TARVO_CATCHES_THREAD_END void raise_from_cpp_exception(const ModuleState& state) noexcept;
 
 // Runs body and returns its result; a C++ exception becomes a Python exception and `failure`
 // is returned. Every entry point from Python goes through here.

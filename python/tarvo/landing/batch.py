@@ -10,24 +10,31 @@ reason, so no entry is ever missing from the result.
 from __future__ import annotations
 
 import concurrent.futures
+import contextlib
 import math
 import operator
-from collections.abc import Iterable, Sequence
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from typing import Any
 
 from . import engine
 from .landing import Landing
 from .._portable import Portable, from_portable, to_portable
-from .progress import BatchProgress, ProgressArgument
+from .progress import BatchProgress, ProgressArgument, check_progress
 from .._tarvo import Config
 
-__all__ = ["plan_many", "plan_chunk"]
+__all__ = ["plan_many", "plan_chunk", "Batch"]
 
 # Without a chunksize, a batch goes out in about this many chunks, each of at most
 # MAX_CHUNK entries: enough chunks to spread over a cluster and move a progress bar, few
 # enough that the executor's per-task cost stays small beside the solves.
 TARGET_CHUNKS = 64
 MAX_CHUNK = 64
+# Chunks on an executor at once: enough to keep a large cluster busy, while a batch drawn
+# range by range holds no more than these in memory.
+MAX_IN_FLIGHT = 256
+# Entries the local pool plans per call of a batch drawn range by range: enough that the
+# threads seldom wait for the last landing of a block.
+LOCAL_BLOCK = 1024
 
 
 def plan_many(
@@ -50,6 +57,10 @@ def plan_many(
     executor : concurrent.futures.Executor, optional
         Plan on this executor instead: a ``ProcessPoolExecutor``, Dask's
         ``Client.get_executor()``, an MPI pool. Its workers must be able to import tarvo.
+        Ctrl-C cancels the batch's tasks and shuts the executor down without waiting for
+        the tasks it is running (``shutdown(wait=False, cancel_futures=True)``, or
+        ``shutdown(wait=False)`` for an executor whose shutdown takes no ``cancel_futures``),
+        and ends its worker processes where the executor has ``terminate_workers``.
     progress : bool or callable, default False
         True shows a tqdm bar (``pip install tarvo[progress]``); a callable is called as
         ``progress(done, total)`` in the calling thread as entries finish.
@@ -76,22 +87,62 @@ def plan_many(
         ``progress=True`` without tqdm installed.
     """
     portables = _portable_entries(configs)
-    workers = _positive_count("workers", workers)
-    chunksize = _positive_count("chunksize", chunksize)
-    options = engine.engine_options(unreachable, accuracy)
-    if executor is not None:
-        if workers is not None:
-            raise ValueError("workers sizes the local thread pool; with an executor, size the executor")
-        if not callable(getattr(executor, "submit", None)):
-            raise TypeError(f"executor must be a concurrent.futures.Executor, "
-                            f"not {type(executor).__name__}")
-    with BatchProgress(progress, len(portables)) as bar:
-        if not portables:
-            return []
-        if executor is None:
-            return engine.solve_batch(portables, workers, lambda index: bar.advance(),
-                                        options)
-        return _run_on_executor(executor, portables, chunksize, bar, options)
+    batch = Batch(len(portables), workers=workers, executor=executor, progress=progress,
+                  chunksize=chunksize, unreachable=unreachable, accuracy=accuracy)
+    results: list[Landing | None] = [None] * len(portables)
+
+    def keep(entries: range, landings: list[Landing]) -> None:
+        results[entries.start:entries.stop] = landings
+
+    batch.run(lambda entries: portables[entries.start:entries.stop], keep,
+              local_block=len(portables))
+    return results  # type: ignore[return-value]  # every range was delivered
+
+
+class Batch:
+    """``total`` landings to plan with the options of `plan_many`, all checked at once.
+
+    `run` plans them a range of entries at a time, drawing each range's portable
+    configurations only when it is about to go out, so a batch too large to hold at once
+    (a long study) keeps in memory only the ranges in flight.
+    """
+
+    def __init__(
+        self, total: int, *, workers: Any = None,
+        executor: concurrent.futures.Executor | None = None, progress: ProgressArgument = False,
+        chunksize: Any = None, unreachable: Any = "fail", accuracy: Any = "default",
+    ) -> None:
+        self.total = total
+        self.workers = _positive_count("workers", workers)
+        self.chunksize = _positive_count("chunksize", chunksize)
+        self.options = engine.engine_options(unreachable, accuracy)
+        if executor is not None:
+            if self.workers is not None:
+                raise ValueError("workers sizes the local thread pool; with an executor, "
+                                 "size the executor")
+            if not callable(getattr(executor, "submit", None)):
+                raise TypeError(f"executor must be a concurrent.futures.Executor, "
+                                f"not {type(executor).__name__}")
+        self.executor = executor
+        self.progress = check_progress(progress)
+
+    def run(
+        self, portables_of: Callable[[range], list[Portable]],
+        deliver: Callable[[range, list[Landing]], object], local_block: int | None = None,
+    ) -> None:
+        """Plan every entry: ``portables_of(entries)`` gives the portable configurations of
+        a range of entries, and ``deliver(entries, landings)`` receives their landings, in
+        order on the local pool (``local_block`` entries at a time, default LOCAL_BLOCK), in
+        the order they finish on an executor."""
+        with BatchProgress(self.progress, self.total) as bar:
+            if self.executor is not None:
+                size = self.chunksize or default_chunksize(self.total)
+                _run_on_executor(self.executor, _ranges(self.total, size), portables_of,
+                                 deliver, bar, self.options)
+                return
+            for entries in _ranges(self.total, max(1, local_block or LOCAL_BLOCK)):
+                deliver(entries, engine.solve_batch(portables_of(entries), self.workers,
+                                                    lambda index: bar.advance(), self.options))
 
 
 def plan_chunk(
@@ -134,64 +185,92 @@ def default_chunksize(entries: int) -> int:
     return min(MAX_CHUNK, max(1, math.ceil(entries / TARGET_CHUNKS)))
 
 
+def _ranges(total: int, size: int) -> Iterator[range]:
+    return (range(start, min(start + size, total)) for start in range(0, total, size))
+
+
 def _run_on_executor(
-    executor: concurrent.futures.Executor, portables: list[Portable],
-    chunksize: int | None, bar: BatchProgress, options: dict[str, str],
-) -> list[Landing]:
-    size = chunksize or default_chunksize(len(portables))
-    chunks = [range(start, min(start + size, len(portables)))
-              for start in range(0, len(portables), size)]
-    results: list[Landing | None] = [None] * len(portables)
-    futures: dict[concurrent.futures.Future[list[Landing]], range] = {}
-    try:
-        for chunk in chunks:
-            try:
-                task = executor.submit(plan_chunk, [portables[i] for i in chunk], options)
-                futures[task] = chunk
-            except Exception as error:  # a shut-down or broken executor refuses the task
-                _fill_failed(results, portables, chunk, _describe_error(error))
-                bar.advance(len(chunk))
-        for future in concurrent.futures.as_completed(futures):
-            chunk = futures[future]
-            _fill(results, portables, chunk, future)
-            bar.advance(len(chunk))
-    except BaseException:
-        for future in futures:
-            future.cancel()
-        raise
-    return results  # type: ignore[return-value]  # every chunk was filled
-
-
-def _fill(
-    results: list[Landing | None], portables: list[Portable], chunk: range,
-    future: concurrent.futures.Future[list[Landing]],
+    executor: concurrent.futures.Executor, chunks: Iterator[range],
+    portables_of: Callable[[range], list[Portable]],
+    deliver: Callable[[range, list[Landing]], object], bar: BatchProgress,
+    options: dict[str, str],
 ) -> None:
+    """Keeps up to MAX_IN_FLIGHT chunks on the executor, sending the next as one returns."""
+    in_flight: dict[concurrent.futures.Future[list[Landing]], tuple[range, list[Portable]]] = {}
+
+    def send(chunk: range) -> None:
+        portables = portables_of(chunk)
+        try:
+            in_flight[executor.submit(plan_chunk, portables, options)] = chunk, portables
+        except Exception as error:  # a shut-down or broken executor refuses the task
+            deliver(chunk, _failed(chunk, portables, _describe_error(error)))
+            bar.advance(len(chunk))
+
+    def fill() -> None:  # a refused chunk is delivered at once and takes no place
+        while len(in_flight) < MAX_IN_FLIGHT and (chunk := next(chunks, None)) is not None:
+            send(chunk)
+
+    try:
+        fill()
+        while in_flight:
+            done, _ = concurrent.futures.wait(in_flight, return_when="FIRST_COMPLETED")
+            for future in done:
+                chunk, portables = in_flight.pop(future)
+                deliver(chunk, _landings(future, chunk, portables))
+                bar.advance(len(chunk))
+            fill()
+    except BaseException as error:
+        for future in in_flight:
+            future.cancel()
+        if isinstance(error, KeyboardInterrupt):
+            _leave(executor)
+        raise
+
+
+def _leave(executor: concurrent.futures.Executor) -> None:
+    """After Ctrl-C: shut the executor down without waiting for the tasks it runs, and end
+    its worker processes where it can (``terminate_workers``, Python 3.14's process pool)."""
+    with contextlib.suppress(Exception):  # the interrupt is what the caller must see
+        try:
+            executor.shutdown(wait=False, cancel_futures=True)
+        except TypeError:  # no cancel_futures: Dask's executor cancels its tasks on wait=False
+            executor.shutdown(wait=False)
+        terminate = getattr(executor, "terminate_workers", None)
+        if callable(terminate):
+            terminate()
+
+
+def _landings(
+    future: concurrent.futures.Future[list[Landing]], chunk: range, portables: list[Portable],
+) -> list[Landing]:
+    """The chunk's landings, or failed landings saying why the executor did not return them."""
     try:
         landings = future.result()
     except Exception as error:  # a dead worker process, a lost cluster worker, ...
-        _fill_failed(results, portables, chunk, _describe_error(error))
-        return
+        return _failed(chunk, portables, _describe_error(error))
     if (not isinstance(landings, list) or len(landings) != len(chunk)
             or not all(isinstance(landing, Landing) for landing in landings)):
-        _fill_failed(results, portables, chunk, f"the task returned {_describe(landings)} "
-                                                f"for {len(chunk)} configurations")
-        return
-    results[chunk.start:chunk.stop] = landings
+        return _failed(chunk, portables, f"the task returned {_describe(landings)} "
+                                         f"for {len(chunk)} configurations")
+    return landings
 
 
-def _fill_failed(
-    results: list[Landing | None], portables: list[Portable], chunk: range, reason: str,
-) -> None:
+def _failed(chunk: range, portables: list[Portable], reason: str) -> list[Landing]:
     entries = (f"entry {chunk.start}" if len(chunk) == 1
                else f"entries {chunk.start} to {chunk.stop - 1}")
     reason = f"the executor failed on {entries}: {reason}"
-    for index in chunk:
-        results[index] = Landing.failed(from_portable(portables[index]),
-                                        engine.WORKER_FAILED, reason)
+    return [Landing.failed(from_portable(portable), engine.WORKER_FAILED, reason)
+            for portable in portables]
 
 
 def _describe_error(error: BaseException) -> str:
-    return f"{type(error).__name__}: {error}"
+    text = str(error)
+    if not text and isinstance(error, concurrent.futures.CancelledError):
+        # An executor cancels a task without a word: when it is shut down, or when its
+        # cluster drops the task (a Dask client closing, a scheduler cancelling it).
+        text = ("the executor cancelled the task before it returned (it was shut down, "
+                "or its cluster dropped the task)")
+    return f"{type(error).__name__}: {text}"
 
 
 def _describe(value: Any) -> str:

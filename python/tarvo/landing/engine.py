@@ -4,7 +4,8 @@
 portable form (`tarvo._portable`) and both returning `Landing` values; everything above
 (`plan`, `plan_many`, executors, progress) goes through these two functions only. Both run
 on `tarvo._engine`: the numeric work runs without the interpreter lock on C++ threads, the
-callbacks run in the calling thread, and Ctrl-C stops the work within a solver iteration.
+callbacks run in the calling thread, and Ctrl-C is raised within a tenth of a second (work
+still in a solver setup, which cannot be interrupted, ends on its own).
 """
 
 from __future__ import annotations

@@ -27,7 +27,9 @@ def plan(
 
     The solves run without the interpreter lock, so other Python threads keep running; a
     search solves its trials on the machine's cores at once where that keeps the very same
-    trials and result. Ctrl-C stops the planning within a solver iteration.
+    trials and result. Ctrl-C stops the planning at its next solver iteration and is raised
+    within a tenth of a second (the solver's setup of a very large problem cannot be
+    interrupted: it ends on its own, in the background).
 
     Parameters
     ----------

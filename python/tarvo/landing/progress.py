@@ -7,9 +7,20 @@ from typing import Any, Union
 
 from .._optional import require
 
-__all__ = ["BatchProgress", "ProgressArgument"]
+__all__ = ["BatchProgress", "ProgressArgument", "check_progress"]
 
 ProgressArgument = Union[bool, None, Callable[[int, int], object]]
+
+
+def check_progress(progress: Any) -> ProgressArgument:
+    """``progress`` itself when `BatchProgress` takes it: TypeError for another kind, and
+    ImportError for True without tqdm."""
+    if progress is True:
+        require("tqdm", "progress=True")
+    elif not callable(progress) and progress is not False and progress is not None:
+        raise TypeError(
+            f"progress must be True, False or a callable, not {type(progress).__name__}")
+    return progress
 
 
 class BatchProgress:
@@ -25,14 +36,11 @@ class BatchProgress:
         self.total = total
         self._bar: Any = None
         self._callback: Callable[[int, int], object] | None = None
-        if progress is True:
+        if check_progress(progress) is True:
             tqdm = require("tqdm", "progress=True").tqdm
             self._bar = tqdm(total=total, unit="landing", desc="planning")
         elif callable(progress):
             self._callback = progress
-        elif progress is not False and progress is not None:
-            raise TypeError(
-                f"progress must be True, False or a callable, not {type(progress).__name__}")
 
     def advance(self, count: int = 1) -> None:
         """Record ``count`` more finished entries."""

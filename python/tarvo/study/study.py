@@ -1,7 +1,7 @@
 """Monte Carlo dispersion studies: many landings around a nominal configuration, as a table.
 
 `monte_carlo` draws each run's inputs (see `tarvo.study.dispersions` for the order of draws),
-plans every run with `tarvo.plan_many` (the engine's thread pool, or any executor) and
+plans every run as `tarvo.plan_many` does (the engine's thread pool, or any executor) and
 returns a `Study`: one table row per run, a summary, a figure, and a file that keeps both.
 """
 
@@ -12,19 +12,13 @@ import numbers
 from typing import Mapping
 
 from .dispersions import DispersionPlan, non_negative_integer
-from ..landing.plan import plan_many
+from ..landing.batch import Batch
 from .summary import StudySummary, summarise
 from .table import build_table, outcome_row, pandas
 from .._portable import same_values, to_portable
 from .._tarvo import Config
 
 __all__ = ["monte_carlo", "Study"]
-
-def sample_runs(plan: DispersionPlan, seed: int, runs: int):
-    """Every run's sampled inputs (a list per run) and configuration."""
-    inputs = [plan.draw(seed, run) for run in range(runs)]
-    return inputs, [plan.config(values) for values in inputs]
-
 
 def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
                 progress=False, unreachable="fail", accuracy="default", errors=None,
@@ -35,9 +29,11 @@ def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
     "environment.gravity", "solver.time_of_flight", ...) to `tarvo.normal` or `tarvo.uniform`
     deviates added to the nominal values. Run ``i``'s inputs depend only on ``seed`` and ``i``,
     so the same seed gives the same table whatever ``workers`` or ``executor`` (these,
-    ``progress`` and the planning options ``unreachable`` and ``accuracy`` are passed to
-    `tarvo.plan_many`). Every problem with the arguments is raised
-    before any landing is planned; a landing that fails is a table row with ``ok`` false.
+    ``progress`` and the planning options ``unreachable`` and ``accuracy`` are those of
+    `tarvo.plan_many`). Without ``errors`` the runs are drawn a block at a time as they go out
+    to be planned, so memory grows with the runs done and ``progress`` moves from the start.
+    Every problem with the arguments is raised before any landing is planned; a landing that
+    fails is a table row with ``ok`` false.
 
     With ``errors`` (a `tarvo.FlightErrors`) every run is also flown by `tarvo.fly`,
     re-planning every ``replan_every`` seconds (None: open loop), with a seed of its own
@@ -52,23 +48,54 @@ def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
         from ..flight.study import check_flight_options
 
         check_flight_options(errors, replan_every)
-    inputs, configs = sample_runs(plan, seed, runs)
-    if errors is not None:
-        return _flown_study(config, plan, seed, inputs, configs, errors, replan_every,
+        return _flown_study(config, plan, seed, runs, errors, replan_every,
                             workers=workers, executor=executor, progress=progress,
                             unreachable=unreachable, accuracy=accuracy)
-    landings = plan_many(configs, workers=workers, executor=executor, progress=progress,
-                         unreachable=unreachable, accuracy=accuracy)
-    if len(landings) != runs:
-        raise RuntimeError(f"plan_many returned {len(landings)} landings for {runs} runs")
-    outcomes = [outcome_row(landing) for landing in landings]
+    batch = Batch(runs, workers=workers, executor=executor, progress=progress,
+                  unreachable=unreachable, accuracy=accuracy)
+    drawn = DrawnRuns(plan, seed)
+    batch.run(drawn.portables, drawn.keep)
+    inputs, outcomes = drawn.in_order()
+    if len(outcomes) != runs:
+        raise RuntimeError(f"planning returned {len(outcomes)} landings for {runs} runs")
     table = build_table(plan.columns(), inputs, outcomes)
     return Study(table, config=config, dispersions=plan.distributions, seed=seed)
 
 
-def _flown_study(config, plan, seed, inputs, configs, errors, replan_every, **options):
+class DrawnRuns:
+    """A study's runs, drawn a range at a time as they go out to be planned, and each
+    range's sampled inputs and outcome rows as its landings come back."""
+
+    def __init__(self, plan: DispersionPlan, seed: int):
+        self.plan, self.seed = plan, seed
+        self._in_flight: dict[int, list] = {}  # first run of a range -> its inputs
+        self._done: dict[int, tuple[list, list]] = {}  # -> its inputs and outcome rows
+
+    def portables(self, runs: range) -> list:
+        """The portable configurations of ``runs``; their inputs are kept until they return."""
+        inputs = [self.plan.draw(self.seed, run) for run in runs]
+        self._in_flight[runs.start] = inputs
+        return [to_portable(self.plan.config(values)) for values in inputs]
+
+    def keep(self, runs: range, landings: list) -> None:
+        inputs = self._in_flight.pop(runs.start)
+        self._done[runs.start] = inputs, [outcome_row(landing) for landing in landings]
+
+    def in_order(self) -> tuple[list, list]:
+        """Every returned run's inputs and outcome row, in run order."""
+        inputs, outcomes = [], []
+        for start in sorted(self._done):
+            drawn, rows = self._done[start]
+            inputs += drawn
+            outcomes += rows
+        return inputs, outcomes
+
+
+def _flown_study(config, plan, seed, runs, errors, replan_every, **options):
     from ..flight.study import add_flight_columns, fly_runs
 
+    inputs = [plan.draw(seed, run) for run in range(runs)]
+    configs = [plan.config(values) for values in inputs]
     outcomes, flights = fly_runs(configs, seed, errors, replan_every, **options)
     table = add_flight_columns(build_table(plan.columns(), inputs, outcomes), flights)
     return Study(table, config=config, dispersions=plan.distributions, seed=seed,
