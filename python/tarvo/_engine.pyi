@@ -9,6 +9,8 @@ from ._portable import Portable
 _FloatArray = numpy.typing.NDArray[numpy.float64]
 _Accuracy = Literal["standard", "high"]
 _Unreachable = Literal["fail", "closest"]
+_Method = Literal["nodes", "continuous"]
+_Failure = Literal["InvalidInput", "SolverStatus", "Infeasible", "Cancelled", "SolverError"]
 # (time_of_flight, status or failure text, final_mass, iterations)
 _TrialTuple = tuple[float, str, float, int]
 
@@ -17,6 +19,8 @@ class PlannedLanding(TypedDict):
 
     ok: bool
     status: str  # the final solve's solver status, or the failure text when not ok
+    failure: _Failure | None  # what kind of failure, None when ok
+    solver_status: str | None  # the solver's status name when failure is "SolverStatus"
     note: str  # what an option changed, "" when nothing
     time_of_flight: float  # NaN when not ok, as are the three below
     objective: float
@@ -41,6 +45,7 @@ def plan(
     unreachable: _Unreachable = "fail",
     workers: int | None = None,
     on_trial: Callable[[float, str, float, int], Any] | None = None,
+    method: _Method = "nodes",
 ) -> PlannedLanding:
     """Plan one landing with the interpreter lock released; see the module's documentation."""
 
@@ -50,5 +55,6 @@ def plan_batch(
     unreachable: _Unreachable = "fail",
     workers: int | None = None,
     on_landing: Callable[[int], Any] | None = None,
+    method: _Method = "nodes",
 ) -> list[PlannedLanding | BaseException]:
     """Plan many landings on a pool of threads, results in input order."""

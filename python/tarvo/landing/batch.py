@@ -34,7 +34,7 @@ def plan_many(
     configs: Iterable[Config], *, workers: int | None = None,
     executor: concurrent.futures.Executor | None = None,
     progress: ProgressArgument = False, chunksize: int | None = None,
-    unreachable: str = "fail", accuracy: str = "default",
+    method: str = "continuous", accuracy: str | None = None, unreachable: str = "fail",
 ) -> list[Landing]:
     """Plan many landings; the result holds one `Landing` per configuration, in input order.
 
@@ -56,7 +56,7 @@ def plan_many(
     chunksize : int, optional
         Configurations per task shipped to ``executor`` (default: the batch in about 64
         chunks of at most 64).
-    unreachable, accuracy : str
+    method, accuracy, unreachable : str
         The options of `tarvo.plan`, for every landing.
 
     A failed landing is an entry with ``ok`` false, never an exception and never a gap;
@@ -71,14 +71,15 @@ def plan_many(
         Raised before any work starts.
     ValueError
         ``workers`` or ``chunksize`` below 1, ``workers`` above 1024, ``workers`` together
-        with ``executor``, or an ``unreachable`` or ``accuracy`` that is none of its choices.
+        with ``executor``, or a ``method``, ``accuracy`` or ``unreachable`` that is none of
+        its choices.
     ImportError
         ``progress=True`` without tqdm installed.
     """
     portables = _portable_entries(configs)
     workers = _positive_count("workers", workers)
     chunksize = _positive_count("chunksize", chunksize)
-    options = engine.engine_options(unreachable, accuracy)
+    options = engine.engine_options(method, unreachable, accuracy)
     if executor is not None:
         if workers is not None:
             raise ValueError("workers sizes the local thread pool; with an executor, size the executor")
@@ -99,8 +100,9 @@ def plan_chunk(
 ) -> list[Landing]:
     """Plan a chunk of portable configurations in this process: the executor's task.
 
-    ``options`` are the engine's (`tarvo.landing.engine.engine_options`). One thread: the
-    executor decides how many tasks run at once.
+    ``options`` are the engine's (`tarvo.landing.engine.engine_options`), the method among
+    them, so that the chunk is planned as the caller asked. One thread: the executor
+    decides how many tasks run at once.
     """
     return engine.solve_batch(portables, workers=1, options=options)
 
@@ -149,11 +151,11 @@ def _run_on_executor(
                 task = executor.submit(plan_chunk, [portables[i] for i in chunk], options)
                 futures[task] = chunk
             except Exception as error:  # a shut-down or broken executor refuses the task
-                _fill_failed(results, portables, chunk, _describe_error(error))
+                _fill_failed(results, portables, chunk, _describe_error(error), options)
                 bar.advance(len(chunk))
         for future in concurrent.futures.as_completed(futures):
             chunk = futures[future]
-            _fill(results, portables, chunk, future)
+            _fill(results, portables, chunk, future, options)
             bar.advance(len(chunk))
     except BaseException:
         for future in futures:
@@ -164,29 +166,30 @@ def _run_on_executor(
 
 def _fill(
     results: list[Landing | None], portables: list[Portable], chunk: range,
-    future: concurrent.futures.Future[list[Landing]],
+    future: concurrent.futures.Future[list[Landing]], options: dict[str, str],
 ) -> None:
     try:
         landings = future.result()
     except Exception as error:  # a dead worker process, a lost cluster worker, ...
-        _fill_failed(results, portables, chunk, _describe_error(error))
+        _fill_failed(results, portables, chunk, _describe_error(error), options)
         return
     if (not isinstance(landings, list) or len(landings) != len(chunk)
             or not all(isinstance(landing, Landing) for landing in landings)):
         _fill_failed(results, portables, chunk, f"the task returned {_describe(landings)} "
-                                                f"for {len(chunk)} configurations")
+                                                f"for {len(chunk)} configurations", options)
         return
     results[chunk.start:chunk.stop] = landings
 
 
 def _fill_failed(
     results: list[Landing | None], portables: list[Portable], chunk: range, reason: str,
+    options: dict[str, str],
 ) -> None:
     entries = (f"entry {chunk.start}" if len(chunk) == 1
                else f"entries {chunk.start} to {chunk.stop - 1}")
     reason = f"the executor failed on {entries}: {reason}"
     for index in chunk:
-        results[index] = Landing.failed(from_portable(portables[index]),
+        results[index] = Landing.failed(from_portable(portables[index]), options["method"],
                                         engine.WORKER_FAILED, reason)
 
 

@@ -29,7 +29,7 @@ def plot_landing(landing, *, figsize=(15.0, 9.0), title=None):
 
     Raises ValueError for a landing without a trajectory, ImportError without matplotlib.
     """
-    if not landing.ok:
+    if not len(landing.time_points):
         raise ValueError(f"cannot plot a failed landing: {landing.message}")
     figure = agg_figure("plotting a landing", figsize=figsize, layout="constrained")
     grid = figure.add_gridspec(2, 3, width_ratios=(1.3, 1.0, 1.0))
@@ -44,7 +44,7 @@ def plot_landing(landing, *, figsize=(15.0, 9.0), title=None):
 
 
 def _default_title(landing):
-    return (f"Landing: {landing.status}, time of flight {landing.time_of_flight:.2f} s, "
+    return (f"Landing ({landing.method}): {landing.status}, time of flight {landing.time_of_flight:.2f} s, "
             f"fuel used {landing.fuel_used:.1f} kg, final mass {landing.final_mass:.1f} kg")
 
 

@@ -26,15 +26,16 @@ def sample_runs(plan: DispersionPlan, seed: int, runs: int):
 
 
 def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
-                progress=False, unreachable="fail", accuracy="default") -> "Study":
+                progress=False, method="continuous", accuracy=None,
+                unreachable="fail") -> "Study":
     """Plan ``runs`` landings around ``config`` with randomly dispersed inputs.
 
     ``dispersions`` maps field paths ("spacecraft.initial_position", "spacecraft.wet_mass",
     "environment.gravity", "solver.time_of_flight", ...) to `tarvo.normal` or `tarvo.uniform`
     deviates added to the nominal values. Run ``i``'s inputs depend only on ``seed`` and ``i``,
     so the same seed gives the same table whatever ``workers`` or ``executor`` (these,
-    ``progress`` and the planning options ``unreachable`` and ``accuracy`` are passed to
-    `tarvo.plan_many`). Every problem with the arguments is raised
+    ``progress`` and the planning options ``method``, ``accuracy`` and ``unreachable`` are
+    passed to `tarvo.plan_many`). Every problem with the arguments is raised
     before any landing is planned; a landing that fails is a table row with ``ok`` false.
     """
     plan = DispersionPlan(config, dispersions)
@@ -43,7 +44,7 @@ def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
     pandas()  # fail before the work if the table cannot be built
     inputs, configs = sample_runs(plan, seed, runs)
     landings = plan_many(configs, workers=workers, executor=executor, progress=progress,
-                         unreachable=unreachable, accuracy=accuracy)
+                         method=method, accuracy=accuracy, unreachable=unreachable)
     if len(landings) != runs:
         raise RuntimeError(f"plan_many returned {len(landings)} landings for {runs} runs")
     outcomes = [outcome_row(landing) for landing in landings]
