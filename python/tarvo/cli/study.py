@@ -3,6 +3,7 @@
     tarvo monte-carlo CONFIG.json --runs N [--seed S]
         --disperse PATH=normal:SIGMA --disperse PATH=uniform:LOW:HIGH ...
         [--workers K | --scheduler ADDRESS] [--out TABLE.parquet|.csv] [--plot STUDY.png]
+        [--method continuous|nodes] [--accuracy default|high] [--closest]
         [--progress | --no-progress]
 
 A parameter is a number or three comma-separated numbers, one per vector component
@@ -17,6 +18,7 @@ import os
 import sys
 
 from .io import read_config, stdout_failed
+from .options import add_planning_options, planning_options
 from ..study.dispersions import normal, uniform
 from ..study.study import monte_carlo
 
@@ -47,10 +49,7 @@ def parse_arguments(argv):
     parser.add_argument("--scheduler", metavar="ADDRESS", help="plan on a running Dask scheduler")
     parser.add_argument("--out", metavar="TABLE", help="write the table (.parquet or .csv)")
     parser.add_argument("--plot", metavar="STUDY.png", help="write the study's figure")
-    parser.add_argument("--closest", action="store_true",
-                        help="land each run as close to an unreachable target as it can")
-    parser.add_argument("--accuracy", choices=("default", "high"), default="default",
-                        help="the solver's default tolerances, or tightened ones")
+    add_planning_options(parser)
     parser.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                         help="progress bar on stderr (default: when stderr is a terminal)")
     return parser.parse_args(argv)
@@ -123,8 +122,7 @@ def run(arguments):
         study = monte_carlo(config, dispersions, arguments.runs, seed=arguments.seed,
                             workers=None if client else arguments.workers,
                             executor=executor, progress=progress,
-                            unreachable="closest" if arguments.closest else "fail",
-                            accuracy=arguments.accuracy)
+                            **planning_options(arguments))
     except (ValueError, TypeError, ImportError) as error:
         raise Failure(str(error)) from None
     except Exception as error:  # a worker or executor that failed: say what, not where
