@@ -137,6 +137,7 @@ def _landing(portable: Portable, result: dict[str, Any] | BaseException, method:
     if method == "nodes" or landing.verification.ok:
         return landing
     values = landing._values
+    reasons = (landing.verification.failure_message(), landing.message)
     values.update(ok=False, status=VERIFICATION_FAILED,
-                  message=landing.verification.failure_message())
+                  message="; ".join(reason for reason in reasons if reason))
     return Landing(config, verification=landing.verification, **values)
