@@ -28,8 +28,12 @@ _CLOSED_FORM_REACH = 4.0
 
 # The function of the bracketed problems at the given index: x -> (value, slope at x).
 Function = Callable[[np.ndarray], tuple[np.ndarray, np.ndarray]]
+# Divisions by zero and NaNs are expected on the way (a root at a turning point, a constant
+# quadratic) and sorted out by the comparisons that follow.
+_quiet = np.errstate(divide="ignore", invalid="ignore", over="ignore")
 
 
+@_quiet
 def bracketed_roots(
     function_at: Callable[[tuple[np.ndarray, ...]], Function], bracketed, low, high,
 ) -> np.ndarray:
@@ -48,27 +52,32 @@ def bracketed_roots(
 
 
 def _bracketed_root(function: Function, low: np.ndarray, high: np.ndarray) -> np.ndarray:
-    """Per element, a root of ``function`` in [low, high]: Newton steps kept inside the
-    bracket, bisection otherwise. A NaN gives NaN or a point of its bracket, never an
-    endless loop."""
+    """Per element, a root of ``function`` in [low, high]: a Newton step where it stays
+    inside the bracket, else the false-position point (which finds a root at an end of the
+    bracket at once), and every third step the midpoint, so that the bracket shrinks. A NaN
+    gives NaN or a point of its bracket, never an endless loop."""
     low, high = low.copy(), high.copy()
-    low_sign = np.sign(function(low)[0])
-    x = (low + high) / 2.0
-    for _ in range(MAX_STEPS):
+    at_low, at_high = function(low)[0], function(high)[0]
+    x = np.where(at_low == 0.0, low, np.where(at_high == 0.0, high, (low + high) / 2.0))
+    for step in range(MAX_STEPS):
         value, slope = function(x)
-        beyond = np.sign(value) == low_sign  # the root lies above x
-        low = np.where(beyond, x, low)
-        high = np.where(beyond, high, x)
+        beyond = np.sign(value) == np.sign(at_low)  # the root lies above x
+        low, at_low = np.where(beyond, x, low), np.where(beyond, value, at_low)
+        high, at_high = np.where(beyond, high, x), np.where(beyond, at_high, value)
+        middle = (low + high) / 2.0
+        fallback = middle if step % 3 == 2 else (
+            (low * at_high - high * at_low) / (at_high - at_low))
         newton = x - value / slope
-        step = np.where((newton > low) & (newton < high), newton, (low + high) / 2.0)
-        step = np.where(value == 0.0, x, step)
-        done = ~(np.abs(step - x) > ROOT_TOLERANCE)  # NaN counts as done
-        x = step
-        if done.all():
+        converged = (value == 0.0) | ~(np.abs(newton - x) > ROOT_TOLERANCE)  # NaN: given up
+        inside = (newton > low) & (newton < high)
+        fallback = np.where((fallback > low) & (fallback < high), fallback, middle)
+        x = np.where(converged, x, np.where(inside, newton, fallback))
+        if converged.all():
             break
     return x
 
 
+@_quiet
 def quadratic_roots(c0, c1, c2) -> tuple[np.ndarray, np.ndarray]:
     """The real roots of c0 + c1*s + c2*s^2, elementwise, NaN where there is none.
 
@@ -83,9 +92,10 @@ def quadratic_roots(c0, c1, c2) -> tuple[np.ndarray, np.ndarray]:
     return first, second
 
 
+@_quiet
 def cubic_roots(c0, c1, c2, c3) -> np.ndarray:
     """The roots of c0 + c1*s + c2*s^2 + c3*s^3 in [0, 1], one row per polynomial: shape
-    (rows, 3), NaN for a root that is not there.
+    (rows, 3), NaN for a root that is not there (a root on the end of a piece may come twice).
 
     The turning points split [0, 1] into pieces on which the cubic is monotone; a piece
     whose ends differ in sign holds one root.
@@ -115,6 +125,7 @@ def _polynomial(coefficients, s):
     return value
 
 
+@_quiet
 def root_quadratic_integral(a, b, c, s) -> np.ndarray:
     """The integral of sqrt(a + 2*b*x + c*x^2) over x from 0 to ``s``, elementwise.
 
