@@ -22,6 +22,9 @@ from .landing.plan import plan, plan_many
 from .study.dispersions import normal, uniform
 from .study.study import Study, monte_carlo
 from .landing.verification import Check, Verification
+from .flight.errors import FlightErrors
+from .flight.flight import Flight, Replan
+from .flight.fly import fly
 
 _pickling.register()
 
@@ -44,4 +47,8 @@ __all__ = [
     "Study",
     "Verification",
     "Check",
+    "fly",
+    "Flight",
+    "FlightErrors",
+    "Replan",
 ]

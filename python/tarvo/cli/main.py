@@ -5,6 +5,7 @@
     tarvo --print-default-config
     tarvo --version
     tarvo monte-carlo ...          a dispersion study (tarvo.cli.study)
+    tarvo fly ...                  a flight with closed-loop guidance (tarvo.cli.fly)
 
 `python -m tarvo` is the same program. Every failure is one line on stderr and exit status 1.
 """
@@ -52,6 +53,10 @@ def main(argv=None):
 
 
 def _dispatch(argv):
+    if argv[:1] == ["fly"]:
+        from .fly import main as fly_main
+
+        return fly_main(argv[1:])
     if argv[:1] == ["monte-carlo"]:
         import importlib
 
@@ -69,7 +74,8 @@ def parse_arguments(argv):
     parser = argparse.ArgumentParser(
         prog="python -m tarvo" if sys.argv[0].endswith("__main__.py") else "tarvo",
         description="Compute a fuel-optimal powered-descent trajectory and summarise it. "
-                    "'tarvo monte-carlo --help' describes the dispersion study.",
+                    "'tarvo monte-carlo --help' describes the dispersion study, "
+                    "'tarvo fly --help' the flight with closed-loop guidance.",
     )
     parser.add_argument(
         "config", nargs="?", metavar="CONFIG.json",

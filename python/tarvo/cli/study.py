@@ -5,6 +5,7 @@
         [--workers K | --scheduler ADDRESS] [--out TABLE.parquet|.csv] [--plot STUDY.png]
         [--method continuous|nodes] [--accuracy default|high] [--closest]
         [--progress | --no-progress]
+        [--thrust-error SIGMA ... --replan-every S | --open-loop]  (flies every run)
 
 A parameter is a number or three comma-separated numbers, one per vector component
 (``spacecraft.initial_position=normal:100,100,0``). CONFIG.json may be ``-`` for standard
@@ -17,6 +18,7 @@ import argparse
 import os
 import sys
 
+from .fly import add_flight_options, flight_options
 from .io import read_config, stdout_failed
 from .options import add_planning_options, planning_options
 from ..study.dispersions import normal, uniform
@@ -52,6 +54,7 @@ def parse_arguments(argv):
     add_planning_options(parser)
     parser.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                         help="progress bar on stderr (default: when stderr is a terminal)")
+    add_flight_options(parser, "; any of them flies every run")
     return parser.parse_args(argv)
 
 
@@ -111,6 +114,10 @@ def run(arguments):
     if arguments.workers is not None and arguments.workers < 1:
         raise Failure(f"--workers must be at least 1, got {arguments.workers}")
     dispersions = dict(parse_dispersion(text) for text in arguments.disperse)
+    try:
+        errors, replan_every, flown = flight_options(arguments)
+    except ValueError as error:
+        raise Failure(f"{PROG}: {error}") from None
     check_output(arguments.out, {"parquet", "csv"}, "--out")
     if arguments.plot is not None:
         check_output(arguments.plot, plot_suffixes(), "--plot")
@@ -122,6 +129,7 @@ def run(arguments):
         study = monte_carlo(config, dispersions, arguments.runs, seed=arguments.seed,
                             workers=None if client else arguments.workers,
                             executor=executor, progress=progress,
+                            errors=errors if flown else None, replan_every=replan_every,
                             **planning_options(arguments))
     except (ValueError, TypeError, ImportError) as error:
         raise Failure(str(error)) from None

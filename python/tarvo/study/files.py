@@ -22,6 +22,7 @@ from .._files import write_replacing
 from .._optional import require
 from .._portable import FIELDS, RECORDS
 from .table import OUTCOME_COLUMNS, pandas
+from ..flight.study import FLIGHT_COLUMNS
 from .._tarvo import Config
 
 __all__ = ["save_study", "load_study"]
@@ -55,7 +56,23 @@ def _metadata_text(study) -> str:
         "config": None if study.config is None else _config_fields(study.config),
         "dispersions": None if study.dispersions is None else
         {path: distribution.to_dict() for path, distribution in study.dispersions.items()},
+        **_flight_metadata(study),
     })
+
+
+def _flight_metadata(study) -> dict:
+    """A closed-loop study's errors and re-planning interval; nothing for a plain study."""
+    if study.errors is None:
+        return {}
+    return {"flight": {"errors": study.errors.to_dict(), "replan_every": study.replan_every}}
+
+
+def _flight_options(flight) -> dict:
+    if flight is None:
+        return {}
+    from ..flight.errors import FlightErrors
+
+    return {"errors": FlightErrors(**flight["errors"]), "replan_every": flight["replan_every"]}
 
 
 def _metadata_from_text(text: str, path) -> dict:
@@ -68,6 +85,7 @@ def _metadata_from_text(text: str, path) -> dict:
             "config": None if config is None else _config_from_fields(config),
             "dispersions": None if dispersions is None else
             {key: _Distribution.from_dict(value) for key, value in dispersions.items()},
+            **_flight_options(metadata.get("flight")),
         }
     except (ValueError, TypeError, KeyError, AttributeError) as error:
         raise ValueError(f"{os.fspath(path)}: unreadable study metadata: {error}") from None
@@ -126,13 +144,17 @@ def _typed(table, path):
         raise ValueError(f"{os.fspath(path)}: not a study table (no column {', '.join(missing)})")
     table = table.copy()
     ok = table["ok"].map(_boolean).astype(bool)
+    landed = table["landed"].map(_boolean).astype(bool) if "landed" in table.columns else None
+    types = {**OUTCOME_COLUMNS, **FLIGHT_COLUMNS}
     for name in table.columns:
-        if name == "ok":
-            table[name] = ok
+        if name in ("ok", "landed"):
+            table[name] = ok if name == "ok" else landed
         elif name == "message":  # None when ok, as `Landing.message`
             table[name] = table[name].astype(object).where(~ok, None)
+        elif name == "flight_message":  # None when landed, as `Flight.message`
+            table[name] = table[name].astype(object).where(~landed, None)
         else:
-            dtype = OUTCOME_COLUMNS.get(name, "int64" if name == "run" else "float64")
+            dtype = types.get(name, "int64" if name == "run" else "float64")
             table[name] = table[name].astype(dtype)
     return table
 

@@ -13,16 +13,26 @@ POSITION = "spacecraft.initial_position"
 
 def study_figure(study):
     """Three panels: the fuel used by the successful runs, the initial positions in the
-    horizontal plane coloured by outcome, and time of flight against fuel used."""
-    figure = agg_figure("plotting a study", figsize=(15.0, 4.6), layout="constrained")
-    fuel_axes, position_axes, tof_axes = figure.subplots(1, 3)
+    horizontal plane coloured by outcome, and time of flight against fuel used; a closed-loop
+    study adds the touchdowns around the target."""
     table = study.table
+    flown = "landed" in table.columns  # a closed-loop study: a fourth panel, the touchdowns
+    figure = agg_figure("plotting a study", figsize=(20.0 if flown else 15.0, 4.6),
+                        layout="constrained")
+    fuel_axes, position_axes, tof_axes, *touchdown_axes = figure.subplots(1, 4 if flown else 3)
     landed = table[table["ok"].astype(bool)]
     _fuel_histogram(fuel_axes, landed["fuel_used"].dropna().to_numpy())
     _initial_positions(position_axes, study)
     _time_of_flight_against_fuel(tof_axes, landed)
     summary = study.summary()
-    figure.suptitle(f"Monte Carlo study: {summary.successes} of {summary.runs} runs landed")
+    title = f"Monte Carlo study: {summary.successes} of {summary.runs} runs landed"
+    if flown:
+        from ..flight.plot import touchdown_scatter
+
+        touchdown_scatter(touchdown_axes[0], table)
+        title = (f"Monte Carlo study: {summary.successes} of {summary.runs} runs planned, "
+                 f"{summary.flights.landings} landed in flight")
+    figure.suptitle(title)
     return figure
 
 

@@ -26,8 +26,8 @@ def sample_runs(plan: DispersionPlan, seed: int, runs: int):
 
 
 def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
-                progress=False, method="continuous", accuracy=None,
-                unreachable="fail") -> "Study":
+                progress=False, method="continuous", accuracy=None, unreachable="fail",
+                errors=None, replan_every=1.0) -> "Study":
     """Plan ``runs`` landings around ``config`` with randomly dispersed inputs.
 
     ``dispersions`` maps field paths ("spacecraft.initial_position", "spacecraft.wet_mass",
@@ -37,12 +37,25 @@ def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
     ``progress`` and the planning options ``method``, ``accuracy`` and ``unreachable`` are
     passed to `tarvo.plan_many`). Every problem with the arguments is raised
     before any landing is planned; a landing that fails is a table row with ``ok`` false.
+
+    With ``errors`` (a `tarvo.FlightErrors`) every run is also flown by `tarvo.fly`,
+    re-planning every ``replan_every`` seconds (None: open loop), with a seed of its own
+    (`tarvo.flight.study.flight_seed`); the table gains the flight columns and the summary
+    the landing rate and touchdown errors. Without ``errors`` ``replan_every`` is unused.
     """
     plan = DispersionPlan(config, dispersions)
     seed = non_negative_integer("seed", seed)
     runs = non_negative_integer("runs", runs)
     pandas()  # fail before the work if the table cannot be built
+    if errors is not None:
+        from ..flight.study import check_flight_options
+
+        check_flight_options(errors, replan_every)
     inputs, configs = sample_runs(plan, seed, runs)
+    if errors is not None:
+        return _flown_study(config, plan, seed, inputs, configs, errors, replan_every,
+                            workers=workers, executor=executor, progress=progress,
+                            method=method, accuracy=accuracy, unreachable=unreachable)
     landings = plan_many(configs, workers=workers, executor=executor, progress=progress,
                          method=method, accuracy=accuracy, unreachable=unreachable)
     if len(landings) != runs:
@@ -50,6 +63,15 @@ def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
     outcomes = [outcome_row(landing) for landing in landings]
     table = build_table(plan.columns(), inputs, outcomes)
     return Study(table, config=config, dispersions=plan.distributions, seed=seed)
+
+
+def _flown_study(config, plan, seed, inputs, configs, errors, replan_every, **options):
+    from ..flight.study import add_flight_columns, fly_runs
+
+    outcomes, flights = fly_runs(configs, seed, errors, replan_every, **options)
+    table = add_flight_columns(build_table(plan.columns(), inputs, outcomes), flights)
+    return Study(table, config=config, dispersions=plan.distributions, seed=seed,
+                 errors=errors, replan_every=replan_every)
 
 
 class Study:
@@ -63,10 +85,18 @@ class Study:
       target, ``iterations`` and ``solve_seconds``. Outcome numbers are NaN for a failed run.
     - ``config`` (the nominal `Config`), ``dispersions`` (path -> distribution) and ``seed``;
       None for a table read from a file that does not record them.
+    - A closed-loop study (``errors`` given) adds the flight columns of
+      `tarvo.flight.study.FLIGHT_COLUMNS` (``landed``, ``flight_status``, the touchdown errors
+      and miss, ``flight_fuel_used``, ``replans``, ``failed_replans``,
+      ``worst_guidance_seconds``) and keeps ``errors`` and ``replan_every``; both are None
+      otherwise.
     """
 
-    def __init__(self, table, *, config=None, dispersions=None, seed=None):
+    def __init__(self, table, *, config=None, dispersions=None, seed=None, errors=None,
+                 replan_every=None):
         self.table = table
+        self.errors = errors
+        self.replan_every = replan_every if errors is not None else None
         self._config = copy.copy(config) if config is not None else None
         self.dispersions = dict(dispersions) if dispersions is not None else None
         self.seed = seed
@@ -94,6 +124,17 @@ class Study:
             raise IndexError(f"run must be an integer from 0 to {self.runs - 1}, got {run!r}")
         plan = DispersionPlan(self._config, self.dispersions)
         return plan.config(plan.draw(self.seed, int(run)))
+
+    def run_flight(self, run: int, **options):
+        """The flight of run ``run`` of a closed-loop study, flown again: ``options`` are
+        `tarvo.fly`'s planning options (the study's ``unreachable`` and ``accuracy``)."""
+        if self.errors is None:
+            raise ValueError("this study flew no runs (it was made without errors)")
+        from ..flight.fly import fly
+        from ..flight.study import flight_seed
+
+        return fly(self.run_config(run), replan_every=self.replan_every, errors=self.errors,
+                   seed=flight_seed(self.seed, int(run)), **options)
 
     def plot(self):
         """A matplotlib Figure: fuel histogram, initial positions by outcome, time of flight

@@ -62,7 +62,9 @@ class Spread:
 class StudySummary:
     """What a study found: ``runs``, ``successes``, ``success_rate`` (NaN without runs) and its
     Wilson 95 % ``success_interval``; the spreads of ``fuel_used`` (kg) and ``time_of_flight``
-    (s) over the successful runs; ``failures``: the number of failed runs by status."""
+    (s) over the successful runs; ``failures``: the number of failed runs by status;
+    ``flights``: for a closed-loop study, what its flights found (a
+    `tarvo.flight.study.FlightSummary`: landing rate, touchdown errors, re-plans), else None."""
 
     runs: int
     successes: int
@@ -71,6 +73,7 @@ class StudySummary:
     fuel_used: Spread
     time_of_flight: Spread
     failures: dict[str, int] = field(default_factory=dict)
+    flights: object = None
 
     def __str__(self) -> str:
         low, high = self.success_interval
@@ -83,7 +86,7 @@ class StudySummary:
             f"fuel used (kg):     {self.fuel_used}",
             f"time of flight (s): {self.time_of_flight}",
             f"failures:           {failures or 'none'}",
-        ])
+        ] + ([] if self.flights is None else [str(self.flights)]))
 
 
 def summarise(table) -> StudySummary:
@@ -102,4 +105,13 @@ def summarise(table) -> StudySummary:
         fuel_used=Spread.of(succeeded["fuel_used"].dropna()),
         time_of_flight=Spread.of(succeeded["time_of_flight"].dropna()),
         failures=failures,
+        flights=_flight_summary(table),
     )
+
+
+def _flight_summary(table):
+    if "landed" not in table.columns:
+        return None
+    from ..flight.study import flight_summary
+
+    return flight_summary(table)

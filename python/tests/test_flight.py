@@ -1,0 +1,360 @@
+"""`tarvo.fly`: flights without errors land on the plan, the dynamics match an integration
+written here, closed loop beats open loop under the errors of a real vehicle, and a flight is
+a reproducible, immutable value."""
+
+import copy
+import json
+import math
+import pickle
+
+import numpy
+import pytest
+
+import tarvo
+from tarvo.flight.errors import draw_vehicle_errors
+
+# A real vehicle: 1 % thrust bias, 0.5 deg misalignment, 0.02 m/s^2 disturbance,
+# knowledge errors of 0.5 m and 0.05 m/s.
+REAL = tarvo.FlightErrors(thrust_magnitude=0.01, thrust_pointing_deg=0.5, acceleration=0.02,
+                          position_knowledge=0.5, velocity_knowledge=0.05)
+SEEDS = (0, 1, 2, 3)
+# A landing whose thrust stays within the engine's range between nodes too.
+DELIVERABLE = tarvo.Config(spacecraft=tarvo.Spacecraft(min_thrust_pct=0.1),
+                           solver=tarvo.Solver(n=60, time_of_flight=45.0))
+
+
+def engine_range(config):
+    craft = config.spacecraft
+    return craft.min_thrust_pct * craft.real_max_thrust, craft.real_max_thrust
+
+
+def dry_mass(config):
+    return config.spacecraft.wet_mass - config.spacecraft.fuel
+
+
+@pytest.fixture(scope="module")
+def perfect():
+    return tarvo.fly(tarvo.Config())
+
+
+@pytest.fixture(scope="module")
+def real_flights():
+    """(open loop, closed loop) flights of the default vehicle with the real errors, by seed."""
+    return {seed: (tarvo.fly(tarvo.Config(), replan_every=None, errors=REAL, seed=seed),
+                   tarvo.fly(tarvo.Config(), errors=REAL, seed=seed)) for seed in SEEDS}
+
+
+class TestWithoutErrors:
+    def test_closed_loop_lands_on_the_target_with_the_planned_fuel(self, perfect):
+        assert perfect.ok and perfect.status == "Landed" and perfect.message is None
+        assert perfect.touchdown_position_error < 0.01
+        assert perfect.touchdown_velocity_error < 0.01
+        final_plan_fuel = perfect.config.spacecraft.wet_mass - perfect.replans[-1].final_mass
+        assert perfect.fuel_used == pytest.approx(final_plan_fuel, rel=1e-3)
+        # Re-planning spends no more than the first plan booked (it saves a little).
+        assert perfect.fuel_used <= perfect.landing.fuel_used * (1 + 1e-3)
+        numpy.testing.assert_array_equal(perfect.masses, perfect.believed_masses)
+        assert perfect.failed_replans == 0
+
+    def test_open_loop_flies_a_deliverable_plan_exactly(self):
+        landing = tarvo.plan(DELIVERABLE)
+        verification = landing.verify()
+        assert verification["minimum thrust"].passed and verification["maximum thrust"].passed
+        flight = tarvo.fly(DELIVERABLE, replan_every=None)
+        assert flight.ok and flight.replans == () and flight.replanning_stopped is None
+        assert flight.touchdown_position_error < 0.01
+        assert flight.touchdown_velocity_error < 0.01
+        assert flight.fuel_used == pytest.approx(landing.fuel_used, rel=1e-3)
+        assert flight.touchdown_time == landing.time_points[-1]
+
+    def test_replans_keep_the_end_and_the_node_spacing_then_stop(self, perfect):
+        spacing = perfect.landing.time_points[1]
+        end = perfect.landing.time_points[-1]
+        times = [replan.time for replan in perfect.replans]
+        assert times == [float(k) for k in range(1, len(times) + 1)]
+        for replan in perfect.replans:
+            assert replan.time_to_go == pytest.approx(end - replan.time, abs=1e-9)
+            assert replan.nodes == 1 + round(replan.time_to_go / spacing) >= 5
+            assert replan.ok and replan.knowledge == ((0.0,) * 3,) * 2
+        stopped = perfect.replanning_stopped
+        assert stopped == times[-1] + 1.0 and 1 + round((end - stopped) / spacing) < 5
+        assert perfect.touchdown_time == pytest.approx(end)
+
+
+def rotation(angle_deg, azimuth_deg):
+    """The misalignment as a matrix exponential of the horizontal axis' cross product."""
+    axis = numpy.array([math.cos(math.radians(azimuth_deg)),
+                        math.sin(math.radians(azimuth_deg)), 0.0])
+    cross = numpy.array([[0, -axis[2], axis[1]], [axis[2], 0, -axis[0]],
+                         [-axis[1], axis[0], 0]])
+    theta = math.radians(angle_deg)
+    return numpy.eye(3) + math.sin(theta) * cross + (1 - math.cos(theta)) * cross @ cross
+
+
+def fly_open_loop_here(flight, substeps=40):
+    """The open-loop flight integrated from its plan and drawn errors by classical RK4 on
+    each node interval: the node times and the state (r, v, m, believed m) at each."""
+    config, drawn = flight.config, flight.vehicle_errors
+    craft = config.spacecraft
+    low, high = engine_range(config)
+    turn = rotation(drawn.pointing_deg, drawn.pointing_azimuth_deg)
+    gravity = numpy.array(config.environment.gravity) + drawn.acceleration
+    alpha = craft.fuel_consumption
+    landing = flight.landing
+    u, times = landing.u_values, landing.time_points
+
+    def rates(t, y, k):
+        s = (t - times[k]) / (times[k + 1] - times[k])
+        command = (u[k] + s * (u[k + 1] - u[k])) * y[7]
+        size = numpy.linalg.norm(command)
+        delivered = min(max(size * (1 + drawn.thrust_bias), low), high)
+        thrust = turn @ (command / size * delivered)
+        return numpy.concatenate((y[3:6], thrust / y[6] + gravity,
+                                  [-alpha * (1 + drawn.mass_flow_bias) * delivered,
+                                   -alpha * min(max(size, low), high)]))
+
+    y = numpy.array([*craft.initial_position, *craft.initial_velocity,
+                     craft.wet_mass, craft.wet_mass])
+    states = [y]
+    for k in range(len(times) - 1):
+        h = (times[k + 1] - times[k]) / substeps
+        t = times[k]
+        for _ in range(substeps):
+            k1 = rates(t, y, k)
+            k2 = rates(t + h / 2, y + h / 2 * k1, k)
+            k3 = rates(t + h / 2, y + h / 2 * k2, k)
+            k4 = rates(t + h, y + h * k3, k)
+            y = y + h / 6 * (k1 + 2 * k2 + 2 * k3 + k4)
+            t += h
+        states.append(y)
+    return times, numpy.array(states)
+
+
+def test_open_loop_dynamics_match_an_independent_integration():
+    errors = tarvo.FlightErrors(thrust_magnitude=0.05, thrust_pointing_deg=3.0,
+                                acceleration=0.1, mass_flow=0.1)
+    config = tarvo.Config(solver=tarvo.Solver(n=30, time_of_flight=45.0))  # nodes 1.5 s apart
+    seed = next(seed for seed in range(100) if all(
+        abs(value) > 0.5 * sigma for value, sigma in zip(
+            draw_vehicle_errors(errors, seed)[:2] + draw_vehicle_errors(errors, seed)[4:],
+            (0.05, 3.0, 0.1))))
+    flight = tarvo.fly(config, replan_every=None, errors=errors, seed=seed, sample_step=0.25)
+    times, states = fly_open_loop_here(flight)
+    index = numpy.searchsorted(flight.times, times - 1e-9)
+    flown = index < len(flight.times) - 1  # sampled before touchdown
+    assert flown.sum() > 20
+    numpy.testing.assert_allclose(flight.times[index[flown]], times[flown], atol=1e-9)
+    for name, columns, tolerance in (("positions", slice(0, 3), 1e-6),
+                                     ("velocities", slice(3, 6), 1e-7),
+                                     ("masses", 6, 1e-8), ("believed_masses", 7, 1e-8)):
+        numpy.testing.assert_allclose(getattr(flight, name)[index[flown]],
+                                      states[flown, columns], atol=tolerance, err_msg=name)
+
+
+class TestWithTheErrorsOfARealVehicle:
+    def test_open_loop_misses_and_closed_loop_lands(self, real_flights):
+        for seed, (open_loop, closed_loop) in real_flights.items():
+            assert open_loop.touchdown_position_error >= 5.0, seed
+            assert closed_loop.touchdown_position_error <= 2.0, seed
+            assert (closed_loop.touchdown_position_error
+                    <= open_loop.touchdown_position_error / 10), seed
+            assert closed_loop.status in ("Landed", "MissedTarget"), seed
+            assert len(closed_loop.replans) >= 40
+
+    def test_thrust_stays_in_the_engine_range_and_fuel_in_the_tank(self, real_flights):
+        for flights in real_flights.values():
+            for flight in flights:
+                low, high = engine_range(flight.config)
+                thrust = numpy.linalg.norm(flight.thrust_actual, axis=1)
+                assert numpy.all(thrust >= low * (1 - 1e-12))
+                assert numpy.all(thrust <= high * (1 + 1e-12))
+                assert 0.0 < flight.fuel_used <= flight.config.spacecraft.fuel
+                assert numpy.all(numpy.diff(flight.masses) <= 0.0)
+
+    def test_the_guidance_books_the_mass_it_commands(self, real_flights):
+        """The engine's bias makes the true mass drift from the believed one."""
+        for open_loop, closed_loop in real_flights.values():
+            gap = abs(open_loop.masses[-1] - open_loop.believed_masses[-1])
+            assert 0.0 < gap < 0.05 * open_loop.fuel_used
+
+    def test_same_seed_same_flight_bit_for_bit(self, real_flights):
+        again = tarvo.fly(tarvo.Config(), errors=REAL, seed=SEEDS[0])
+        flight = real_flights[SEEDS[0]][1]
+        assert again == flight and again is not flight
+        for name in ("times", "positions", "velocities", "masses", "thrust_actual"):
+            assert getattr(again, name).tobytes() == getattr(flight, name).tobytes()
+        assert again.vehicle_errors == flight.vehicle_errors
+        assert [replan.knowledge for replan in again.replans] == [
+            replan.knowledge for replan in flight.replans]
+        assert real_flights[SEEDS[1]][1] != flight
+
+
+def test_draws_come_from_independent_streams():
+    base = draw_vehicle_errors(REAL, 7)
+    louder = draw_vehicle_errors(tarvo.FlightErrors(thrust_magnitude=0.02, thrust_pointing_deg=0.5,
+                                                    acceleration=0.02), 7)
+    assert louder.thrust_bias == 2 * base.thrust_bias
+    assert louder[1:] == base[1:]
+    assert draw_vehicle_errors(tarvo.FlightErrors(), 7) == (0.0, 0.0, base.pointing_azimuth_deg,
+                                                             (0.0, 0.0, 0.0), 0.0)
+    assert draw_vehicle_errors(REAL, 8) != base
+
+
+def test_fuel_running_out_stops_the_engine():
+    config = tarvo.Config(spacecraft=tarvo.Spacecraft(fuel=205.0),
+                          solver=tarvo.Solver(n=30, time_of_flight=45.0))
+    errors = tarvo.FlightErrors(mass_flow=0.5)
+    seed = next(seed for seed in range(100) if draw_vehicle_errors(errors, seed).mass_flow_bias > 0.2)
+    flight = tarvo.fly(config, replan_every=None, errors=errors, seed=seed)
+    assert flight.status == "OutOfFuel" and not flight.ok and "fuel ran out" in flight.message
+    assert flight.final_mass == dry_mass(config) and flight.fuel_used == pytest.approx(205.0)
+    empty = flight.masses == dry_mass(config)
+    assert empty[-1] and not empty[0]
+    numpy.testing.assert_array_equal(flight.thrust_actual[empty], 0.0)
+
+
+def test_a_failed_first_plan_is_a_flight_that_never_flew(tmp_path):
+    flight = tarvo.fly(tarvo.Config(spacecraft=tarvo.Spacecraft(fuel=5.0)))
+    assert flight.status == "GuidanceFailed" and not flight.ok
+    assert flight.message.startswith("the first plan failed: ") and not flight.landing.ok
+    assert flight.positions.shape == (0, 3) and math.isnan(flight.touchdown_position_error)
+    assert "GuidanceFailed" in repr(flight)
+    with pytest.raises(ValueError, match="never flew"):
+        flight.plot()
+    flight.save(tmp_path / "failed.json")
+    assert json.loads((tmp_path / "failed.json").read_text())["status"] == "GuidanceFailed"
+
+
+def test_failed_replans_are_recorded_and_the_flight_goes_on():
+    reported = []
+    flight = tarvo.fly(tarvo.Config(solver=tarvo.Solver(n=30)),
+                       errors=tarvo.FlightErrors(position_knowledge=300.0), progress=reported.append)
+    failed = [replan for replan in flight.replans if not replan.ok]
+    assert failed and flight.failed_replans == len(failed)
+    assert reported == list(flight.replans)
+    for replan, path in zip(flight.replans, flight.replan_paths):
+        assert (len(path) == replan.nodes) == replan.ok
+        assert replan.ok or (math.isnan(replan.final_mass) and replan.message)
+    assert flight.status in ("MissedTarget", "Landed") and len(flight.times) > 100
+
+
+def test_progress_exceptions_stop_the_flight():
+    def stop(replan):
+        raise KeyError("stop")
+
+    with pytest.raises(KeyError):
+        tarvo.fly(tarvo.Config(solver=tarvo.Solver(n=20, time_of_flight=45.0)), progress=stop)
+
+
+class TestValue:
+    def test_immutable_picklable_and_copied_as_itself(self, real_flights):
+        flight = real_flights[SEEDS[2]][1]
+        for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
+            assert pickle.loads(pickle.dumps(flight, protocol)) == flight
+        assert copy.deepcopy(flight) is flight
+        with pytest.raises(AttributeError, match="immutable"):
+            flight.status = "Landed"
+        with pytest.raises(ValueError):
+            flight.positions[0, 0] = 1.0
+        assert repr(flight).startswith(f"Flight(ok={flight.ok}, status='{flight.status}'")
+        with pytest.raises(TypeError):
+            hash(flight)
+
+    def test_table_and_files_carry_units_and_values(self, real_flights, tmp_path):
+        pandas = pytest.importorskip("pandas")
+        flight = real_flights[SEEDS[0]][1]
+        frame = flight.to_frame()
+        assert list(frame.columns[:9]) == ["t_s", "x_m", "y_m", "z_m", "vx_m_per_s", "vy_m_per_s",
+                                           "vz_m_per_s", "mass_kg", "believed_mass_kg"]
+        numpy.testing.assert_array_equal(frame["actual_thrust_N"],
+                                         numpy.linalg.norm(flight.thrust_actual, axis=1))
+        assert frame.attrs["status"] == flight.status
+        flight.save(tmp_path / "flight.csv")
+        flight.save(tmp_path / "flight.parquet")
+        flight.save(tmp_path / "flight.json")
+        read = pandas.read_csv(tmp_path / "flight.csv", index_col="sample")
+        numpy.testing.assert_allclose(read["z_m"], flight.positions[:, 2])
+        assert pandas.read_parquet(tmp_path / "flight.parquet").attrs["seed"] == flight.seed
+        document = json.loads((tmp_path / "flight.json").read_text())
+        assert document["errors"] == REAL.to_dict()
+        assert len(document["replans"]) == len(flight.replans)
+        assert document["samples"]["positions"][-1] == flight.positions[-1].tolist()
+        with pytest.raises(ValueError, match=r"\.csv, \.json, \.parquet"):
+            flight.save(tmp_path / "flight.txt")
+
+    def test_figure_panels(self, real_flights):
+        pytest.importorskip("matplotlib")
+        flight = real_flights[SEEDS[0]][1]
+        panels = {axes.get_title(): axes for axes in flight.plot().axes}
+        assert set(panels) == {"path", "thrust", "altitude", "mass", "touchdown"}
+        labels = [line.get_label() for line in panels["thrust"].get_lines()]
+        assert labels[:2] == ["commanded", "delivered"]
+        faint = [line for line in panels["path"].get_lines() if line.get_alpha() == 0.3]
+        assert len(faint) == sum(1 for replan in flight.replans if replan.ok)
+
+
+@pytest.mark.parametrize("arguments, error, words", [
+    (dict(config="{}"), TypeError, ["Config"]),
+    (dict(replan_every=0.0), ValueError, ["replan_every", "0.01"]),
+    (dict(replan_every=math.nan), ValueError, ["replan_every"]),
+    (dict(replan_every=math.inf), ValueError, ["replan_every"]),
+    (dict(replan_every="1"), TypeError, ["replan_every"]),
+    (dict(replan_every=True), TypeError, ["replan_every"]),
+    (dict(sample_step=-0.1), ValueError, ["sample_step"]),
+    (dict(sample_step=1e-6), ValueError, ["sample_step"]),
+    (dict(seed=-1), ValueError, ["seed"]),
+    (dict(seed=1.5), TypeError, ["seed"]),
+    (dict(errors={"thrust_magnitude": 0.01}), TypeError, ["FlightErrors"]),
+    (dict(progress=3), TypeError, ["progress"]),
+    (dict(accuracy="best"), ValueError, ["accuracy"]),
+    (dict(unreachable="never"), ValueError, ["unreachable"]),
+])
+def test_bad_arguments_are_refused(arguments, error, words):
+    config = arguments.pop("config", tarvo.Config(solver=tarvo.Solver(n=10, time_of_flight=45.0)))
+    with pytest.raises(error) as info:
+        tarvo.fly(config, **arguments)
+    assert all(word in str(info.value) for word in words)
+
+
+@pytest.mark.parametrize("arguments, error", [
+    (dict(thrust_magnitude=-0.1), ValueError),
+    (dict(thrust_magnitude=1.5), ValueError),
+    (dict(mass_flow=2.0), ValueError),
+    (dict(thrust_pointing_deg=181.0), ValueError),
+    (dict(acceleration=math.inf), ValueError),
+    (dict(position_knowledge=math.nan), ValueError),
+    (dict(velocity_knowledge="0.1"), TypeError),
+    (dict(acceleration=True), TypeError),
+])
+def test_bad_errors_are_refused(arguments, error):
+    with pytest.raises(error, match=next(iter(arguments))):
+        tarvo.FlightErrors(**arguments)
+
+
+def test_flight_errors_are_frozen_values():
+    errors = tarvo.FlightErrors(thrust_magnitude=1, acceleration=numpy.float32(0.5))
+    assert errors == eval(repr(errors), vars(tarvo)) == pickle.loads(pickle.dumps(errors))
+    assert type(errors.thrust_magnitude) is float
+    with pytest.raises(AttributeError):
+        errors.mass_flow = 0.1
+
+
+def test_planning_options_reach_every_plan_of_the_flight(monkeypatch):
+    import tarvo.flight.fly as flying
+
+    seen = []
+
+    def plan(config, **options):
+        seen.append(options)
+        return tarvo.plan(config, accuracy=options["accuracy"])
+
+    monkeypatch.setattr(flying, "plan", plan)
+    flight = tarvo.fly(tarvo.Config(solver=tarvo.Solver(n=20, time_of_flight=45.0)),
+                       method="anything", accuracy="high")
+    retries = sum(replan.thrust_ceiling == 1.0 for replan in flight.replans)
+    assert len(seen) == 1 + len(flight.replans) + retries and len(flight.replans) > 10
+    assert all(options == {"method": "anything", "accuracy": "high"} for options in seen)
+    seen.clear()
+    tarvo.fly(tarvo.Config(solver=tarvo.Solver(n=20, time_of_flight=45.0)), replan_every=None,
+              accuracy="default")
+    assert seen == [{"accuracy": "default"}]  # None leaves an option to plan's default
