@@ -12,6 +12,7 @@ import numbers
 from typing import Mapping
 
 from .dispersions import DispersionPlan, non_negative_integer
+from ..landing.engine import engine_options
 from ..landing.plan import plan_many
 from .summary import StudySummary, summarise
 from .table import build_table, outcome_row, pandas
@@ -47,6 +48,7 @@ def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
     seed = non_negative_integer("seed", seed)
     runs = non_negative_integer("runs", runs)
     pandas()  # fail before the work if the table cannot be built
+    engine_options(method, unreachable, accuracy)
     if errors is not None:
         from ..flight.study import check_flight_options
 
