@@ -10,6 +10,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "clarabel_bridge/lists.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -61,27 +63,21 @@ typedef struct TarvoBridgeCount {
  * only; it must not unwind. */
 typedef int32_t (*TarvoBridgeStopHook)(void* context);
 
-/* The settings tarvo chooses. Every other field of the crate's DefaultSettings, and every
- * field left unset here, keeps DefaultSettings::default(); an all-zero record gives the
- * crate's defaults with printing off. */
+/* The settings tarvo chooses: one TarvoBridgeTolerance per entry of CLARABEL_BRIDGE_TOLERANCES,
+ * then the iteration cap and the stop hook. Every other field of the crate's DefaultSettings,
+ * and every field left unset here, keeps DefaultSettings::default(); an all-zero record gives
+ * the crate's defaults with printing off. */
+#define TARVO_BRIDGE_TOLERANCE_FIELD(name) TarvoBridgeTolerance name;
 typedef struct TarvoBridgeSettings {
-    TarvoBridgeTolerance tol_gap_abs;
-    TarvoBridgeTolerance tol_gap_rel;
-    TarvoBridgeTolerance tol_feas;
-    TarvoBridgeTolerance tol_infeas_abs;
-    TarvoBridgeTolerance tol_infeas_rel;
-    TarvoBridgeTolerance tol_ktratio;
-    TarvoBridgeTolerance reduced_tol_gap_abs;
-    TarvoBridgeTolerance reduced_tol_gap_rel;
-    TarvoBridgeTolerance reduced_tol_feas;
+    CLARABEL_BRIDGE_TOLERANCES(TARVO_BRIDGE_TOLERANCE_FIELD)
     TarvoBridgeCount max_iter;
-    uint8_t verbose;
     TarvoBridgeStopHook should_stop; /* null for none */
     void* stop_context;
 } TarvoBridgeSettings;
+#undef TARVO_BRIDGE_TOLERANCE_FIELD
 
 /* How a solve ended, from the crate's DefaultInfo. status is the crate's SolverStatus
- * discriminant (declaration order, Unsolved = 0); tarvo_bridge_status_name names it. */
+ * discriminant, its position in CLARABEL_BRIDGE_STATUSES. */
 typedef struct TarvoBridgeSolveInfo {
     uint32_t status;
     uint32_t iterations;
@@ -111,14 +107,6 @@ int32_t tarvo_bridge_problem_solve(const TarvoBridgeProblem* problem,
                                    const TarvoBridgeSettings* settings,
                                    TarvoBridgeSolveInfo* info, double* x, size_t x_len,
                                    char** message);
-
-/* Writes the crate's name of status `code` ("Solved", "MaxIterations", ...) with a
- * terminating NUL into name[0 .. capacity-1]; an unknown code, or a name that does not fit,
- * is refused (TARVO_BRIDGE_PANIC). */
-int32_t tarvo_bridge_status_name(uint32_t code, char* name, size_t capacity, char** message);
-
-/* Panics on purpose inside the guard; for tests of the panic path only. */
-int32_t tarvo_bridge_panic_for_test(char** message);
 
 void tarvo_bridge_problem_free(TarvoBridgeProblem* problem);
 void tarvo_bridge_message_free(char* message);
@@ -155,20 +143,20 @@ TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeTolerance, set) == 8);
 TARVO_BRIDGE_LAYOUT(sizeof(TarvoBridgeCount) == 8);
 TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeCount, value) == 0);
 TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeCount, set) == 4);
-TARVO_BRIDGE_LAYOUT(sizeof(TarvoBridgeSettings) == 176);
-TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, tol_gap_abs) == 0);
-TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, tol_gap_rel) == 16);
-TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, tol_feas) == 32);
-TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, tol_infeas_abs) == 48);
-TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, tol_infeas_rel) == 64);
-TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, tol_ktratio) == 80);
-TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, reduced_tol_gap_abs) == 96);
-TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, reduced_tol_gap_rel) == 112);
-TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, reduced_tol_feas) == 128);
-TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, max_iter) == 144);
-TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, verbose) == 152);
-TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, should_stop) == 160);
-TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, stop_context) == 168);
+/* The tolerances come first, each at its place in the table. */
+#define TARVO_BRIDGE_TOLERANCE_INDEX(name) TARVO_BRIDGE_INDEX_##name,
+enum { CLARABEL_BRIDGE_TOLERANCES(TARVO_BRIDGE_TOLERANCE_INDEX) TARVO_BRIDGE_TOLERANCE_COUNT };
+#define TARVO_BRIDGE_TOLERANCE_PLACE(name) \
+    TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, name) == 16 * TARVO_BRIDGE_INDEX_##name);
+CLARABEL_BRIDGE_TOLERANCES(TARVO_BRIDGE_TOLERANCE_PLACE)
+#define TARVO_BRIDGE_TOLERANCES_END (16 * TARVO_BRIDGE_TOLERANCE_COUNT)
+TARVO_BRIDGE_LAYOUT(sizeof(TarvoBridgeSettings) == TARVO_BRIDGE_TOLERANCES_END + 24);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, max_iter) == TARVO_BRIDGE_TOLERANCES_END);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, should_stop) == TARVO_BRIDGE_TOLERANCES_END + 8);
+TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSettings, stop_context) == TARVO_BRIDGE_TOLERANCES_END + 16);
+#undef TARVO_BRIDGE_TOLERANCES_END
+#undef TARVO_BRIDGE_TOLERANCE_PLACE
+#undef TARVO_BRIDGE_TOLERANCE_INDEX
 TARVO_BRIDGE_LAYOUT(sizeof(TarvoBridgeSolveInfo) == 48);
 TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSolveInfo, status) == 0);
 TARVO_BRIDGE_LAYOUT(offsetof(TarvoBridgeSolveInfo, iterations) == 4);

@@ -3,13 +3,37 @@
 
 #include <cstdint>
 #include <exception>
+#include <iterator>
 #include <string>
 
+#include <new>
+
 #include "bridge_abi.h"
-#include "bridge_message.hpp"
 
 namespace clarabel_bridge {
 namespace {
+
+// Owns a message from the bridge and releases it with tarvo_bridge_message_free.
+class BridgeMessage {
+public:
+    BridgeMessage() = default;
+    BridgeMessage(const BridgeMessage&) = delete;
+    BridgeMessage& operator=(const BridgeMessage&) = delete;
+    ~BridgeMessage() { tarvo_bridge_message_free(text_); }
+
+    char** slot() { return &text_; }
+    std::string text() const { return text_ ? std::string(text_) : std::string("(no message)"); }
+
+private:
+    char* text_ = nullptr;
+};
+
+// Failed allocations surface as std::bad_alloc, as everywhere else in C++.
+void throw_if_no_memory(std::int32_t code) {
+    if (code == TARVO_BRIDGE_NO_MEMORY) {
+        throw std::bad_alloc();
+    }
+}
 
 static_assert(static_cast<std::uint32_t>(ConeKind::ZeroConeT) == TARVO_BRIDGE_ZERO_CONE);
 static_assert(static_cast<std::uint32_t>(ConeKind::NonnegativeConeT) ==
@@ -39,6 +63,11 @@ std::vector<TarvoBridgeCone> cone_specs(std::span<const SupportedConeT> cones) {
 
 TarvoBridgeProblem* as_problem(void* handle) { return static_cast<TarvoBridgeProblem*>(handle); }
 
+#define CLARABEL_BRIDGE_STATUS_NAME(name) #name,
+constexpr const char* status_names[] = {CLARABEL_BRIDGE_STATUSES(CLARABEL_BRIDGE_STATUS_NAME)};
+#undef CLARABEL_BRIDGE_STATUS_NAME
+constexpr std::uint32_t status_count = std::size(status_names);
+
 TarvoBridgeTolerance tolerance(const std::optional<double>& value) {
     return value ? TarvoBridgeTolerance{*value, 1} : TarvoBridgeTolerance{0.0, 0};
 }
@@ -62,19 +91,12 @@ std::int32_t ask_stop_request(void* context) noexcept {
 
 TarvoBridgeSettings to_record(const Settings& settings, StopRequest* stop) {
     TarvoBridgeSettings record{};
-    record.tol_gap_abs = tolerance(settings.tol_gap_abs);
-    record.tol_gap_rel = tolerance(settings.tol_gap_rel);
-    record.tol_feas = tolerance(settings.tol_feas);
-    record.tol_infeas_abs = tolerance(settings.tol_infeas_abs);
-    record.tol_infeas_rel = tolerance(settings.tol_infeas_rel);
-    record.tol_ktratio = tolerance(settings.tol_ktratio);
-    record.reduced_tol_gap_abs = tolerance(settings.reduced_tol_gap_abs);
-    record.reduced_tol_gap_rel = tolerance(settings.reduced_tol_gap_rel);
-    record.reduced_tol_feas = tolerance(settings.reduced_tol_feas);
+#define CLARABEL_BRIDGE_TOLERANCE_COPY(name) record.name = tolerance(settings.name);
+    CLARABEL_BRIDGE_TOLERANCES(CLARABEL_BRIDGE_TOLERANCE_COPY)
+#undef CLARABEL_BRIDGE_TOLERANCE_COPY
     if (settings.max_iter) {
         record.max_iter = {*settings.max_iter, 1};
     }
-    record.verbose = settings.verbose ? 1 : 0;
     if (settings.should_stop) {
         record.should_stop = ask_stop_request;
         record.stop_context = stop;
@@ -90,12 +112,12 @@ SolveInfo solve_info(const TarvoBridgeSolveInfo& info) {
 }  // namespace
 
 std::string status_name(SolverStatus status) {
-    char name[64];
-    detail::BridgeMessage message;
-    const std::int32_t code = tarvo_bridge_status_name(static_cast<std::uint32_t>(status), name,
-                                                       sizeof name, message.slot());
-    detail::throw_if_no_memory(code);
-    return code == TARVO_BRIDGE_OK ? std::string(name) : std::string();
+    const auto code = static_cast<std::uint32_t>(status);
+    return code < status_count ? status_names[code] : "";
+}
+
+void ProblemData::Release::operator()(void* handle) const noexcept {
+    tarvo_bridge_problem_free(as_problem(handle));
 }
 
 std::variant<ProblemData, Panic> ProblemData::copy_in(const CscMatrix& P,
@@ -107,11 +129,11 @@ std::variant<ProblemData, Panic> ProblemData::copy_in(const CscMatrix& P,
     const TarvoBridgeCsc a_view = view_of(A);
     const std::vector<TarvoBridgeCone> flat_cones = cone_specs(cones);
     TarvoBridgeProblem* handle = nullptr;
-    detail::BridgeMessage message;
+    BridgeMessage message;
     const std::int32_t code =
         tarvo_bridge_problem_new(&p_view, q.data(), q.size(), &a_view, b.data(), b.size(),
                                  flat_cones.data(), flat_cones.size(), &handle, message.slot());
-    detail::throw_if_no_memory(code);
+    throw_if_no_memory(code);
     if (code != TARVO_BRIDGE_OK) {
         tarvo_bridge_problem_free(handle);
         return Panic{message.text()};
@@ -119,45 +141,28 @@ std::variant<ProblemData, Panic> ProblemData::copy_in(const CscMatrix& P,
     return ProblemData(handle, q.size());
 }
 
-ProblemData::ProblemData(ProblemData&& other) noexcept
-    : handle_(other.handle_), variable_count_(other.variable_count_) {
-    other.handle_ = nullptr;
-}
-
-ProblemData& ProblemData::operator=(ProblemData&& other) noexcept {
-    if (this != &other) {
-        tarvo_bridge_problem_free(as_problem(handle_));
-        handle_ = other.handle_;
-        variable_count_ = other.variable_count_;
-        other.handle_ = nullptr;
-    }
-    return *this;
-}
-
-ProblemData::~ProblemData() { tarvo_bridge_problem_free(as_problem(handle_)); }
-
 std::variant<Solution, SolverError, Panic> ProblemData::solve(const Settings& settings) const {
-    if (handle_ == nullptr) {
+    if (!handle_) {
         return Panic{"solve on a moved-from ProblemData"};
     }
     StopRequest stop{&settings.should_stop, nullptr};
     const TarvoBridgeSettings record = to_record(settings, &stop);
     Solution solution{SolverStatus::Unsolved, {}, std::vector<double>(variable_count_, 0.0)};
     TarvoBridgeSolveInfo info{};
-    detail::BridgeMessage message;
+    BridgeMessage message;
     const std::int32_t code = tarvo_bridge_problem_solve(
-        as_problem(handle_), &record, &info, solution.x.data(), solution.x.size(), message.slot());
+        as_problem(handle_.get()), &record, &info, solution.x.data(), solution.x.size(), message.slot());
     if (stop.failure) {
         std::rethrow_exception(stop.failure);
     }
-    detail::throw_if_no_memory(code);
+    throw_if_no_memory(code);
     if (code == TARVO_BRIDGE_SOLVER_ERROR) {
         return SolverError{message.text()};
     }
     if (code != TARVO_BRIDGE_OK) {
         return Panic{message.text()};
     }
-    if (info.status > static_cast<std::uint32_t>(SolverStatus::CallbackTerminated)) {
+    if (info.status >= status_count) {
         return Panic{"unknown solver status " + std::to_string(info.status)};
     }
     solution.status = static_cast<SolverStatus>(info.status);

@@ -129,3 +129,7 @@ pub fn run_quietly(body: impl FnOnce()) {
 pub fn invalid(text: impl Into<String>) -> Failure {
     Failure::Panic(text.into())
 }
+
+#[cfg(test)]
+#[path = "guard_test.rs"]
+mod tests;

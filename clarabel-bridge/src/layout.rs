@@ -5,7 +5,7 @@
 use std::mem::{offset_of, size_of};
 
 use crate::problem::{ConeSpec, CscView, NONNEGATIVE_CONE, SECOND_ORDER_CONE, ZERO_CONE};
-use crate::settings::{Override, SettingsRecord};
+use crate::settings::{Override, SettingsRecord, TOLERANCE_OFFSETS};
 use crate::solve::SolveInfo;
 
 macro_rules! layout {
@@ -24,11 +24,19 @@ layout!(CscView, size 64,
 layout!(ConeSpec, size 16, kind at 0, dim at 8);
 layout!(Override<f64>, size 16, value at 0, set at 8);
 layout!(Override<u32>, size 8, value at 0, set at 4);
-layout!(SettingsRecord, size 176,
-    tol_gap_abs at 0, tol_gap_rel at 16, tol_feas at 32, tol_infeas_abs at 48,
-    tol_infeas_rel at 64, tol_ktratio at 80, reduced_tol_gap_abs at 96,
-    reduced_tol_gap_rel at 112, reduced_tol_feas at 128, max_iter at 144, verbose at 152,
-    should_stop at 160, stop_context at 168);
+
+/// Where the tolerances end: they come first, one after another in table order.
+const TOLERANCES_END: usize = 16 * TOLERANCE_OFFSETS.len();
+const _: () = {
+    let mut index = 0;
+    while index < TOLERANCE_OFFSETS.len() {
+        assert!(TOLERANCE_OFFSETS[index] == 16 * index);
+        index += 1;
+    }
+};
+layout!(SettingsRecord, size TOLERANCES_END + 24,
+    max_iter at TOLERANCES_END, should_stop at TOLERANCES_END + 8,
+    stop_context at TOLERANCES_END + 16);
 layout!(SolveInfo, size 48,
     status at 0, iterations at 4, solve_time at 8, gap_abs at 16, gap_rel at 24,
     res_primal at 32, res_dual at 40);

@@ -83,33 +83,6 @@ pub unsafe extern "C" fn tarvo_bridge_problem_solve(
     })
 }
 
-/// Writes the crate's name of the status with code `code`, NUL-terminated, into
-/// `name[0 .. capacity]`.
-///
-/// # Safety
-/// `name` is null (only with capacity 0) or writable for `capacity` bytes; `message` as above.
-#[no_mangle]
-pub unsafe extern "C" fn tarvo_bridge_status_name(
-    code: u32,
-    name: *mut c_char,
-    capacity: usize,
-    message: *mut *mut c_char,
-) -> i32 {
-    run(message, || {
-        let text = status::status_name(code)
-            .ok_or_else(|| invalid(format!("unknown solver status {code}")))?;
-        let buffer = slice_from_c_mut(name.cast::<u8>(), capacity, "status name")?;
-        if text.len() >= buffer.len() {
-            return Err(invalid(format!(
-                "status name {text} does not fit {capacity} bytes"
-            )));
-        }
-        buffer[..text.len()].copy_from_slice(text.as_bytes());
-        buffer[text.len()] = 0;
-        Ok(())
-    })
-}
-
 /// Releases a handle from `tarvo_bridge_problem_new`; null is ignored.
 ///
 /// # Safety
@@ -130,14 +103,4 @@ pub unsafe extern "C" fn tarvo_bridge_message_free(message: *mut c_char) {
     if !message.is_null() {
         run_quietly(|| drop(CString::from_raw(message)));
     }
-}
-
-/// Panics on purpose inside the guard, so that tests can check that a panic comes back as
-/// TARVO_BRIDGE_PANIC with its text and prints nothing. Not used by the library itself.
-///
-/// # Safety
-/// `message` is null or points to a writable char*.
-#[no_mangle]
-pub unsafe extern "C" fn tarvo_bridge_panic_for_test(message: *mut *mut c_char) -> i32 {
-    run(message, || panic!("deliberate panic for a test"))
 }

@@ -28,15 +28,9 @@ bool is_cancelled(const SolverSettings& settings) {
 
 clarabel_bridge::Settings bridge_settings(const SolverSettings& settings) {
     clarabel_bridge::Settings bridge;
-    bridge.tol_gap_abs = settings.tol_gap_abs;
-    bridge.tol_gap_rel = settings.tol_gap_rel;
-    bridge.tol_feas = settings.tol_feas;
-    bridge.tol_infeas_abs = settings.tol_infeas_abs;
-    bridge.tol_infeas_rel = settings.tol_infeas_rel;
-    bridge.tol_ktratio = settings.tol_ktratio;
-    bridge.reduced_tol_gap_abs = settings.reduced_tol_gap_abs;
-    bridge.reduced_tol_gap_rel = settings.reduced_tol_gap_rel;
-    bridge.reduced_tol_feas = settings.reduced_tol_feas;
+#define TARVO_COPY_TOLERANCE(name) bridge.name = settings.name;
+    CLARABEL_BRIDGE_TOLERANCES(TARVO_COPY_TOLERANCE)
+#undef TARVO_COPY_TOLERANCE
     bridge.max_iter = settings.max_iter;
     if (settings.cancel != nullptr) {
         bridge.should_stop = [&settings] { return is_cancelled(settings); };

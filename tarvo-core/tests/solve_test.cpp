@@ -120,32 +120,4 @@ TEST(SolveFixed, CallsAreQuietIndependentAndLeaveTheConfigAlone) {
     EXPECT_EQ(first.value().solver_info.iterations, again.value().solver_info.iterations);
 }
 
-TEST(SolveSettings, EachToleranceReachesTheBridgeUnderItsOwnName) {
-    using Field = std::optional<double> SolverSettings::*;
-    const std::pair<Field, std::string> fields[] = {
-        {&SolverSettings::tol_gap_abs, "tol_gap_abs"},
-        {&SolverSettings::tol_gap_rel, "tol_gap_rel"},
-        {&SolverSettings::tol_feas, "tol_feas"},
-        {&SolverSettings::tol_infeas_abs, "tol_infeas_abs"},
-        {&SolverSettings::tol_infeas_rel, "tol_infeas_rel"},
-        {&SolverSettings::tol_ktratio, "tol_ktratio"},
-        {&SolverSettings::reduced_tol_gap_abs, "reduced_tol_gap_abs"},
-        {&SolverSettings::reduced_tol_gap_rel, "reduced_tol_gap_rel"},
-        {&SolverSettings::reduced_tol_feas, "reduced_tol_feas"},
-    };
-    Config config;
-    config.solver.n = 3;
-    for (const auto& [field, name] : fields) {
-        SolverSettings settings;
-        settings.*field = -1.0;  // a broken invariant: refused, naming the field
-        try {
-            (void)solve_fixed(config, kFeasibleTof, settings);
-            ADD_FAILURE() << name << " was accepted";
-        } catch (const InternalFault& fault) {
-            EXPECT_EQ(std::string(fault.what()),
-                      "settings: " + name + " = -1 is not a finite tolerance at or above 0");
-        }
-    }
-}
-
 }  // namespace

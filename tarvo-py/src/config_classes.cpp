@@ -9,7 +9,8 @@
 #include <utility>
 
 #include "field_conversion.hpp"
-#include "record_object.hpp"
+#include "tarvo_core/config_fields.hpp"
+#include "tarvo_state.hpp"
 
 namespace tarvo_py {
 
@@ -31,43 +32,62 @@ constexpr auto member = field_at<Record, Index>.member;
 template <ConfigRecord Record, std::size_t Index>
 using FieldType = std::remove_cvref_t<decltype(std::declval<Record&>().*member<Record, Index>)>;
 
+// A sub-record is converted by copying it out of an instance of its class, and read back as a
+// new object holding a copy.
+template <ConfigRecord Record>
+bool convert_field(const ModuleState& state, PyObject* value, Record& out)
+{
+    if (!PyObject_TypeCheck(value, class_of<Record>(state))) {
+        raise_not_instance(value, RecordFields<Record>::name);
+        return false;
+    }
+    out = as_value_object<Record>(value)->value;
+    return true;
+}
+
+template <class Value>
+bool convert_field(const ModuleState&, PyObject* value, Value& out)
+{
+    return convert_value(value, out);
+}
+
+template <ConfigRecord Record>
+PyObject* field_to_python(const ModuleState& state, const Record& value)
+{
+    return new_value_object(class_of<Record>(state), value);
+}
+
+template <class Value>
+PyObject* field_to_python(const ModuleState&, const Value& value)
+{
+    return to_python(value);
+}
+
 template <ConfigRecord Record, std::size_t Index>
 PyObject* get_field(PyObject* self, void*) noexcept
 {
-    return guarded<PyObject*>(nullptr, [self]() -> PyObject* {
-        RecordObject<Record>* object = as_record_object<Record>(self);
-        ReadAccess access(object->access);
-        if (!access.held()) {
-            return nullptr;
-        }
-        const FieldType<Record, Index> value = object->record.*member<Record, Index>;
-        access.release();
-        return to_python(value);
+    return guarded_in<PyObject*>(Py_TYPE(self), nullptr, [self](const ModuleState& state) {
+        return field_to_python(state, as_value_object<Record>(self)->value.*member<Record, Index>);
     });
 }
 
-// Converts before taking write access: a failed conversion leaves the object unchanged, and a
+// Converts into a copy first: a failed conversion leaves the object unchanged, and a
 // conversion that runs Python code (__float__, __index__) may itself use the object. The
 // closure is the property name for the note.
 template <ConfigRecord Record, std::size_t Index>
 int set_field(PyObject* self, PyObject* value, void* closure) noexcept
 {
-    return guarded<int>(-1, [self, value, closure]() -> int {
+    return guarded_in<int>(Py_TYPE(self), -1, [=](const ModuleState& state) -> int {
         if (value == nullptr) {
             PyErr_SetString(PyExc_AttributeError, "property has no deleter");
             return -1;
         }
         FieldType<Record, Index> converted{};
-        if (!convert_value(value, converted)) {
+        if (!convert_field(state, value, converted)) {
             add_argument_note(static_cast<const char*>(closure));
             return -1;
         }
-        RecordObject<Record>* object = as_record_object<Record>(self);
-        WriteAccess access(object->access);
-        if (!access.held()) {
-            return -1;
-        }
-        object->record.*member<Record, Index> = converted;
+        as_value_object<Record>(self)->value.*member<Record, Index> = converted;
         return 0;
     });
 }
@@ -154,7 +174,7 @@ const char* constructor_name()
 // Converts each given argument into its field, in declaration order; the first failure gets
 // the field's note and ends the walk.
 template <ConfigRecord Record>
-bool assign_arguments(PyObject* const* values, Record& record)
+bool assign_arguments(const ModuleState& state, PyObject* const* values, Record& record)
 {
     bool assigned = true;
     std::size_t index = 0;
@@ -163,7 +183,7 @@ bool assign_arguments(PyObject* const* values, Record& record)
         if (!assigned || value == nullptr) {
             return;
         }
-        if (!convert_value(value, record.*field.member)) {
+        if (!convert_field(state, value, record.*field.member)) {
             add_argument_note(field.name);
             assigned = false;
         }
@@ -174,7 +194,7 @@ bool assign_arguments(PyObject* const* values, Record& record)
 template <ConfigRecord Record>
 PyObject* record_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept
 {
-    return guarded<PyObject*>(nullptr, [type, args, kwargs]() -> PyObject* {
+    return guarded_in<PyObject*>(type, nullptr, [=](const ModuleState& state) -> PyObject* {
         constexpr std::size_t count = field_count<Record>;
         const Signature signature{constructor_name<Record>(), field_names<Record>.data(),
                                   static_cast<Py_ssize_t>(count), 0};
@@ -183,34 +203,20 @@ PyObject* record_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexc
             return nullptr;
         }
         Record record{};
-        if (!assign_arguments(values, record)) {
+        if (!assign_arguments(state, values, record)) {
             return nullptr;
         }
-        return new_record_object(type, record);
+        return new_value_object(type, record);
     });
 }
 
-// Destroying the record cannot throw; the type reference is the one every heap-type instance
-// holds.
-template <class Record>
-void record_dealloc(PyObject* self) noexcept
-{
-    PyTypeObject* type = Py_TYPE(self);
-    RecordObject<Record>* object = as_record_object<Record>(self);
-    object->record.~Record();
-    object->access.~AccessCounter();
-    auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    free_object(self);
-    Py_DECREF(type);
-}
-
-template <class Record>
-PyTypeObject* create_record_class(PyMethodDef* methods)
+template <ConfigRecord Record>
+bool create_record_class(PyObject* module, ModuleState& state, PyMethodDef* methods = nullptr)
 {
     std::array<PyType_Slot, 6> slots{{
         {Py_tp_doc, const_cast<char*>(class_doc<Record>)},
         {Py_tp_new, slot_function(record_new<Record>)},
-        {Py_tp_dealloc, slot_function(record_dealloc<Record>)},
+        {Py_tp_dealloc, slot_function(value_object_dealloc<Record>)},
         {Py_tp_getset, property_table<Record>.data()},
         {0, nullptr},
         {0, nullptr},
@@ -218,27 +224,21 @@ PyTypeObject* create_record_class(PyMethodDef* methods)
     if (methods != nullptr) {
         slots[4] = {Py_tp_methods, methods};
     }
-    PyType_Spec type_spec{qualified_name<Record>(),
-                     static_cast<int>(sizeof(RecordObject<Record>)), 0,
-                     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots.data()};
-    return create_class(&type_spec);
-}
-
-template <class Record>
-bool ensure_class(PyMethodDef* methods)
-{
-    if (record_type<Record> == nullptr) {
-        record_type<Record> = create_record_class<Record>(methods);
-    }
-    return record_type<Record> != nullptr;
+    PyType_Spec type_spec{qualified_name<Record>(), static_cast<int>(sizeof(ValueObject<Record>)),
+                          0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE, slots.data()};
+    PyTypeObject*& created = state.classes[class_index<Record>()];
+    created = create_class(module, &type_spec);
+    return created != nullptr;
 }
 
 }  // namespace
 
-bool ensure_config_classes()
+bool create_config_classes(PyObject* module, ModuleState& state)
 {
-    return ensure_class<Spacecraft>(nullptr) && ensure_class<Environment>(nullptr) &&
-           ensure_class<Solver>(nullptr) && ensure_class<Config>(config_methods());
+    return create_record_class<Config>(module, state, config_methods()) &&
+           create_record_class<Spacecraft>(module, state) &&
+           create_record_class<Environment>(module, state) &&
+           create_record_class<Solver>(module, state);
 }
 
 }  // namespace tarvo_py

@@ -1,8 +1,9 @@
 // Config.to_json() and the static Config.from_json(s): the JSON document of a configuration.
 #include <string>
 #include <string_view>
+#include <utility>
 
-#include "record_object.hpp"
+#include "tarvo_state.hpp"
 
 namespace tarvo_py {
 
@@ -12,14 +13,8 @@ using tarvo_core::config::Config;
 
 PyObject* config_to_json(PyObject* self, PyObject*) noexcept
 {
-    return guarded<PyObject*>(nullptr, [self]() -> PyObject* {
-        RecordObject<Config>* object = as_record_object<Config>(self);
-        ReadAccess access(object->access);
-        if (!access.held()) {
-            return nullptr;
-        }
-        const std::string text = tarvo_core::config::to_json(object->record);
-        access.release();
+    return guarded_in<PyObject*>(Py_TYPE(self), nullptr, [self](const ModuleState&) -> PyObject* {
+        const std::string text = tarvo_core::config::to_json(as_value_object<Config>(self)->value);
         return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
     });
 }
@@ -43,7 +38,11 @@ const char* document_text(PyObject* value, Py_ssize_t& length)
 PyObject* config_from_json(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                            PyObject* kwnames) noexcept
 {
-    return guarded<PyObject*>(nullptr, [args, nargs, kwnames]() -> PyObject* {
+    ModuleState* state = first_module_state();
+    if (state == nullptr) {
+        return nullptr;
+    }
+    return guarded<PyObject*>(*state, nullptr, [=]() -> PyObject* {
         static constexpr const char* names[] = {"s"};
         const Signature signature{"Config.from_json()", names, 1, 1};
         PyObject* values[1] = {};
@@ -65,7 +64,7 @@ PyObject* config_from_json(PyObject*, PyObject* const* args, Py_ssize_t nargs,
             raise_with_text(PyExc_ValueError, message);
             return nullptr;
         }
-        return new_record_of_class(result.value());
+        return new_value_object(class_of<Config>(*state), std::move(result).value());
     });
 }
 

@@ -40,17 +40,17 @@ PyObject* exception_as_result()
 
 // The entry's result: its landing's dict, or the exception its planning or the conversion
 // of its landing raised. Null only as exception_as_result.
-PyObject* entry_result(const BatchEntry& entry) noexcept
+PyObject* entry_result(ModuleState& state, const BatchEntry& entry) noexcept
 {
     try {
         if (entry.fault) {
             std::rethrow_exception(entry.fault);
         }
-        if (PyObject* landing = landing_to_python(entry.landing)) {
+        if (PyObject* landing = landing_to_python(state, entry.landing)) {
             return landing;
         }
     } catch (...) {
-        raise_from_cpp_exception();
+        raise_from_cpp_exception(state);
     }
     return exception_as_result();
 }
@@ -106,9 +106,10 @@ void plan_entries(std::vector<BatchEntry>& entries, const PlanSettings& settings
 
 // Stores the finished entry's result, frees what planning left and calls on_landing with its
 // index. False with an exception set.
-bool deliver_entry(BatchEntry& entry, PyObject* results, PyObject* on_landing)
+bool deliver_entry(ModuleState& state, BatchEntry& entry, PyObject* results,
+                   PyObject* on_landing)
 {
-    PyObject* result = entry_result(entry);
+    PyObject* result = entry_result(state, entry);
     if (result == nullptr || PyList_SetItem(results, entry.index, result) < 0) {
         return false;
     }
@@ -122,7 +123,8 @@ bool deliver_entry(BatchEntry& entry, PyObject* results, PyObject* on_landing)
 
 }  // namespace
 
-PyObject* plan_batch(PyObject* portables, const PlanSettings& settings, PyObject* on_landing)
+PyObject* plan_batch(ModuleState& state, PyObject* portables, const PlanSettings& settings,
+                     PyObject* on_landing)
 {
     const OwnedRef items(PySequence_List(portables));
     const OwnedRef results(items ? PyList_New(PyList_Size(items.get())) : nullptr);
@@ -138,7 +140,7 @@ PyObject* plan_batch(PyObject* portables, const PlanSettings& settings, PyObject
     Mailbox<std::size_t> mailbox;
     const auto work = [&] { plan_entries(entries, settings, threads, cancel, mailbox); };
     const auto deliver = [&](std::size_t position) {
-        return deliver_entry(entries[position], results.get(), on_landing);
+        return deliver_entry(state, entries[position], results.get(), on_landing);
     };
     if (!run_while_waiting<std::size_t>(mailbox, cancel, work, deliver)) {
         return nullptr;

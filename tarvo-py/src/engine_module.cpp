@@ -1,17 +1,17 @@
 // The extension module _engine: planning with the interpreter lock released, trial by trial
 // callbacks, Ctrl-C, and batches on a pool of threads, over the same core as _tarvo. It reads
 // configurations in their portable form and returns plain values, so it needs none of
-// _tarvo's objects; its internal faults raise _tarvo's PanicException.
+// _tarvo's objects (its state keeps no classes); its internal faults raise _tarvo's
+// PanicException.
 #include "engine_plan.hpp"
 #include "engine_settings.hpp"
+#include "numpy_arrays.hpp"
 #include "portable_config.hpp"
 #include "support.hpp"
 
 namespace tarvo_py {
 
 namespace {
-
-PyObject* engine_panic_type = nullptr;  // tarvo._tarvo.PanicException, taken at exec
 
 // The options every call shares, after its first parameter; the last is its callback.
 constexpr int option_count = 4;
@@ -31,9 +31,10 @@ PyObject* bind_call(const Signature& signature, PyObject* const* args, Py_ssize_
     return values[0];
 }
 
-PyObject* plan(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept
+PyObject* plan(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+               PyObject* kwnames) noexcept
 {
-    return guarded<PyObject*>(nullptr, [args, nargs, kwnames]() -> PyObject* {
+    return guarded_in<PyObject*>(module, nullptr, [=](ModuleState& state) -> PyObject* {
         static constexpr const char* names[] = {"portable", "accuracy", "unreachable",
                                                 "workers", "on_trial"};
         const Signature signature{"plan()", names, 1 + option_count, 1};
@@ -44,21 +45,21 @@ PyObject* plan(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwn
         if (portable == nullptr || !config_from_portable(portable, config)) {
             return nullptr;
         }
-        return plan_one(config, settings, on_trial);
+        return plan_one(state, config, settings, on_trial);
     });
 }
 
-PyObject* plan_batch(PyObject*, PyObject* const* args, Py_ssize_t nargs,
+PyObject* plan_batch(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
                      PyObject* kwnames) noexcept
 {
-    return guarded<PyObject*>(nullptr, [args, nargs, kwnames]() -> PyObject* {
+    return guarded_in<PyObject*>(module, nullptr, [=](ModuleState& state) -> PyObject* {
         static constexpr const char* names[] = {"portables", "accuracy", "unreachable",
                                                 "workers", "on_landing"};
         const Signature signature{"plan_batch()", names, 1 + option_count, 1};
         PlanSettings settings;
         PyObject* on_landing = nullptr;
         PyObject* portables = bind_call(signature, args, nargs, kwnames, settings, on_landing);
-        return portables != nullptr ? plan_batch(portables, settings, on_landing) : nullptr;
+        return portables != nullptr ? plan_batch(state, portables, settings, on_landing) : nullptr;
     });
 }
 
@@ -105,29 +106,28 @@ PyMethodDef functions[] = {
 };
 
 // Takes PanicException from _tarvo, so that both modules raise the one class.
-bool take_panic_exception()
+PyObject* take_panic_exception()
 {
     const OwnedRef tarvo_module(PyImport_ImportModule("tarvo._tarvo"));
     OwnedRef type(tarvo_module ? PyObject_GetAttrString(tarvo_module.get(), "PanicException")
                                : nullptr);
-    if (!type) {
-        return false;
-    }
-    if (!PyType_Check(type.get()) ||
-        !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(type.get()),
-                          reinterpret_cast<PyTypeObject*>(PyExc_BaseException))) {
+    if (type && (!PyType_Check(type.get()) ||
+                 !PyType_IsSubtype(reinterpret_cast<PyTypeObject*>(type.get()),
+                                   reinterpret_cast<PyTypeObject*>(PyExc_BaseException)))) {
         PyErr_SetString(PyExc_TypeError, "tarvo._tarvo.PanicException is not an exception class");
-        return false;
+        return nullptr;
     }
-    if (engine_panic_type == nullptr) {
-        engine_panic_type = type.release();  // kept for the life of the interpreter
-    }
-    return true;
+    return type.release();
 }
 
-int exec_module(PyObject*) noexcept
+int exec_module(PyObject* module) noexcept
 {
-    return guarded<int>(-1, []() -> int { return take_panic_exception() ? 0 : -1; });
+    auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
+    if (state == nullptr || (state->panic_exception = take_panic_exception()) == nullptr) {
+        return -1;
+    }
+    state->buffer_owner_type = create_buffer_owner_type(module);
+    return state->buffer_owner_type != nullptr ? 0 : -1;
 }
 
 PyModuleDef_Slot module_slots[] = {
@@ -135,27 +135,19 @@ PyModuleDef_Slot module_slots[] = {
     {0, nullptr},
 };
 
+}  // namespace
+
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
     "_engine",
     "Planning with the interpreter lock released: plan() one landing, plan_batch() many.",
-    0,
+    sizeof(ModuleState),
     functions,
     module_slots,
-    nullptr,
-    nullptr,
-    nullptr,
+    traverse_module_state,
+    clear_module_state,
+    free_module_state,
 };
-
-}  // namespace
-
-PyObject* panic_exception_type() noexcept
-{
-    if (engine_panic_type == nullptr) {
-        PyErr_SetString(PyExc_SystemError, "tarvo._engine was not initialised");
-    }
-    return engine_panic_type;
-}
 
 }  // namespace tarvo_py
 

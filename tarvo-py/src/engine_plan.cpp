@@ -30,8 +30,8 @@ std::size_t helper_threads(const tarvo_core::config::Config& config, std::size_t
 
 }  // namespace
 
-PyObject* plan_one(const tarvo_core::config::Config& config, const PlanSettings& settings,
-                   PyObject* on_trial)
+PyObject* plan_one(ModuleState& state, const tarvo_core::config::Config& config,
+                   const PlanSettings& settings, PyObject* on_trial)
 {
     std::atomic<bool> cancel{false};
     Mailbox<TrialReport> mailbox;
@@ -61,7 +61,7 @@ PyObject* plan_one(const tarvo_core::config::Config& config, const PlanSettings&
     if (!run_while_waiting<TrialReport>(mailbox, cancel, work, deliver)) {
         return nullptr;
     }
-    return landing_to_python(landing);
+    return landing_to_python(state, landing);
 }
 
 }  // namespace tarvo_py

@@ -13,8 +13,8 @@ namespace tarvo_py {
 // none) receives each trial, in order, as (time_of_flight, status or failure text,
 // final_mass, iterations). Returns the landing's dict (see planned_landing.hpp), or null with
 // the exception of the callback or of a signal handler, or the internal fault.
-PyObject* plan_one(const tarvo_core::config::Config& config, const PlanSettings& settings,
-                   PyObject* on_trial);
+PyObject* plan_one(ModuleState& state, const tarvo_core::config::Config& config,
+                   const PlanSettings& settings, PyObject* on_trial);
 
 // Plans every entry of the iterable `portables` (portable configurations), each one's
 // trials one after another, settings.workers entries at once; on_landing (null for none)
@@ -22,6 +22,7 @@ PyObject* plan_one(const tarvo_core::config::Config& config, const PlanSettings&
 // order: a landing's dict, or the exception that stopped that entry alone (a bad portable
 // configuration, an internal fault). Null with the exception of the callback or of a
 // signal handler, or when `portables` cannot be read.
-PyObject* plan_batch(PyObject* portables, const PlanSettings& settings, PyObject* on_landing);
+PyObject* plan_batch(ModuleState& state, PyObject* portables, const PlanSettings& settings,
+                     PyObject* on_landing);
 
 }  // namespace tarvo_py

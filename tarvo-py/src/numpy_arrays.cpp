@@ -1,10 +1,7 @@
 #include "numpy_arrays.hpp"
 
-#include <algorithm>
 #include <cstdint>
-#include <limits>
-#include <memory>
-#include <new>
+#include <utility>
 
 #include "tarvo_core/fault.hpp"
 
@@ -16,6 +13,7 @@ using tarvo_core::InternalFault;
 using tarvo_core::config::Vec3;
 
 using npy_intp = std::intptr_t;
+using Buffer = std::vector<double>;
 
 // Positions in NumPy's C-API table (numpy/_core/code_generators/numpy_api.py, the same in
 // NumPy 1.x and 2.x): multiarray_types_api 'PyArray_Type' (2,), multiarray_funcs_api
@@ -35,13 +33,11 @@ using NewFromDescr = PyObject* (*)(PyTypeObject* subtype, PyObject* descr, int n
                                    int flags, PyObject* source);
 using SetBaseObject = int (*)(PyObject* array, PyObject* base);
 
-void** api_table = nullptr;  // loaded on first use, valid while NumPy stays loaded (always)
-
-// Imports the capsule (NumPy 2 module path first, then NumPy 1) and returns its table.
-void** array_api()
+// The table, imported on first use from the capsule (NumPy 2 module path first, then NumPy 1).
+void** array_api(ModuleState& state)
 {
-    if (api_table != nullptr) {
-        return api_table;
+    if (state.numpy_api != nullptr) {
+        return state.numpy_api;
     }
     OwnedRef module(PyImport_ImportModule("numpy._core.multiarray"));
     if (!module) {
@@ -55,88 +51,23 @@ void** array_api()
     }
     // The capsule is kept alive on purpose: the table must stay valid for the process.
     capsule.release();
-    api_table = static_cast<void**>(table);
-    return api_table;
+    state.numpy_api = static_cast<void**>(table);
+    return state.numpy_api;
 }
 
-// The Python object that owns an array's buffer and frees it when it is collected.
-struct BufferOwner {
-    PyObject_HEAD
-    double* data;
-    Py_ssize_t length;
-    Py_ssize_t capacity;
-    void (*release)(double* data, Py_ssize_t capacity) noexcept;
-};
-
-void release_buffer(double* data, Py_ssize_t) noexcept
+// Wraps `buffer` in a writeable float64 array whose base is a new buffer owner holding it.
+PyObject* wrap_buffer(ModuleState& state, Buffer buffer, int nd, const npy_intp* dims,
+                      const npy_intp* strides)
 {
-    delete[] data;
-}
-
-void buffer_owner_dealloc(PyObject* self) noexcept
-{
-    PyTypeObject* type = Py_TYPE(self);
-    auto* owner = reinterpret_cast<BufferOwner*>(self);
-    if (owner->release != nullptr) {
-        owner->release(owner->data, owner->capacity);
-    }
-    auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    free_object(self);
-    Py_DECREF(type);
-}
-
-PyTypeObject* buffer_owner_type = nullptr;  // created on first use, never added to the module
-
-PyTypeObject* ensure_buffer_owner_type()
-{
-    if (buffer_owner_type == nullptr) {
-        PyType_Slot slots[] = {
-            {Py_tp_dealloc, slot_function(buffer_owner_dealloc)},
-            {0, nullptr},
-        };
-        PyType_Spec type_spec{"tarvo._tarvo.ArrayBuffer", static_cast<int>(sizeof(BufferOwner)), 0,
-                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
-        buffer_owner_type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
-    }
-    return buffer_owner_type;
-}
-
-// Hands the buffer to a new owner object; the buffer is freed here when that fails.
-OwnedRef new_buffer_owner(std::unique_ptr<double[]> buffer, Py_ssize_t length)
-{
-    PyTypeObject* type = ensure_buffer_owner_type();
-    auto allocate =
-        type != nullptr ? reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc)) : nullptr;
-    OwnedRef owner(allocate != nullptr ? allocate(type, 0) : nullptr);
+    void** api = array_api(state);
+    OwnedRef owner(new_value_object(state.buffer_owner_type, std::move(buffer)));
     if (!owner) {
         throw InternalFault("Failed to create slice container: " + take_error_text());
     }
-    auto* typed = reinterpret_cast<BufferOwner*>(owner.get());
-    typed->data = buffer.release();
-    typed->length = length;
-    typed->capacity = length;
-    typed->release = release_buffer;
-    return owner;
-}
-
-std::unique_ptr<double[]> allocate_buffer(std::size_t length)
-{
-    // Array sizes in bytes must fit NumPy's signed index type.
-    if (length > static_cast<std::size_t>(std::numeric_limits<npy_intp>::max()) / sizeof(double)) {
-        throw std::bad_alloc();
-    }
-    return length == 0 ? nullptr : std::unique_ptr<double[]>(new double[length]);
-}
-
-// Wraps the owned buffer in a writeable float64 array whose base is the owner.
-PyObject* wrap_buffer(std::unique_ptr<double[]> buffer, std::size_t length, int nd,
-                      const npy_intp* dims, const npy_intp* strides)
-{
-    void** api = array_api();
+    Buffer& held = as_value_object<Buffer>(owner.get())->value;
     // An empty array still needs a data pointer, or NumPy would allocate (and own) one.
     static double empty_data = 0.0;
-    void* data = buffer ? static_cast<void*>(buffer.get()) : static_cast<void*>(&empty_data);
-    OwnedRef owner = new_buffer_owner(std::move(buffer), static_cast<Py_ssize_t>(length));
+    void* data = held.empty() ? &empty_data : held.data();
 
     auto descr_from_type = reinterpret_cast<DescrFromType>(api[descr_from_type_slot]);
     auto new_from_descr = reinterpret_cast<NewFromDescr>(api[new_from_descr_slot]);
@@ -157,34 +88,35 @@ PyObject* wrap_buffer(std::unique_ptr<double[]> buffer, std::size_t length, int 
 
 }  // namespace
 
-PyObject* nx3(const std::vector<Vec3>& vectors)
+PyTypeObject* create_buffer_owner_type(PyObject* module) noexcept
 {
-    const std::size_t rows = vectors.size();
-    if (rows > std::numeric_limits<std::size_t>::max() / 3) {
-        throw std::bad_alloc();
-    }
-    const std::size_t length = rows * 3;
-    std::unique_ptr<double[]> buffer = allocate_buffer(length);
-    std::size_t written = 0;
-    for (const Vec3& vector : vectors) {
-        std::copy(vector.begin(), vector.end(), buffer.get() + written);
-        written += vector.size();
-    }
-    if (written != length) {
-        throw InternalFault("n*3");
-    }
-    const npy_intp dims[2] = {static_cast<npy_intp>(rows), 3};
-    const npy_intp strides[2] = {rows > 0 ? 24 : 0, rows > 0 ? 8 : 0};
-    return wrap_buffer(std::move(buffer), length, 2, dims, strides);
+    PyType_Slot slots[] = {
+        {Py_tp_dealloc, slot_function(value_object_dealloc<Buffer>)},
+        {0, nullptr},
+    };
+    PyType_Spec type_spec{"tarvo._tarvo.ArrayBuffer", static_cast<int>(sizeof(ValueObject<Buffer>)),
+                          0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_DISALLOW_INSTANTIATION, slots};
+    return reinterpret_cast<PyTypeObject*>(PyType_FromModuleAndSpec(module, &type_spec, nullptr));
 }
 
-PyObject* vec1(const std::vector<double>& values)
+PyObject* to_array(ModuleState& state, const std::vector<double>& values)
 {
-    std::unique_ptr<double[]> buffer = allocate_buffer(values.size());
-    std::copy(values.begin(), values.end(), buffer.get());
     const npy_intp dims[1] = {static_cast<npy_intp>(values.size())};
     const npy_intp strides[1] = {8};
-    return wrap_buffer(std::move(buffer), values.size(), 1, dims, strides);
+    return wrap_buffer(state, values, 1, dims, strides);
+}
+
+PyObject* to_array(ModuleState& state, const std::vector<Vec3>& vectors)
+{
+    Buffer buffer;
+    buffer.reserve(vectors.size() * 3);
+    for (const Vec3& vector : vectors) {
+        buffer.insert(buffer.end(), vector.begin(), vector.end());
+    }
+    const npy_intp rows = static_cast<npy_intp>(vectors.size());
+    const npy_intp dims[2] = {rows, 3};
+    const npy_intp strides[2] = {rows > 0 ? 24 : 0, rows > 0 ? 8 : 0};
+    return wrap_buffer(state, std::move(buffer), 2, dims, strides);
 }
 
 }  // namespace tarvo_py

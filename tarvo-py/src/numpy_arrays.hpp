@@ -1,5 +1,5 @@
 // Float64 NumPy arrays built through NumPy's C-API table, each owning a fresh copy of the data
-// through a buffer-owner base object.
+// through a buffer-owner object of the module's ArrayBuffer class.
 #pragma once
 
 #include <vector>
@@ -9,11 +9,12 @@
 
 namespace tarvo_py {
 
-// A new array of shape (N, 3): element (i, j) is component j of vector i. Throws
-// tarvo_core::InternalFault when NumPy or the buffer owner is unavailable.
-PyObject* nx3(const std::vector<tarvo_core::config::Vec3>& vectors);
+// The module's ArrayBuffer class, never exported. Null with an exception set.
+PyTypeObject* create_buffer_owner_type(PyObject* module) noexcept;
 
-// A new array of shape (N,). Throws like nx3.
-PyObject* vec1(const std::vector<double>& values);
+// A new array of shape (N,), or of shape (N, 3) whose row i is vector i. Throws
+// tarvo_core::InternalFault when NumPy or the buffer owner is unavailable.
+PyObject* to_array(ModuleState& state, const std::vector<double>& values);
+PyObject* to_array(ModuleState& state, const std::vector<tarvo_core::config::Vec3>& vectors);
 
 }  // namespace tarvo_py

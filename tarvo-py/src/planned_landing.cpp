@@ -3,9 +3,10 @@
 #include <chrono>
 #include <limits>
 #include <string>
-#include <type_traits>
+#include <tuple>
 #include <utility>
 
+#include "node_arrays.hpp"
 #include "numpy_arrays.hpp"
 
 namespace tarvo_py {
@@ -13,7 +14,6 @@ namespace tarvo_py {
 namespace {
 
 using tarvo_core::search::TrialReport;
-using tarvo_core::solve::Trajectory;
 
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
@@ -44,33 +44,26 @@ PyObject* trials_to_python(const std::vector<TrialReport>& trials)
     return list.release();
 }
 
-PyObject* solver_figures(const tarvo_core::solve::SolverInfo& info)
+// The conic solver's final duality gaps and residuals.
+PyObject* final_solve_figures(const tarvo_core::solve::SolverInfo& info)
 {
     return Py_BuildValue("(dddd)", info.gap_abs, info.gap_rel, info.res_primal, info.res_dual);
 }
 
 // The per-node arrays under the names of PyTrajectory, or None for each when there are none.
-bool put_arrays(PyObject* dict, const Trajectory* trajectory)
+bool put_arrays(ModuleState& state, PyObject* dict, const Trajectory* trajectory)
 {
-    const auto array = [trajectory](auto member) -> PyObject* {
-        if (trajectory == nullptr) {
-            return Py_NewRef(Py_None);
-        }
-        if constexpr (std::is_same_v<std::remove_cvref_t<decltype(trajectory->*member)>,
-                                     std::vector<double>>) {
-            return vec1(trajectory->*member);
-        } else {
-            return nx3(trajectory->*member);
-        }
-    };
-    return put(dict, "positions", array(&Trajectory::positions)) &&
-           put(dict, "velocities", array(&Trajectory::velocities)) &&
-           put(dict, "u_values", array(&Trajectory::u_values)) &&
-           put(dict, "thrusts", array(&Trajectory::thrusts)) &&
-           put(dict, "normalized_thrusts", array(&Trajectory::normalized_thrusts)) &&
-           put(dict, "z_values", array(&Trajectory::z_values)) &&
-           put(dict, "s_values", array(&Trajectory::s_values)) &&
-           put(dict, "time_points", array(&Trajectory::time_points));
+    bool all_put = true;
+    std::apply(
+        [&](const auto&... array) {
+            ((all_put = all_put && put(dict, array.name,
+                                       trajectory != nullptr
+                                           ? to_array(state, trajectory->*array.member)
+                                           : Py_NewRef(Py_None))),
+             ...);
+        },
+        node_arrays);
+    return all_put;
 }
 
 }  // namespace
@@ -102,7 +95,7 @@ PyObject* trial_to_python(const TrialReport& trial)
                          static_cast<unsigned int>(trial.iterations));
 }
 
-PyObject* landing_to_python(const PlannedLanding& landing)
+PyObject* landing_to_python(ModuleState& state, const PlannedLanding& landing)
 {
     const tarvo_core::plan::Outcome& outcome = landing.outcome.value();
     const bool ok = outcome.trajectory.ok();
@@ -120,8 +113,8 @@ PyObject* landing_to_python(const PlannedLanding& landing)
         put(dict.get(), "solve_seconds", PyFloat_FromDouble(landing.seconds)) &&
         put(dict.get(), "trials", trials_to_python(landing.trials)) &&
         put(dict.get(), "solver",
-            ok ? solver_figures(trajectory->solver_info) : Py_NewRef(Py_None)) &&
-        put_arrays(dict.get(), trajectory);
+            ok ? final_solve_figures(trajectory->solver_info) : Py_NewRef(Py_None)) &&
+        put_arrays(state, dict.get(), trajectory);
     return built ? dict.release() : nullptr;
 }
 

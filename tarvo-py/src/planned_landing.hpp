@@ -27,6 +27,6 @@ PyObject* trial_to_python(const tarvo_core::search::TrialReport& trial);
 
 // The landing as a dict of plain values, documented in the engine module (see
 // engine_module.cpp). Null with an exception set; throws when NumPy is unavailable.
-PyObject* landing_to_python(const PlannedLanding& landing);
+PyObject* landing_to_python(ModuleState& state, const PlannedLanding& landing);
 
 }  // namespace tarvo_py

@@ -6,39 +6,6 @@
 
 namespace tarvo_py {
 
-ReadAccess::ReadAccess(AccessCounter& counter) noexcept
-{
-    if (counter.try_acquire_read()) {
-        counter_ = &counter;
-    } else {
-        PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
-    }
-}
-
-void ReadAccess::release() noexcept
-{
-    if (counter_ != nullptr) {
-        counter_->release_read();
-        counter_ = nullptr;
-    }
-}
-
-WriteAccess::WriteAccess(AccessCounter& counter) noexcept
-{
-    if (counter.try_acquire_write()) {
-        counter_ = &counter;
-    } else {
-        PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
-    }
-}
-
-WriteAccess::~WriteAccess()
-{
-    if (counter_ != nullptr) {
-        counter_->release_write();
-    }
-}
-
 void raise_with_text(PyObject* type, std::string_view text) noexcept
 {
     // Decoding with "replace" cannot fail on bad bytes, and embedded NULs survive.
@@ -53,42 +20,6 @@ void raise_with_text(PyObject* type, std::string_view text) noexcept
 // and their replacements are not available to a 3.11 limited-API build.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-void add_argument_note(const char* name) noexcept
-{
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    PyErr_NormalizeException(&type, &value, &traceback);
-    if (value != nullptr) {
-        if (traceback != nullptr) {
-            PyException_SetTraceback(value, traceback);
-        }
-        OwnedRef note(PyUnicode_FromFormat("while processing '%s'", name));
-        OwnedRef result(note ? PyObject_CallMethod(value, "add_note", "O", note.get()) : nullptr);
-        if (!result) {
-            PyErr_Clear();
-        }
-    }
-    PyErr_Restore(type, value, traceback);
-}
-
-std::string take_error_text()
-{
-    PyObject* type = nullptr;
-    PyObject* value = nullptr;
-    PyObject* traceback = nullptr;
-    PyErr_Fetch(&type, &value, &traceback);
-    const OwnedRef owned_type(type);
-    const OwnedRef owned_value(value);
-    const OwnedRef owned_traceback(traceback);
-    const OwnedRef text(value != nullptr ? PyObject_Str(value) : nullptr);
-    Py_ssize_t length = 0;
-    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &length) : nullptr;
-    PyErr_Clear();
-    return utf8 != nullptr ? std::string(utf8, static_cast<std::size_t>(length)) : std::string();
-}
-
 PyObject* take_raised_exception() noexcept
 {
     PyObject* type = nullptr;
@@ -103,7 +34,38 @@ PyObject* take_raised_exception() noexcept
     }
     return value;
 }
+
+void add_argument_note(const char* name) noexcept
+{
+    PyObject* type = nullptr;
+    PyObject* value = nullptr;
+    PyObject* traceback = nullptr;
+    PyErr_Fetch(&type, &value, &traceback);
+    PyErr_NormalizeException(&type, &value, &traceback);
+    if (value != nullptr) {
+        if (traceback != nullptr) {
+            PyException_SetTraceback(value, traceback);
+        }
+        const OwnedRef note(PyUnicode_FromFormat("while processing '%s'", name));
+        const OwnedRef added(note ? PyObject_CallMethod(value, "add_note", "O", note.get())
+                                  : nullptr);
+        if (!added) {
+            PyErr_Clear();
+        }
+    }
+    PyErr_Restore(type, value, traceback);
+}
 #pragma GCC diagnostic pop
+
+std::string take_error_text()
+{
+    const OwnedRef error(take_raised_exception());
+    const OwnedRef text(error ? PyObject_Str(error.get()) : nullptr);
+    Py_ssize_t length = 0;
+    const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &length) : nullptr;
+    PyErr_Clear();
+    return utf8 != nullptr ? std::string(utf8, static_cast<std::size_t>(length)) : std::string();
+}
 
 void raise_not_instance(PyObject* object, const char* expected) noexcept
 {
@@ -126,11 +88,68 @@ void raise_wrong_type(const std::string& requirement, PyObject* value) noexcept
     }
 }
 
-PyTypeObject* create_class(PyType_Spec* type_spec) noexcept
+ModuleState* module_state(PyObject* module) noexcept
+{
+    auto* state = static_cast<ModuleState*>(PyModule_GetState(module));
+    if (state != nullptr && state->panic_exception != nullptr) {
+        return state;
+    }
+    if (!PyErr_Occurred()) {
+        PyErr_Format(PyExc_SystemError, "the module %s has been cleared", module_def.m_name);
+    }
+    return nullptr;
+}
+
+ModuleState* module_state(PyTypeObject* type) noexcept
+{
+    for (PyTypeObject* base = type; base != nullptr;
+         base = static_cast<PyTypeObject*>(PyType_GetSlot(base, Py_tp_base))) {
+        PyObject* module = PyType_GetModule(base);  // TypeError for a class without one
+        if (module != nullptr && PyModule_GetDef(module) == &module_def) {
+            return module_state(module);
+        }
+        PyErr_Clear();
+    }
+    PyErr_Format(PyExc_TypeError, "the object's class does not come from %s", module_def.m_name);
+    return nullptr;
+}
+
+int traverse_module_state(PyObject* module, visitproc visit, void* arg) noexcept
+{
+    const auto* state = static_cast<const ModuleState*>(PyModule_GetState(module));
+    if (state != nullptr) {
+        Py_VISIT(state->panic_exception);
+        Py_VISIT(reinterpret_cast<PyObject*>(state->buffer_owner_type));
+        for (PyTypeObject* type : state->classes) {
+            Py_VISIT(reinterpret_cast<PyObject*>(type));
+        }
+    }
+    return 0;
+}
+
+int clear_module_state(PyObject* module) noexcept
+{
+    if (auto* state = static_cast<ModuleState*>(PyModule_GetState(module))) {
+        Py_CLEAR(state->panic_exception);
+        Py_CLEAR(state->buffer_owner_type);
+        for (PyTypeObject*& type : state->classes) {
+            Py_CLEAR(type);
+        }
+        state->numpy_api = nullptr;
+    }
+    return 0;
+}
+
+void free_module_state(void* module) noexcept
+{
+    clear_module_state(static_cast<PyObject*>(module));
+}
+
+PyTypeObject* create_class(PyObject* module, PyType_Spec* type_spec) noexcept
 {
     const char* last_dot = std::strrchr(type_spec->name, '.');
     const char* bare_name = last_dot != nullptr ? last_dot + 1 : type_spec->name;
-    OwnedRef type(PyType_FromSpec(type_spec));
+    OwnedRef type(PyType_FromModuleAndSpec(module, type_spec, nullptr));
     OwnedRef name(type ? PyUnicode_FromString(bare_name) : nullptr);
     if (!name || PyObject_SetAttrString(type.get(), "__name__", name.get()) < 0) {
         return nullptr;
@@ -138,20 +157,26 @@ PyTypeObject* create_class(PyType_Spec* type_spec) noexcept
     return reinterpret_cast<PyTypeObject*>(type.release());
 }
 
-void raise_from_cpp_exception() noexcept
+namespace {
+
+// The class for internal faults; SystemError once the module has been cleared.
+PyObject* panic_type(const ModuleState& state) noexcept
+{
+    return state.panic_exception != nullptr ? state.panic_exception : PyExc_SystemError;
+}
+
+}  // namespace
+
+void raise_from_cpp_exception(const ModuleState& state) noexcept
 {
     try {
         throw;
     } catch (const std::bad_alloc&) {
         PyErr_NoMemory();
     } catch (const std::exception& error) {
-        if (PyObject* type = panic_exception_type()) {
-            raise_with_text(type, error.what());
-        }
+        raise_with_text(panic_type(state), error.what());
     } catch (...) {
-        if (PyObject* type = panic_exception_type()) {
-            PyErr_SetString(type, "unknown internal fault");
-        }
+        PyErr_SetString(panic_type(state), "unknown internal fault");
     }
 }
 

@@ -1,80 +1,65 @@
-// Helpers shared by both extension modules: owned references, guards over the access
-// counter, argument binding, exception notes, and the translation of C++ exceptions into
-// Python exceptions at every entry point.
+// Helpers shared by both extension modules: owned references, objects holding a C++ value,
+// argument binding, exception notes, the module state both keep, and the translation of C++
+// exceptions into Python exceptions at every entry point.
 #pragma once
 
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <array>
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
 
-#include "access_counter.hpp"
-
 namespace tarvo_py {
 
+struct DropReference {
+    void operator()(PyObject* object) const noexcept { Py_DECREF(object); }
+};
+
 // Owns one strong reference (or none) and drops it on destruction.
-class OwnedRef {
-public:
-    OwnedRef() noexcept = default;
-    explicit OwnedRef(PyObject* object) noexcept : object_(object) {}
-    OwnedRef(const OwnedRef&) = delete;
-    OwnedRef& operator=(const OwnedRef&) = delete;
-    OwnedRef(OwnedRef&& other) noexcept : object_(other.release()) {}
-    OwnedRef& operator=(OwnedRef&& other) noexcept
-    {
-        reset(other.release());
-        return *this;
+using OwnedRef = std::unique_ptr<PyObject, DropReference>;
+
+// A Python object holding one C++ value. Every entry point holds the interpreter lock and runs
+// no Python code while it reads or writes the value, so no other guard is needed.
+template <class Value>
+struct ValueObject {
+    PyObject_HEAD
+    Value value;
+};
+
+template <class Value>
+ValueObject<Value>* as_value_object(PyObject* object) noexcept
+{
+    return reinterpret_cast<ValueObject<Value>*>(object);
+}
+
+// A new object of `type` (a class whose objects are ValueObject<Value>, or a subclass of one)
+// holding `value`. Null with an exception set.
+template <class Value>
+PyObject* new_value_object(PyTypeObject* type, Value value)
+{
+    auto allocate = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    PyObject* object = allocate(type, 0);
+    if (object != nullptr) {
+        new (&as_value_object<Value>(object)->value) Value(std::move(value));
     }
-    ~OwnedRef() { Py_XDECREF(object_); }
+    return object;
+}
 
-    static OwnedRef borrowed(PyObject* object) noexcept
-    {
-        Py_XINCREF(object);
-        return OwnedRef(object);
-    }
-
-    PyObject* get() const noexcept { return object_; }
-    explicit operator bool() const noexcept { return object_ != nullptr; }
-
-    PyObject* release() noexcept { return std::exchange(object_, nullptr); }
-    void reset(PyObject* object = nullptr) noexcept { Py_XDECREF(std::exchange(object_, object)); }
-
-private:
-    PyObject* object_ = nullptr;
-};
-
-// Shared read access for one scope; when it cannot be had, RuntimeError
-// "Already mutably borrowed" is set and held() is false.
-class ReadAccess {
-public:
-    explicit ReadAccess(AccessCounter& counter) noexcept;
-    ReadAccess(const ReadAccess&) = delete;
-    ReadAccess& operator=(const ReadAccess&) = delete;
-    ~ReadAccess() { release(); }
-
-    bool held() const noexcept { return counter_ != nullptr; }
-    void release() noexcept;
-
-private:
-    AccessCounter* counter_ = nullptr;
-};
-
-// Write access for one scope; when it cannot be had, RuntimeError "Already borrowed" is set
-// and held() is false.
-class WriteAccess {
-public:
-    explicit WriteAccess(AccessCounter& counter) noexcept;
-    WriteAccess(const WriteAccess&) = delete;
-    WriteAccess& operator=(const WriteAccess&) = delete;
-    ~WriteAccess();
-
-    bool held() const noexcept { return counter_ != nullptr; }
-
-private:
-    AccessCounter* counter_ = nullptr;
-};
+// The tp_dealloc of a class of ValueObject<Value>: destroying the value cannot throw, and the
+// type reference dropped is the one every heap-type instance holds.
+template <class Value>
+void value_object_dealloc(PyObject* self) noexcept
+{
+    PyTypeObject* type = Py_TYPE(self);
+    as_value_object<Value>(self)->value.~Value();
+    auto free_object = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free_object(self);
+    Py_DECREF(type);
+}
 
 // Parameters of a function or constructor, all positional-or-keyword; the first `required`
 // ones must be given. `function` is the name used in messages, e.g. "Config.from_json()".
@@ -119,34 +104,67 @@ void raise_not_instance(PyObject* object, const char* expected) noexcept;
 // "workers must be an int or None, not str".
 void raise_wrong_type(const std::string& requirement, PyObject* value) noexcept;
 
-// Creates a class from type_spec, whose name must be "tarvo._tarvo.<Name>" with static storage: the
-// dotted name gives the class its __module__ (a bare name leaves it without one and draws a
-// DeprecationWarning), and the class is then renamed to the bare <Name> that messages show.
-// Null with an exception set on failure.
-PyTypeObject* create_class(PyType_Spec* type_spec) noexcept;
+// The state of either extension module: the references it owns, which its GC slots visit
+// and clear, and NumPy's table.
+struct ModuleState {
+    PyObject* panic_exception;             // tarvo._tarvo.PanicException
+    PyTypeObject* buffer_owner_type;       // owns the buffer of each array (numpy_arrays.hpp)
+    std::array<PyTypeObject*, 5> classes;  // _tarvo's exported classes (tarvo_state.hpp)
+    void** numpy_api;                      // NumPy's C-API table, loaded on first use
+};
 
-// The exception for internal faults, tarvo._tarvo.PanicException (derived from
-// BaseException), kept for the life of the interpreter. Each extension module defines it:
-// _tarvo creates the class on the first call, _engine returns the one it took from _tarvo.
-// Null with an exception set on failure.
-PyObject* panic_exception_type() noexcept;
+// The definition of the module this code is linked into (each module defines its own); its
+// m_size is sizeof(ModuleState) and its GC slots are the three functions below.
+extern PyModuleDef module_def;
+
+int traverse_module_state(PyObject* module, visitproc visit, void* arg) noexcept;
+int clear_module_state(PyObject* module) noexcept;
+void free_module_state(void* module) noexcept;
+
+// The state of one of our modules; null with SystemError set once the module has been
+// cleared (at interpreter exit).
+ModuleState* module_state(PyObject* module) noexcept;
+
+// The state of the module that defined `type`, or the nearest base of it that this module
+// defined (a Python subclass has no module of its own). Null with an exception set when there
+// is none or it has been cleared.
+ModuleState* module_state(PyTypeObject* type) noexcept;
+
+// Creates a class of `module` from type_spec, whose name must be "tarvo._tarvo.<Name>" with
+// static storage: the dotted name gives the class its __module__ (a bare name leaves it
+// without one and draws a DeprecationWarning), and the class is then renamed to the bare
+// <Name> that messages show. Null with an exception set on failure.
+PyTypeObject* create_class(PyObject* module, PyType_Spec* type_spec) noexcept;
 
 // Turns the C++ exception being handled into a Python exception: std::bad_alloc becomes
-// MemoryError, anything else the panic exception with the exception's text. Call only from
-// inside a catch block.
-void raise_from_cpp_exception() noexcept;
+// MemoryError, anything else the module's PanicException with the exception's text. Call
+// only from inside a catch block.
+void raise_from_cpp_exception(const ModuleState& state) noexcept;
 
 // Runs body and returns its result; a C++ exception becomes a Python exception and `failure`
 // is returned. Every entry point from Python goes through here.
 template <class Result, class Body>
-Result guarded(Result failure, Body&& body) noexcept
+Result guarded(const ModuleState& state, Result failure, Body&& body) noexcept
 {
     try {
         return std::forward<Body>(body)();
     } catch (...) {
-        raise_from_cpp_exception();
+        raise_from_cpp_exception(state);
         return failure;
     }
+}
+
+// An entry point of a module function (`owner` is the module) or of a class (`owner` is the
+// class of self, or the class itself): body(state) runs guarded; `failure` is returned at
+// once, with the exception set, when there is no state.
+template <class Result, class Owner, class Body>
+Result guarded_in(Owner* owner, Result failure, Body&& body) noexcept
+{
+    ModuleState* state = module_state(owner);
+    if (state == nullptr) {
+        return failure;
+    }
+    return guarded(*state, failure, [&]() -> Result { return body(*state); });
 }
 
 // A function pointer as the void* of a type slot or method table.

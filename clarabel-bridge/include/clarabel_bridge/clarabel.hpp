@@ -12,12 +12,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <utility>
 #include <variant>
 #include <vector>
+
+#include "clarabel_bridge/lists.h"
 
 namespace clarabel_bridge {
 
@@ -54,39 +57,22 @@ inline SupportedConeT ZeroConeT(std::size_t dim) { return {ConeKind::ZeroConeT, 
 inline SupportedConeT NonnegativeConeT(std::size_t dim) { return {ConeKind::NonnegativeConeT, dim}; }
 inline SupportedConeT SecondOrderConeT(std::size_t dim) { return {ConeKind::SecondOrderConeT, dim}; }
 
-// The settings tarvo chooses; an empty override keeps the crate's default.
+// The settings tarvo chooses: an empty override keeps the crate's default; each tolerance of
+// CLARABEL_BRIDGE_TOLERANCES, when set, is finite and at least 0.
+#define CLARABEL_BRIDGE_TOLERANCE_MEMBER(name) std::optional<double> name{};
 struct Settings {
-    bool verbose = false;
-    std::optional<double> tol_gap_abs{};  // each tolerance finite and at least 0 when set
-    std::optional<double> tol_gap_rel{};
-    std::optional<double> tol_feas{};
-    std::optional<double> tol_infeas_abs{};
-    std::optional<double> tol_infeas_rel{};
-    std::optional<double> tol_ktratio{};
-    std::optional<double> reduced_tol_gap_abs{};
-    std::optional<double> reduced_tol_gap_rel{};
-    std::optional<double> reduced_tol_feas{};
+    CLARABEL_BRIDGE_TOLERANCES(CLARABEL_BRIDGE_TOLERANCE_MEMBER)
     std::optional<std::uint32_t> max_iter{};
     // Asked once per iteration on the solving thread; true ends the solve with status
     // CallbackTerminated. An exception from it ends the solve and is rethrown by solve().
     std::function<bool()> should_stop{};
 };
+#undef CLARABEL_BRIDGE_TOLERANCE_MEMBER
 
 // The crate's statuses; each value is the code the bridge reports for it.
-enum class SolverStatus : std::uint32_t {
-    Unsolved = 0,
-    Solved = 1,
-    PrimalInfeasible = 2,
-    DualInfeasible = 3,
-    AlmostSolved = 4,
-    AlmostPrimalInfeasible = 5,
-    AlmostDualInfeasible = 6,
-    MaxIterations = 7,
-    MaxTime = 8,
-    NumericalError = 9,
-    InsufficientProgress = 10,
-    CallbackTerminated = 11,
-};
+#define CLARABEL_BRIDGE_STATUS_VALUE(name) name,
+enum class SolverStatus : std::uint32_t { CLARABEL_BRIDGE_STATUSES(CLARABEL_BRIDGE_STATUS_VALUE) };
+#undef CLARABEL_BRIDGE_STATUS_VALUE
 
 // The crate's own name of the status ("Solved", "PrimalInfeasible", ...); empty when the
 // crate has no status with this code.
@@ -127,20 +113,18 @@ public:
     static std::variant<ProblemData, Panic> copy_in(const CscMatrix& P, std::span<const double> q,
                                                     const CscMatrix& A, std::span<const double> b,
                                                     std::span<const SupportedConeT> cones);
-    ProblemData(ProblemData&& other) noexcept;
-    ProblemData& operator=(ProblemData&& other) noexcept;
-    ProblemData(const ProblemData&) = delete;
-    ProblemData& operator=(const ProblemData&) = delete;
-    ~ProblemData();
 
     // Creates a `DefaultSolver` on the data with the settings and runs `solve()`.
     std::variant<Solution, SolverError, Panic> solve(const Settings& settings = {}) const;
 
 private:
+    struct Release {
+        void operator()(void* handle) const noexcept;
+    };
     ProblemData(void* handle, std::size_t variable_count)
         : handle_(handle), variable_count_(variable_count) {}
-    void* handle_ = nullptr;
-    std::size_t variable_count_ = 0;  // the length of q
+    std::unique_ptr<void, Release> handle_;  // the bridge's handle; null once moved from
+    std::size_t variable_count_ = 0;         // the length of q
 };
 
 }  // namespace clarabel_bridge
