@@ -87,7 +87,7 @@ int run_node_count(std::uint64_t n) {
     const auto horizon = tarvo_core::assemble::Horizon::of(n, kTimeOfFlight);
     if (!horizon) {
         std::fprintf(stderr, "N=%llu: %s\n", static_cast<unsigned long long>(n),
-                     horizon.error().c_str());
+                     horizon.error().text.c_str());
         return 1;
     }
     const long rss_before = peak_rss_kib();

@@ -8,7 +8,7 @@ int main() {
     const tarvo_core::config::Config config;  // the default vehicle; no time of flight: search
     const auto result = tarvo_core::search::search_time_of_flight(config);
     if (!result) {
-        std::fprintf(stderr, "solve failed: %s\n", result.error().c_str());
+        std::fprintf(stderr, "solve failed: %s\n", result.error().text.c_str());
         return 1;
     }
     const tarvo_core::solve::Trajectory& trajectory = result.value();

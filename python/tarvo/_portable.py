@@ -20,7 +20,8 @@ from typing import Any, Union
 
 from ._tarvo import Config, Environment, Solver, Spacecraft
 
-__all__ = ["FIELDS", "RECORDS", "Portable", "to_portable", "from_portable", "exact_float"]
+__all__ = ["FIELDS", "RECORDS", "Portable", "to_portable", "from_portable", "exact_float",
+           "same_values"]
 
 # Constructor parameters of each record class, in declaration order, as the extension
 # declares them (its classes are built from the core's field tables).
@@ -86,3 +87,25 @@ def from_portable(values: Portable) -> Config:
         records.append(record(*values[start:stop]))
         start = stop
     return Config(*records)
+
+
+def same_values(a: Any, b: Any) -> bool:
+    """Value equality in which a NaN equals a NaN: of numbers, NumPy arrays, None, strings,
+    and dicts, lists and tuples of these (a portable configuration, a trial). A named tuple
+    equals a plain one with the same items."""
+    if isinstance(a, float) and isinstance(b, float):
+        return a == b or (math.isnan(a) and math.isnan(b))
+    if isinstance(a, tuple) or isinstance(b, tuple):
+        return (isinstance(a, tuple) and isinstance(b, tuple) and len(a) == len(b)
+                and all(same_values(x, y) for x, y in zip(a, b)))
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, dict):
+        return a.keys() == b.keys() and all(same_values(a[key], b[key]) for key in a)
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same_values(x, y) for x, y in zip(a, b))
+    if hasattr(a, "shape"):
+        import numpy
+
+        return bool(numpy.array_equal(a, b, equal_nan=True))
+    return bool(a == b)

@@ -1,13 +1,14 @@
 """Saved landings and studies: written whole or not at all, with ordinary permissions."""
 
 import errno
+import json
 import os
 import stat
 
 import pytest
 
 import tarvo
-from conftest import small_config
+from conftest import run_python, small_config
 from tarvo._files import write_replacing
 
 pytest.importorskip("pandas")
@@ -57,3 +58,211 @@ def test_failed_write_leaves_the_old_file_and_no_temporary(tmp_path):
         write_replacing(path, write_half_then_fail)
     assert path.read_text() == "old content\n"
     assert os.listdir(tmp_path) == ["landing.csv"]
+
+
+def assert_saved(path):
+    """path holds what the savers write: a landing, or a study of two runs."""
+    if str(path).endswith(".json"):
+        assert json.loads(open(path).read())["ok"] is True
+    else:
+        assert tarvo.Study.load(path).runs == 2
+
+
+@pytest.mark.parametrize("save, name", SAVERS)
+@pytest.mark.parametrize("relative", [True, False], ids=["relative", "absolute"])
+def test_save_through_a_link_writes_its_target(tmp_path, save, name, relative):
+    (tmp_path / "data").mkdir()
+    target = tmp_path / "data" / name
+    target.write_text("old")
+    os.chmod(target, 0o600)
+    link = tmp_path / name
+    link.symlink_to(os.path.join("data", name) if relative else target)
+    save(link)
+    assert link.is_symlink() and os.readlink(link) == (os.path.join("data", name) if relative
+                                                       else str(target))
+    assert_saved(target)
+    assert mode(target) == 0o600
+    assert sorted(os.listdir(tmp_path / "data")) == [name]
+
+
+@pytest.mark.parametrize("save, name", SAVERS)
+def test_save_through_a_dangling_link_creates_its_target(tmp_path, save, name):
+    link = tmp_path / name
+    link.symlink_to(tmp_path / "new" / name)
+    with pytest.raises(FileNotFoundError) as raised:
+        save(link)  # the target's folder is missing
+    assert raised.value.filename == str(link)
+    (tmp_path / "new").mkdir()
+    save(link)
+    assert link.is_symlink() and (tmp_path / "new" / name).stat().st_size > 0
+
+
+def make_fifo(path):
+    os.mkfifo(path)
+
+
+def make_device(path):
+    try:
+        os.mknod(path, stat.S_IFCHR | 0o600, os.makedev(1, 3))  # the null device's numbers
+    except PermissionError:
+        pytest.skip("creating a device node needs privileges")
+
+
+def make_folder(path):
+    os.mkdir(path)
+
+
+@pytest.mark.parametrize("save, name", SAVERS)
+@pytest.mark.parametrize("make, kind, reason", [
+    (make_fifo, stat.S_ISFIFO, "is a FIFO, not a regular file"),
+    (make_device, stat.S_ISCHR, "is a character device, not a regular file"),
+    (make_folder, stat.S_ISDIR, "is a folder"),
+])
+@pytest.mark.parametrize("through_link", [False, True], ids=["direct", "link"])
+def test_save_refuses_what_is_not_a_regular_file(tmp_path, save, name, make, kind, reason,
+                                                  through_link):
+    node = tmp_path / ("node" + os.path.splitext(name)[1])
+    make(node)
+    path = tmp_path / name
+    if through_link:
+        path.symlink_to(node)
+    else:
+        path = node
+    with pytest.raises(OSError) as raised:
+        save(path)
+    assert (raised.value.strerror, raised.value.filename) == (reason, str(path))
+    assert kind(os.lstat(node).st_mode)
+    assert len(os.listdir(tmp_path)) == 1 + through_link
+
+
+FULL_DISK_SAVE = """
+import resource, sys, tarvo
+path = sys.argv[1]
+config = tarvo.Config(solver=tarvo.Solver(n=20, time_of_flight=60.0))
+value = (tarvo.plan(config) if path.endswith(".json") else
+         tarvo.monte_carlo(config, {"spacecraft.wet_mass": tarvo.normal(5.0)}, 30, seed=1))
+resource.setrlimit(resource.RLIMIT_FSIZE, (2048, 2048))  # a disk that fills at 2 KiB
+try:
+    value.save(path)
+except OSError as error:
+    print(type(error).__name__, error.errno, error.filename, error.strerror, sep="|")
+"""
+
+
+@pytest.mark.parametrize("name", ["study.parquet", "study.csv", "landing.json"])
+def test_full_disk_reports_the_real_error_and_keeps_the_old_file(tmp_path, name):
+    path = tmp_path / name
+    path.write_text("old content\n")
+    run = run_python(FULL_DISK_SAVE, str(path), flags=["-B"])
+    assert run.returncode == 0 and run.stderr == ""
+    assert run.stdout == f"OSError|{errno.EFBIG}|{path}|File too large\n"
+    assert path.read_text() == "old content\n" and os.listdir(tmp_path) == [name]
+
+
+@pytest.fixture(scope="module")
+def study():
+    return tarvo.monte_carlo(small_config(), {"spacecraft.wet_mass": tarvo.normal(5.0),
+                                              "solver.time_of_flight": tarvo.uniform(-45, 0)},
+                             12, seed=4)
+
+
+def refused(path, *words):
+    with pytest.raises(ValueError) as raised:
+        tarvo.Study.load(path)
+    text = str(raised.value)
+    assert text.startswith(f"{path}: ") and all(word in text for word in words), text
+
+
+def cuts(size, count=40):
+    """Lengths to cut a file of size bytes to: spread over it, and the last few bytes."""
+    return sorted({*range(0, size, max(1, size // count)), *range(size - 5, size)})
+
+
+@pytest.fixture(params=[".csv", ".parquet"])
+def saved(request, tmp_path, study):
+    """The bytes of the study saved with a suffix, and a second path with that suffix."""
+    whole = tmp_path / ("study" + request.param)
+    study.save(whole)
+    assert tarvo.Study.load(whole) == study
+    return whole.read_bytes(), tmp_path / ("changed" + request.param)
+
+
+def test_load_refuses_a_cut_file(saved):
+    data, cut = saved
+    for length in cuts(len(data)):
+        cut.write_bytes(data[:length])
+        refused(cut)
+
+
+def test_load_refuses_a_damaged_file_or_reads_it_unchanged(study, saved):
+    data, damaged = saved
+    for position in cuts(len(data), 60):
+        flipped = bytearray(data)
+        flipped[min(position, len(data) - 1)] ^= 0x5A
+        damaged.write_bytes(flipped)
+        try:
+            loaded = tarvo.Study.load(damaged)
+        except ValueError as error:
+            assert str(error).startswith(f"{damaged}: "), error
+        else:  # a byte the table does not depend on (Parquet's statistics, say)
+            assert loaded == study
+
+
+@pytest.mark.parametrize("old, new", [(b",False,", b",True,"), (b"PrimalInfeasible", b"Solved"),
+                                      (b'"seed": 4', b'"seed": 5')])
+def test_load_refuses_a_changed_csv_file(tmp_path, study, old, new):
+    path = tmp_path / "study.csv"
+    study.save(path)
+    data = path.read_bytes()
+    path.write_bytes(data.replace(old, new, 1))
+    refused(path, "does not match the checksum")
+
+
+@pytest.mark.parametrize("change", [
+    lambda table, metadata: (table.set_column(0, "run", [list(range(1, 13))]), metadata),
+    lambda table, metadata: (table, metadata.replace(b'"seed": 4', b'"seed": 5')),
+])
+def test_load_refuses_a_changed_parquet_file(tmp_path, study, change):
+    parquet = pytest.importorskip("pyarrow.parquet")
+    path = tmp_path / "study.parquet"
+    study.save(path)
+    table = parquet.read_table(path)
+    table, metadata = change(table, table.schema.metadata[b"tarvo.study"])
+    parquet.write_table(table.replace_schema_metadata({b"tarvo.study": metadata}), path)
+    refused(path, "does not match the checksum")
+
+
+def first_format_csv(study, path):
+    """The study as a CSV of the first file format: no run count and no checksum."""
+    study.save(path)
+    first, body = path.read_bytes().split(b"\n", 1)
+    metadata = json.loads(first[len(b"# tarvo study: "):])
+    metadata = {key: value for key, value in metadata.items() if key not in ("runs", "sha256")}
+    path.write_bytes(b"# tarvo study: " + json.dumps({**metadata, "format": 1}).encode()
+                     + b"\n" + body)
+    return body
+
+
+def test_first_format_files_are_read_when_whole(tmp_path, study):
+    path = tmp_path / "study.csv"
+    body = first_format_csv(study, path)
+    assert tarvo.Study.load(path) == study
+    data = path.read_bytes()
+    rows = data.count(b"\n")
+    path.write_bytes(data[:-7])  # cut in the last row
+    refused(path, "last row is cut short")
+    header_and_two_rows = len(data) - len(body) + len(b"\n".join(body.split(b"\n")[:3])) + 1
+    path.write_bytes(data[:header_and_two_rows])  # a cut between rows goes unnoticed
+    assert tarvo.Study.load(path).runs == 2 < rows
+    path.write_bytes(data.replace(b"\n1,", b"\n7,", 1))  # runs 0, 7, 2, ...
+    refused(path, "not numbered 0 to 11")
+
+
+def test_csv_table_cut_in_a_quoted_field_names_the_file(tmp_path, study):
+    path = tmp_path / "table.csv"
+    table = study.table.copy()
+    table.loc[2, "message"] = "a message, over\ntwo lines"
+    table.to_csv(path, index=False)  # a table without the metadata line
+    data = path.read_bytes()
+    path.write_bytes(data[:data.index(b"over") + 4] + b"\n")
+    refused(path, "damaged study file")

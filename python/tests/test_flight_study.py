@@ -86,6 +86,14 @@ def test_files_keep_the_flights(flown, tmp_path, name):
     read = tarvo.Study.load(tmp_path / name)
     pandas.testing.assert_frame_equal(read.table, flown.table)
     assert read.errors == REAL and read.replan_every == 1.0
+    assert read == flown  # the flight options too, the wall times aside
+
+
+def test_studies_flown_otherwise_are_unequal(flown):
+    assert study(workers=2) == flown
+    assert study(replan_every=2.0) != flown
+    assert tarvo.Study(flown.table, config=flown.config, dispersions=flown.dispersions,
+                       seed=flown.seed) != flown  # no flight options
 
 
 def test_figure_adds_the_touchdowns(flown):

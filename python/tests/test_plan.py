@@ -9,6 +9,7 @@ import pytest
 
 from conftest import CONVERGED, small_config
 from landing_checks import NODE_ARRAYS, array_bits, assert_same_landing, config_bits
+import tarvo
 from tarvo import Config, Landing, Solver, Trial, _engine, plan
 from tarvo._portable import to_portable
 from tarvo.landing import engine
@@ -118,6 +119,28 @@ class TestLanding:
         assert repr(plan(small_config(n=0), method="nodes")) == (
             "Landing(ok=False, method='nodes', status='InvalidInput', "
             "message='n must be at least 1 node')")
+
+    def test_repr_of_a_huge_number_is_short(self, landing):
+        huge = Landing(landing.config, **{**landing._values, "time_of_flight": 1e308})
+        assert "time_of_flight=1e+308," in repr(huge) and len(repr(huge)) < 200
+
+    def test_equal_values_are_equal_landings(self, landing):
+        failed = plan(small_config(n=0))  # NaN numbers, empty arrays
+        nan_config = plan(Config(spacecraft=tarvo.Spacecraft(fuel=math.nan)))
+        for value in (landing, failed, nan_config):
+            twin = pickle.loads(pickle.dumps(value))
+            assert value == twin and not value != twin and hash(value) == hash(twin)
+        again = plan(small_config(), method="nodes")
+        assert again == landing and again.solve_seconds != landing.solve_seconds
+        assert len({landing, again, failed}) == 2
+
+    @pytest.mark.parametrize("change", [
+        {"final_mass": math.nan}, {"iterations": 0}, {"message": "note"},
+        {"positions": np.zeros((20, 3))}, {"trials": ()}, {"solver": None},
+    ])
+    def test_a_different_value_is_a_different_landing(self, landing, change):
+        assert Landing(landing.config, **{**landing._values, **change}) != landing
+        assert landing != plan(small_config(tof=61.0)) and landing != landing._values
 
     def test_constructor_checks(self):
         with pytest.raises(TypeError, match="expects a Config"):

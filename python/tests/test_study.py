@@ -42,6 +42,8 @@ def without_timing(table):
     (lambda: tarvo.uniform([0.0, 0.0, 0.0], [1.0, -1.0, 1.0]), ValueError),
     (lambda: tarvo.uniform(-1.0, [1.0, -2.0, 1.0]), ValueError),
     (lambda: tarvo.uniform(math.nan, 1.0), ValueError),
+    (lambda: tarvo.uniform(-1e308, 1e308), ValueError),  # a width beyond the largest float
+    (lambda: tarvo.uniform([0.0, 0.0, -1e308], 1e308), ValueError),
 ])
 def test_bad_distributions_are_refused(make, error):
     with pytest.raises(error):
@@ -212,6 +214,29 @@ def test_study_files_refuse_other_suffixes_and_plain_tables(mixed, tmp_path):
     mixed.table.to_csv(tmp_path / "bare.csv", index=False)  # no metadata line: the table only
     bare = tarvo.Study.load(tmp_path / "bare.csv")
     assert bare.seed is None and bare.summary() == mixed.summary()
+
+
+@pytest.mark.parametrize("name", ["study.csv", "study.parquet"])
+def test_equal_studies(mixed, tmp_path, name):
+    again = tarvo.monte_carlo(nominal(), MIXED, 20, seed=1)  # other solve times
+    mixed.save(tmp_path / name)
+    for twin in (again, pickle.loads(pickle.dumps(mixed)), tarvo.Study.load(tmp_path / name)):
+        assert twin == mixed and not twin != mixed
+    with pytest.raises(TypeError, match="unhashable"):
+        hash(mixed)
+
+
+@pytest.mark.parametrize("change", [
+    lambda study: tarvo.Study(study.table.iloc[:-1], config=study.config,
+                              dispersions=study.dispersions, seed=study.seed),
+    lambda study: tarvo.Study(study.table, config=study.config, dispersions=study.dispersions,
+                              seed=2),
+    lambda study: tarvo.Study(study.table, config=None, dispersions=study.dispersions, seed=1),
+    lambda study: tarvo.Study(study.table.assign(final_mass=0.0), config=study.config,
+                              dispersions=study.dispersions, seed=study.seed),
+])
+def test_a_different_study_is_unequal(mixed, change):
+    assert change(mixed) != mixed
 
 
 def test_plot_panels_show_the_table(mixed):

@@ -51,7 +51,8 @@ std::optional<std::string> node_count_error(std::uint64_t n);
 // dt = time_of_flight / N. Only node counts that node_count_error accepts make one.
 class Horizon {
 public:
-    // The horizon of n nodes over the time of flight, or the node-count error text.
+    // The horizon of n nodes over the time of flight, or the node-count error text as an
+    // invalid input.
     static Result<Horizon> of(std::uint64_t n, double time_of_flight);
 
     std::size_t node_count() const { return node_count_; }

@@ -3,6 +3,7 @@
 // planning layer's additions (formulation.hpp) come after every group of the fixed program.
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <utility>
@@ -44,7 +45,8 @@ struct InequalityGroups {
 };
 
 InequalityGroups inequality_groups(const config::Config& config, const VariableLayout& at,
-                                   const ReferenceProfile& profile) {
+                                   const ReferenceProfile& profile,
+                                   const Formulation& formulation) {
     InequalityGroups groups;
     const double sine = glide_slope_sine(config.environment.glide_slope_angle_deg);
     if (sine == 0.0) {
@@ -54,9 +56,16 @@ InequalityGroups inequality_groups(const config::Config& config, const VariableL
     }
     groups.upper_thrust_and_dry_mass =
         upper_thrust_and_dry_mass_rows(at, profile, config.spacecraft);
-    groups.velocity = velocity_blocks(at, config.spacecraft.max_velocity);
+    if (!formulation.fuel_limit) {
+        groups.upper_thrust_and_dry_mass.pop_back();  // the dry-mass row comes last
+    }
+    if (formulation.speed_limit) {
+        groups.velocity = velocity_blocks(at, config.spacecraft.max_velocity);
+    }
     groups.thrust_magnitude = thrust_magnitude_blocks(at);
-    groups.lower_thrust = lower_thrust_blocks(at, profile);
+    if (formulation.lower_thrust) {
+        groups.lower_thrust = lower_thrust_blocks(at, profile);
+    }
     return groups;
 }
 
@@ -64,10 +73,32 @@ InequalityGroups inequality_groups(const config::Config& config, const VariableL
 struct AddedGroups {
     std::vector<Row> pointing;        // a nonnegative cone of its own
     std::vector<SocBlock> terminal;   // the distance of the last node from the target
+    std::vector<Row> inner_altitude;  // a nonnegative cone of its own
+    std::vector<SocBlock> between_nodes;  // inner glide-slope and speed blocks
+    std::vector<SocBlock> thrust_floor;
 };
 
+void add_between_nodes(AddedGroups& added, const config::Config& config,
+                       const VariableLayout& at, const Horizon& horizon,
+                       const Formulation& formulation) {
+    const double dt = horizon.dt();
+    const double sine = glide_slope_sine(config.environment.glide_slope_angle_deg);
+    if (sine == 0.0) {
+        added.inner_altitude = inner_altitude_rows(at, dt);
+    } else {
+        added.between_nodes = inner_glide_slope_blocks(at, dt, sine);
+    }
+    if (formulation.speed_limit) {
+        std::vector<SocBlock> speed = inner_velocity_blocks(
+            at, dt, config.environment.gravity, config.spacecraft.max_velocity);
+        added.between_nodes.insert(added.between_nodes.end(),
+                                   std::make_move_iterator(speed.begin()),
+                                   std::make_move_iterator(speed.end()));
+    }
+}
+
 AddedGroups added_groups(const config::Config& config, const VariableLayout& at,
-                         const Formulation& formulation) {
+                         const Horizon& horizon, const Formulation& formulation) {
     AddedGroups added;
     if (formulation.pointing) {
         added.pointing = pointing_rows(at, *formulation.pointing);
@@ -76,7 +107,23 @@ AddedGroups added_groups(const config::Config& config, const VariableLayout& at,
         added.terminal.push_back(terminal_distance_block(at, *formulation.terminal_plane,
                                                          config.spacecraft.target_position));
     }
+    if (formulation.hold_between_nodes) {
+        add_between_nodes(added, config, at, horizon, formulation);
+    }
+    if (formulation.thrust_about) {
+        added.thrust_floor = thrust_floor_blocks(at, *formulation.thrust_about);
+    }
     return added;
+}
+
+// The thrust bounds' expansion profile: about the maximum-burn mass, or as the formulation says.
+ReferenceProfile thrust_profile(const config::Config& config, const Horizon& horizon,
+                                const Formulation& formulation) {
+    const ThrustBounds bounds = thrust_bounds(config.spacecraft);
+    if (const std::optional<ThrustAbout>& about = formulation.thrust_about) {
+        return profile_about(about->reference, about->ceiling_margin, bounds);
+    }
+    return reference_profile(config.spacecraft, bounds, horizon);
 }
 
 // The rows of A in order (borrowed from the groups) and the cone that covers each run of them.
@@ -110,10 +157,12 @@ StackedRows stack(const std::vector<Row>& equalities, const InequalityGroups& g,
     stacked.rows.reserve(equalities.size() + nonnegative + row_count(g.velocity) +
                          row_count(g.thrust_magnitude) + row_count(g.glide_slope) +
                          row_count(g.lower_thrust) + added.pointing.size() +
-                         row_count(added.terminal));
+                         row_count(added.terminal) + added.inner_altitude.size() +
+                         row_count(added.between_nodes) + row_count(added.thrust_floor));
     stacked.cones.reserve(2 + g.velocity.size() + g.thrust_magnitude.size() +
                           g.glide_slope.size() + g.lower_thrust.size() + 1 +
-                          added.terminal.size());
+                          added.terminal.size() + 1 + added.between_nodes.size() +
+                          added.thrust_floor.size());
 
     stacked.cones.push_back(clarabel_bridge::ZeroConeT(equalities.size()));
     append_rows(stacked, equalities);
@@ -129,6 +178,12 @@ StackedRows stack(const std::vector<Row>& equalities, const InequalityGroups& g,
         append_rows(stacked, added.pointing);
     }
     append_blocks(stacked, added.terminal);
+    if (!added.inner_altitude.empty()) {
+        stacked.cones.push_back(clarabel_bridge::NonnegativeConeT(added.inner_altitude.size()));
+        append_rows(stacked, added.inner_altitude);
+    }
+    append_blocks(stacked, added.between_nodes);
+    append_blocks(stacked, added.thrust_floor);
     return stacked;
 }
 
@@ -195,7 +250,7 @@ std::optional<std::string> node_count_error(std::uint64_t n) {
 
 Result<Horizon> Horizon::of(std::uint64_t n, double time_of_flight) {
     if (auto error = node_count_error(n)) {
-        return std::move(*error);
+        return Failure::invalid_input(std::move(*error));
     }
     return Horizon(static_cast<std::size_t>(n), time_of_flight);
 }
@@ -207,15 +262,14 @@ Problem build_problem(const config::Config& config, const Horizon& horizon) {
 Problem build_problem(const config::Config& config, const Horizon& horizon,
                       const Formulation& formulation) {
     const VariableLayout at{horizon.node_count()};
-    const ReferenceProfile profile =
-        reference_profile(config.spacecraft, thrust_bounds(config.spacecraft), horizon);
+    const ReferenceProfile profile = thrust_profile(config, horizon, formulation);
     std::vector<Row> equalities = equality_rows(config, horizon);
     if (formulation.terminal_plane) {
         free_terminal_position(equalities, at, formulation.terminal_plane->up,
                                config.spacecraft.target_position);
     }
-    const InequalityGroups groups = inequality_groups(config, at, profile);
-    const AddedGroups added = added_groups(config, at, formulation);
+    const InequalityGroups groups = inequality_groups(config, at, profile, formulation);
+    const AddedGroups added = added_groups(config, at, horizon, formulation);
     StackedRows stacked = stack(equalities, groups, added);
 
     Problem problem;

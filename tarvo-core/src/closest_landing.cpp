@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "number_text.hpp"
+
 namespace tarvo_core::plan {
 namespace {
 
@@ -30,9 +32,9 @@ double on_target_tolerance(const config::Spacecraft& craft) {
 }
 
 std::string landed_note(double miss, bool on_target, std::optional<double> fixed_tof,
-                        const std::string& unreachable) {
+                        const Failure& unreachable) {
     if (on_target) {
-        return "no landing on the target was found (" + unreachable +
+        return "no landing on the target was found (" + unreachable.text +
                "); the closest landing reaches it";
     }
     char distance[64];
@@ -42,7 +44,7 @@ std::string landed_note(double miss, bool on_target, std::optional<double> fixed
            " m from it, the closest reachable point";
 }
 
-Outcome failed(std::string unreachable, double tof, std::string note) {
+Outcome failed(Failure unreachable, double tof, std::string note) {
     return {std::move(unreachable), tof, 0.0, std::move(note), 0};
 }
 
@@ -84,7 +86,7 @@ double distance_to_target(const solve::Trajectory& trajectory, const config::Con
 
 Outcome closest_landing(const config::Config& config, PlanTrials& trials,
                         const LandingProgram& program, std::optional<double> fixed_tof,
-                        std::string unreachable) {
+                        Failure unreachable) {
     const std::optional<config::Vec3> up = up_direction(config.environment.gravity);
     if (!up) {
         return failed(std::move(unreachable), fixed_tof.value_or(0.0),
@@ -95,7 +97,7 @@ Outcome closest_landing(const config::Config& config, PlanTrials& trials,
     if (!nearest) {
         return failed(std::move(unreachable), fixed_tof.value_or(0.0),
                       "no closest landing: no point of the target's horizontal plane is "
-                      "reachable either (" + nearest.error() + ")");
+                      "reachable either (" + nearest.error().text + ")");
     }
     const double reach = distance_to_target(nearest.value(), config);
     const double allowed = reach + kDistanceMargin * std::fmax(reach, 1.0);
@@ -104,7 +106,7 @@ Outcome closest_landing(const config::Config& config, PlanTrials& trials,
                             nearest.value().time_of_flight);
     std::string fuel_note;
     if (!landing) {  // the nearest landing still lands there, only its fuel is not optimised
-        fuel_note = "; its fuel is not optimised (" + landing.error() + ")";
+        fuel_note = "; its fuel is not optimised (" + landing.error().text + ")";
         landing = std::move(nearest);
     }
     const double miss = distance_to_target(landing.value(), config);

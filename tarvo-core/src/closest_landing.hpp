@@ -13,13 +13,13 @@
 
 namespace tarvo_core::plan {
 
-// `program` is the plan's program, `unreachable` the text of its failure. With a fixed time
+// `program` is the plan's program, `unreachable` its failure. With a fixed time
 // of flight both steps run at that time of flight only. The outcome's iterations are left to
 // the caller. When not even the nearest point can be reached the outcome fails with
 // `unreachable` and a note that says why.
 Outcome closest_landing(const config::Config& config, PlanTrials& trials,
                         const LandingProgram& program, std::optional<double> fixed_tof,
-                        std::string unreachable);
+                        Failure unreachable);
 
 // Distance of the trajectory's last node from the configuration's target position.
 double distance_to_target(const solve::Trajectory& trajectory, const config::Config& config);

@@ -1,6 +1,7 @@
 // The program of one plan and its solve: the fixed program plus what the options ask for.
 #include "landing_program.hpp"
 
+#include <cmath>
 #include <utility>
 
 #include "accuracy.hpp"
@@ -16,6 +17,11 @@ Result<LandingProgram> landing_program(const config::Config& config, const Optio
     }
     LandingProgram program;
     program.formulation.pointing = pointing.value();
+    if (options.method == Method::continuous) {
+        program.formulation.hold_between_nodes = true;
+        program.formulation.speed_limit = !std::isinf(config.spacecraft.max_velocity);
+        program.formulation.lower_thrust = config.spacecraft.min_thrust_pct != 0.0;
+    }
     program.formulation.mass_weight = final_mass_weight(options.accuracy, config.spacecraft);
     program.settings = accuracy_settings(options.accuracy);
     program.settings.cancel = options.cancel;

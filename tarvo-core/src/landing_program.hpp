@@ -1,6 +1,7 @@
 // How every solve of one plan is formulated and run: the thrust-pointing cone the environment
-// asks for, the solver settings and cost weight of the chosen accuracy, and, for a closest
-// landing, the target's horizontal plane.
+// asks for, the solver settings and cost weight of the chosen accuracy, the limits held
+// between the nodes for the continuous method, and, for a closest landing, the target's
+// horizontal plane.
 #pragma once
 
 #include <cstdint>
@@ -39,8 +40,5 @@ Result<std::optional<assemble::ThrustPointing>> thrust_pointing(
 Result<solve::Trajectory> solve_landing(const config::Config& config, double tof,
                                         const LandingProgram& program,
                                         std::uint32_t& iterations);
-
-// The shortest text that reads back as the same double; "NaN", "inf", "-inf" otherwise.
-std::string number_text(double value);
 
 }  // namespace tarvo_core::plan

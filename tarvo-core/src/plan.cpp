@@ -9,6 +9,7 @@
 #include "closest_landing.hpp"
 #include "landing_program.hpp"
 #include "plan_trials.hpp"
+#include "validation.hpp"
 
 namespace tarvo_core::plan {
 namespace {
@@ -22,6 +23,18 @@ Outcome plan_on_target(PlanTrials& trials, const LandingProgram& program,
     return {std::move(landing), tof, 0.0, "", 0};
 }
 
+// What refuses the plan before any trial: what refuses the fixed solve or the search, and
+// for the continuous method what its model of the flight needs first.
+std::optional<Failure> input_failure(const config::Config& config, Method method) {
+    if (method == Method::continuous) {
+        if (std::optional<Failure> failure = flight_model_failure(config)) {
+            return failure;
+        }
+    }
+    const std::optional<double> tof = config.solver.time_of_flight;
+    return tof ? fixed_input_failure(config, *tof) : search_input_failure(config);
+}
+
 }  // namespace
 
 Outcome plan_landing(const config::Config& config, const Options& options) {
@@ -29,6 +42,9 @@ Outcome plan_landing(const config::Config& config, const Options& options) {
     Result<LandingProgram> program = landing_program(config, options);
     if (!program) {
         return {std::move(program).error(), fixed_tof.value_or(0.0), 0.0, "", 0};
+    }
+    if (std::optional<Failure> failure = input_failure(config, options.method)) {
+        return {std::move(*failure), fixed_tof.value_or(0.0), 0.0, "", 0};
     }
     PlanTrials trials(config, options);
     Outcome outcome = plan_on_target(trials, program.value(), fixed_tof);
@@ -39,7 +55,7 @@ Outcome plan_landing(const config::Config& config, const Options& options) {
     }
     outcome.iterations = trials.iterations();
     if (trials.cancelled()) {
-        outcome.trajectory = solve::cancelled_text();
+        outcome.trajectory = solve::cancelled();
     }
     return outcome;
 }

@@ -33,4 +33,17 @@ ReferenceProfile reference_profile(const config::Spacecraft& spacecraft, ThrustB
     return profile;
 }
 
+ReferenceProfile profile_about(const std::vector<double>& log_mass,
+                               const std::vector<double>& margin, ThrustBounds bounds) {
+    ReferenceProfile profile;
+    profile.z0 = log_mass;
+    for (std::size_t k = 0; k < log_mass.size(); ++k) {
+        const double mu = std::exp(-log_mass[k]);
+        profile.c.push_back(1.0 / (bounds.upper * (1.0 - margin[k]) * mu));
+        profile.d.push_back(bounds.lower == 0.0 ? std::numeric_limits<double>::infinity()
+                                                : 1.0 / (bounds.lower * mu));
+    }
+    return profile;
+}
+
 }  // namespace tarvo_core::assemble

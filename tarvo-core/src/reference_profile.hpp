@@ -30,4 +30,9 @@ struct ReferenceProfile {
 ReferenceProfile reference_profile(const config::Spacecraft& spacecraft, ThrustBounds bounds,
                                    const Horizon& horizon);
 
+// The profile about a given log-mass, one entry per node, with the upper bound of each node
+// lowered by its margin: c_k = 1 / (rho2 (1 - margin_k) e^-z_k).
+ReferenceProfile profile_about(const std::vector<double>& log_mass,
+                               const std::vector<double>& margin, ThrustBounds bounds);
+
 }  // namespace tarvo_core::assemble

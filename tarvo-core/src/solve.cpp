@@ -15,6 +15,7 @@
 #include "extract_trajectory.hpp"
 #include "solve_program.hpp"
 #include "tarvo_core/fault.hpp"
+#include "validation.hpp"
 #include "variable_layout.hpp"
 
 namespace tarvo_core::solve {
@@ -43,7 +44,19 @@ SolverInfo solver_info(const clarabel_bridge::SolveInfo& info) {
             info.gap_rel,    info.res_primal, info.res_dual};
 }
 
-// The solver's outcome: its solution, or the error text of a refusal or an unusable status.
+std::string status_text(SolverStatus status) {
+    return "solver status: " + clarabel_bridge::status_name(status);
+}
+
+// A status that is no landing; CallbackTerminated is the cancel flag's doing.
+Failure status_failure(SolverStatus status) {
+    if (status == SolverStatus::CallbackTerminated) {
+        return cancelled();
+    }
+    return {FailureKind::solver_status, status_text(status), clarabel_bridge::status_name(status)};
+}
+
+// The solver's outcome: its solution, or why a refusal or an unusable status gives none.
 // `iterations`, when not null, receives the iteration count of a solver that ran.
 Result<clarabel_bridge::Solution> run_solver(const assemble::Problem& problem,
                                              const SolverSettings& settings,
@@ -58,14 +71,15 @@ Result<clarabel_bridge::Solution> run_solver(const assemble::Problem& problem,
         throw InternalFault(panic->message);
     }
     if (auto* error = std::get_if<clarabel_bridge::SolverError>(&outcome)) {
-        return "solver construction error: " + error->display;
+        return Failure{FailureKind::solver_error, "solver construction error: " + error->display,
+                       {}};
     }
     auto& solution = std::get<clarabel_bridge::Solution>(outcome);
     if (iterations != nullptr) {
         *iterations = solution.info.iterations;
     }
     if (solution.status != SolverStatus::Solved && solution.status != SolverStatus::AlmostSolved) {
-        return "solver status: " + clarabel_bridge::status_name(solution.status);
+        return status_failure(solution.status);
     }
     return std::move(solution);
 }
@@ -89,9 +103,9 @@ Trajectory landing_of(const clarabel_bridge::Solution& solution,
 
 }  // namespace
 
-std::string cancelled_text() {
-    return "solver status: " + clarabel_bridge::status_name(SolverStatus::CallbackTerminated);
-}
+std::string cancelled_text() { return status_text(SolverStatus::CallbackTerminated); }
+
+Failure cancelled() { return {FailureKind::cancelled, cancelled_text(), {}}; }
 
 Result<Trajectory> solve_formulated(const config::Config& config, double tof,
                                     const assemble::Formulation& formulation,
@@ -99,12 +113,15 @@ Result<Trajectory> solve_formulated(const config::Config& config, double tof,
     if (iterations != nullptr) {
         *iterations = 0;
     }
+    if (auto failure = fixed_input_failure(config, tof)) {
+        return std::move(*failure);
+    }
     Result<assemble::Horizon> horizon = assemble::Horizon::of(config.solver.n, tof);
     if (!horizon) {
         return std::move(horizon).error();
     }
     if (is_cancelled(settings)) {  // no assembly for a solve that would stop at once
-        return cancelled_text();
+        return cancelled();
     }
     const assemble::Problem problem =
         assemble::build_problem(config, horizon.value(), formulation);

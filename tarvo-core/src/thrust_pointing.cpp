@@ -1,11 +1,12 @@
 // The thrust-pointing limit of the environment: the thrust acceleration stays within
 // max_angle_deg of the direction opposite to gravity.
-#include <charconv>
 #include <cmath>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "landing_program.hpp"
+#include "number_text.hpp"
 
 namespace tarvo_core::plan {
 namespace {
@@ -13,33 +14,13 @@ namespace {
 constexpr double kRadiansPerDegree = 0.017453292519943295;
 constexpr double kNoLimitDeg = 90.0;  // at 90 degrees or more any thrust direction is allowed
 
-// Texts are built by appending: GCC 12 misreads chains of std::string operator+ (-Wrestrict).
-std::string vector_text(const config::Vec3& v) {
-    std::string text = "(";
-    text.append(number_text(v[0])).append(", ").append(number_text(v[1]));
-    text.append(", ").append(number_text(v[2])).append(")");
-    return text;
-}
-
-std::string invalid_limit(double angle_deg, const std::string& reason) {
+Failure invalid_limit(double angle_deg, const std::string& reason) {
     std::string text = "max_angle_deg = ";
     text.append(number_text(angle_deg)).append(" is not a valid pointing limit: ").append(reason);
-    return text;
+    return Failure::invalid_input(std::move(text));
 }
 
 }  // namespace
-
-std::string number_text(double value) {
-    if (std::isnan(value)) {
-        return "NaN";
-    }
-    if (std::isinf(value)) {
-        return value > 0 ? "inf" : "-inf";
-    }
-    char text[32];
-    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-    return std::string(text, end);
-}
 
 std::optional<config::Vec3> up_direction(const config::Vec3& gravity) {
     const double magnitude = std::hypot(gravity[0], gravity[1], gravity[2]);

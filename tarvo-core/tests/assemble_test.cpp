@@ -81,7 +81,7 @@ TEST(AssembleNodeCount, AcceptsOneToTheCeilingAndRejectsTheRestWithAReason) {
     }
     const auto no_horizon = assemble::Horizon::of(0, 1.0);
     ASSERT_FALSE(no_horizon.ok());
-    EXPECT_EQ(no_horizon.error(), *assemble::node_count_error(0));
+    EXPECT_EQ(no_horizon.error().text, *assemble::node_count_error(0));
 }
 
 TEST(AssembleShape, SizesObjectiveAndColumnOrderFollowTheNodeCount) {

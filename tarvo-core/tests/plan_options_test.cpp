@@ -56,7 +56,7 @@ TEST_P(ThrustPointing, AngleHoldsAtEveryNode) {
     config.environment.gravity = c.gravity;
     config.environment.glide_slope_angle_deg = c.glide_slope_deg;
     const plan::Outcome outcome = plan_landing(config);
-    ASSERT_TRUE(outcome.trajectory.ok()) << outcome.trajectory.error();
+    ASSERT_TRUE(outcome.trajectory.ok()) << outcome.trajectory.error().text;
     const solve::Trajectory& t = outcome.trajectory.value();
     const double g = std::sqrt(dot(c.gravity, c.gravity));
     const config::Vec3 up{-c.gravity[0] / g, -c.gravity[1] / g, -c.gravity[2] / g};
@@ -126,7 +126,7 @@ TEST(ThrustPointingLimit, InvalidLimitsFailWithATextNamingTheAngle) {
             options.unreachable = plan::Unreachable::closest;  // not an unreachable target
             const plan::Outcome outcome = plan_landing(config, options);
             ASSERT_FALSE(outcome.trajectory.ok());
-            EXPECT_EQ(outcome.trajectory.error(), c.text);
+            EXPECT_EQ(outcome.trajectory.error().text, c.text);
             EXPECT_EQ(outcome.note, "");
             EXPECT_EQ(trials, 0);  // judged before any solve
         }

@@ -1,6 +1,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <optional>
 #include <string>
 #include <utility>
@@ -55,7 +56,7 @@ TEST(SolveExtraction, ReadsTheLayoutAndGuardsItsSize) {
 TEST(SolveFixed, DefaultVehicleLandsWithConsistentLists) {
     const Config config;
     const auto result = solve_fixed(config, kFeasibleTof);
-    ASSERT_TRUE(result.ok()) << result.error();
+    ASSERT_TRUE(result.ok()) << result.error().text;
     const auto& t = result.value();
     const auto& craft = config.spacecraft;
     const std::size_t n = config.solver.n;
@@ -87,18 +88,56 @@ TEST(SolveFixed, DefaultVehicleLandsWithConsistentLists) {
     }
 }
 
-TEST(SolveFixed, FailuresComeBackAsText) {
+TEST(SolveFixed, FailuresComeBackAsValues) {
     const auto too_short = solve_fixed(Config{}, 1.0);
     ASSERT_FALSE(too_short.ok());
-    EXPECT_EQ(too_short.error().rfind("solver status: ", 0), 0u) << too_short.error();
+    EXPECT_EQ(too_short.error().kind, tarvo_core::FailureKind::solver_status);
+    EXPECT_EQ(too_short.error().text, "solver status: " + too_short.error().status);
     Config no_nodes;
     no_nodes.solver.n = 0;
     const auto rejected = solve_fixed(no_nodes, kFeasibleTof);
     ASSERT_FALSE(rejected.ok());
-    EXPECT_EQ(rejected.error(), *tarvo_core::assemble::node_count_error(0));
+    EXPECT_EQ(rejected.error().text, *tarvo_core::assemble::node_count_error(0));
     const std::atomic<bool> cancel{true};  // the node count is judged first
-    EXPECT_EQ(solve_fixed(no_nodes, kFeasibleTof, {.cancel = &cancel}).error(),
-              rejected.error());
+    EXPECT_EQ(solve_fixed(no_nodes, kFeasibleTof, {.cancel = &cancel}).error().text,
+              rejected.error().text);
+}
+
+// A time of flight or thrust fractions no landing can mean are refused before any solve (and
+// before a cancel flag), naming the field and its value; a NaN fraction keeps the verdict of
+// the solver.
+TEST(SolveFixed, ImpossibleConfigurationsAreRefusedNamingTheField) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::string rule = "invalid configuration: ";
+    const std::string tof_rule = rule + "solver.time_of_flight must be positive and finite, not ";
+    const struct { double tof, min_pct, max_pct; std::string text; } cases[] = {
+        {-45.0, 0.2, 0.8, tof_rule + "-45"},
+        {0.0, 0.2, 0.8, tof_rule + "0"},
+        {nan, 0.2, 0.8, tof_rule + "NaN"},
+        {inf, 0.2, 0.8, tof_rule + "inf"},
+        {-inf, 0.2, 0.8, tof_rule + "-inf"},
+        {kFeasibleTof, -1.0, 0.8, rule + "spacecraft.min_thrust_pct must be 0 or more, not -1"},
+        {kFeasibleTof, 0.2, -1.0, rule + "spacecraft.max_thrust_pct must be 0 or more, not -1"},
+        {kFeasibleTof, 0.9, 0.8,
+         rule + "spacecraft.min_thrust_pct (0.9) must not exceed spacecraft.max_thrust_pct (0.8)"},
+    };
+    const std::atomic<bool> cancel{true};
+    for (const auto& c : cases) {
+        Config config;
+        config.spacecraft.min_thrust_pct = c.min_pct;
+        config.spacecraft.max_thrust_pct = c.max_pct;
+        for (const std::atomic<bool>* flag : {static_cast<const std::atomic<bool>*>(nullptr), &cancel}) {
+            const auto refused = solve_fixed(config, c.tof, {.cancel = flag});
+            ASSERT_FALSE(refused.ok()) << c.text;
+            EXPECT_EQ(refused.error().kind, tarvo_core::FailureKind::invalid_input);
+            EXPECT_EQ(refused.error().text, c.text);
+        }
+    }
+    Config not_a_number;
+    not_a_number.spacecraft.min_thrust_pct = nan;
+    EXPECT_EQ(solve_fixed(not_a_number, kFeasibleTof).error().kind,
+              tarvo_core::FailureKind::solver_status);
 }
 
 // A cancel flag that stays down changes no number of the solve.

@@ -13,17 +13,18 @@ namespace tarvo_py {
 
 namespace {
 
-// The options every call shares, after its first parameter; the last is its callback.
-constexpr int option_count = 4;
+// The options every call shares, after its first parameter: accuracy, unreachable, workers,
+// the callback and the method.
+constexpr int option_count = 5;
 
-// Binds (first, accuracy, unreachable, workers, callback), reads the settings and checks the
-// callback. Returns the first argument (borrowed) or null with an exception set.
+// Binds (first, accuracy, unreachable, workers, callback, method), reads the settings and
+// checks the callback. Returns the first argument (borrowed) or null with an exception set.
 PyObject* bind_call(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, PlanSettings& settings, PyObject*& callback)
 {
     PyObject* values[1 + option_count] = {};
     if (!bind_fast_call(signature, args, nargs, kwnames, values) ||
-        !read_settings(values[1], values[2], values[3], settings) ||
+        !read_settings(values[1], values[2], values[3], values[5], settings) ||
         !check_callback(values[4], signature.names[4])) {
         return nullptr;
     }
@@ -36,7 +37,7 @@ PyObject* plan(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
 {
     return guarded_in<PyObject*>(module, nullptr, [=](ModuleState& state) -> PyObject* {
         static constexpr const char* names[] = {"portable", "accuracy", "unreachable",
-                                                "workers", "on_trial"};
+                                                "workers", "on_trial", "method"};
         const Signature signature{"plan()", names, 1 + option_count, 1};
         PlanSettings settings;
         PyObject* on_trial = nullptr;
@@ -54,7 +55,7 @@ PyObject* plan_batch(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
 {
     return guarded_in<PyObject*>(module, nullptr, [=](ModuleState& state) -> PyObject* {
         static constexpr const char* names[] = {"portables", "accuracy", "unreachable",
-                                                "workers", "on_landing"};
+                                                "workers", "on_landing", "method"};
         const Signature signature{"plan_batch()", names, 1 + option_count, 1};
         PlanSettings settings;
         PyObject* on_landing = nullptr;
@@ -65,7 +66,8 @@ PyObject* plan_batch(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
 
 PyMethodDef functions[] = {
     {"plan", reinterpret_cast<PyCFunction>(slot_function(plan)), METH_FASTCALL | METH_KEYWORDS,
-     "plan(portable, accuracy='standard', unreachable='fail', workers=None, on_trial=None)\n"
+     "plan(portable, accuracy='standard', unreachable='fail', workers=None, on_trial=None,\n"
+     "     method='nodes')\n"
      "--\n\n"
      "Plan one landing from its portable configuration (tarvo._portable) and return it\n"
      "as a dict.\n\n"
@@ -77,9 +79,13 @@ PyMethodDef functions[] = {
      "-inf. Ctrl-C, or an exception raised by on_trial, stops the work within a solver\n"
      "iteration and is raised; no result is returned then.\n\n"
      "accuracy is 'standard' (the solver's default tolerances) or 'high'; unreachable is\n"
-     "'fail' or 'closest' (the landing nearest to an unreachable target).\n\n"
+     "'fail' or 'closest' (the landing nearest to an unreachable target); method is 'nodes'\n"
+     "(the limits held at the nodes: the numbers of tarvo.solve) or 'continuous' (held at\n"
+     "every instant of the flight; use it with accuracy='high').\n\n"
      "The dict: ok; status (the final solve's solver status, or the failure text when not\n"
-     "ok); note (what an option changed, '' when nothing); time_of_flight, objective,\n"
+     "ok); failure (None when ok, else 'InvalidInput', 'SolverStatus', 'Infeasible',\n"
+     "'Cancelled' or 'SolverError'); solver_status (the solver's status name, such as\n"
+     "'PrimalInfeasible', when failure is 'SolverStatus', else None); note (what an option changed, '' when nothing); time_of_flight, objective,\n"
      "final_mass and miss_distance (NaN when not ok); iterations (interior-point\n"
      "iterations of every solve, failed and speculative trials included); solve_seconds;\n"
      "trials (the tuples on_trial gets, whose iterations are 0 for a failed trial);\n"
@@ -92,7 +98,7 @@ PyMethodDef functions[] = {
     {"plan_batch", reinterpret_cast<PyCFunction>(slot_function(plan_batch)),
      METH_FASTCALL | METH_KEYWORDS,
      "plan_batch(portables, accuracy='standard', unreachable='fail', workers=None,\n"
-     "           on_landing=None)\n"
+     "           on_landing=None, method='nodes')\n"
      "--\n\n"
      "Plan every portable configuration of the iterable `portables` and return a list of\n"
      "results in input order, each the dict of plan() or, for an entry that failed alone\n"

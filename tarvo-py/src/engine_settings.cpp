@@ -12,6 +12,7 @@ namespace tarvo_py {
 namespace {
 
 using tarvo_core::plan::Accuracy;
+using tarvo_core::plan::Method;
 using tarvo_core::plan::Unreachable;
 
 // The index of `value` among `choices`; -1 with ValueError (TypeError for a non-str) set
@@ -55,6 +56,14 @@ bool read_unreachable(PyObject* value, Unreachable& out)
     return index >= 0;
 }
 
+bool read_method(PyObject* value, Method& out)
+{
+    static constexpr const char* choices[] = {"nodes", "continuous"};
+    const int index = value != nullptr ? choose(value, "method", choices) : 0;
+    out = index == 1 ? Method::continuous : Method::nodes;
+    return index >= 0;
+}
+
 bool read_workers(PyObject* value, std::size_t& out)
 {
     if (value == nullptr || value == Py_None) {
@@ -92,12 +101,12 @@ std::size_t machine_cores() noexcept
 }
 
 bool read_settings(PyObject* accuracy, PyObject* unreachable, PyObject* workers,
-                   PlanSettings& out)
+                   PyObject* method, PlanSettings& out)
 {
     PlanSettings settings;
     if (!read_accuracy(accuracy, settings.accuracy) ||
         !read_unreachable(unreachable, settings.unreachable) ||
-        !read_workers(workers, settings.workers)) {
+        !read_workers(workers, settings.workers) || !read_method(method, settings.method)) {
         return false;
     }
     out = settings;
@@ -116,6 +125,7 @@ bool check_callback(PyObject* callback, const char* name)
 tarvo_core::plan::Options plan_options(const PlanSettings& settings)
 {
     tarvo_core::plan::Options options;
+    options.method = settings.method;
     options.accuracy = settings.accuracy;
     options.unreachable = settings.unreachable;
     return options;

@@ -12,6 +12,7 @@ namespace tarvo_py {
 inline constexpr std::size_t max_workers = 1024;
 
 struct PlanSettings {
+    tarvo_core::plan::Method method = tarvo_core::plan::Method::nodes;
     tarvo_core::plan::Accuracy accuracy = tarvo_core::plan::Accuracy::standard;
     tarvo_core::plan::Unreachable unreachable = tarvo_core::plan::Unreachable::fail;
     std::size_t workers = 1;
@@ -21,10 +22,10 @@ struct PlanSettings {
 std::size_t machine_cores() noexcept;
 
 // accuracy: "standard" or "high"; unreachable: "fail" or "closest"; workers: None (the
-// machine's cores) or an int from 1 to max_workers. A null argument takes the default.
-// False with TypeError or ValueError set, naming the argument.
+// machine's cores) or an int from 1 to max_workers; method: "nodes" or "continuous". A null
+// argument takes the default. False with TypeError or ValueError set, naming the argument.
 bool read_settings(PyObject* accuracy, PyObject* unreachable, PyObject* workers,
-                   PlanSettings& out);
+                   PyObject* method, PlanSettings& out);
 
 // A callback argument: null or None (no callback) or a callable. False with TypeError set.
 bool check_callback(PyObject* callback, const char* name);

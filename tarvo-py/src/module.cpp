@@ -55,7 +55,7 @@ PyObject* solve(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
         }
         Result<Trajectory> result = solve_record(as_value_object<Config>(config)->value);
         if (!result.ok()) {
-            raise_with_text(PyExc_ValueError, result.error());
+            raise_with_text(PyExc_ValueError, result.error().text);
             return nullptr;
         }
         return new_value_object(class_of<Trajectory>(state), std::move(result).value());

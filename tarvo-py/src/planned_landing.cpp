@@ -44,6 +44,30 @@ PyObject* trials_to_python(const std::vector<TrialReport>& trials)
     return list.release();
 }
 
+// The failure kind as the package names it.
+const char* failure_name(tarvo_core::FailureKind kind)
+{
+    switch (kind) {
+        case tarvo_core::FailureKind::invalid_input: return "InvalidInput";
+        case tarvo_core::FailureKind::solver_status: return "SolverStatus";
+        case tarvo_core::FailureKind::infeasible: return "Infeasible";
+        case tarvo_core::FailureKind::cancelled: return "Cancelled";
+        case tarvo_core::FailureKind::solver_error: return "SolverError";
+    }
+    return "SolverError";
+}
+
+// "failure" and "solver_status": both None for a landing.
+bool put_failure(PyObject* dict, const tarvo_core::Failure* failure)
+{
+    const bool has_status =
+        failure != nullptr && failure->kind == tarvo_core::FailureKind::solver_status;
+    return put(dict, "failure",
+               failure != nullptr ? PyUnicode_FromString(failure_name(failure->kind))
+                                  : Py_NewRef(Py_None)) &&
+           put(dict, "solver_status", has_status ? text(failure->status) : Py_NewRef(Py_None));
+}
+
 // The conic solver's final duality gaps and residuals.
 PyObject* final_solve_figures(const tarvo_core::solve::SolverInfo& info)
 {
@@ -103,7 +127,9 @@ PyObject* landing_to_python(ModuleState& state, const PlannedLanding& landing)
     OwnedRef dict(PyDict_New());
     const bool built =
         dict && put(dict.get(), "ok", PyBool_FromLong(ok)) &&
-        put(dict.get(), "status", text(ok ? trajectory->status : outcome.trajectory.error())) &&
+        put(dict.get(), "status",
+            text(ok ? trajectory->status : outcome.trajectory.error().text)) &&
+        put_failure(dict.get(), ok ? nullptr : &outcome.trajectory.error()) &&
         put(dict.get(), "note", text(outcome.note)) &&
         put(dict.get(), "time_of_flight", PyFloat_FromDouble(ok ? outcome.time_of_flight : nan)) &&
         put(dict.get(), "objective", PyFloat_FromDouble(ok ? trajectory->objective : nan)) &&

@@ -13,12 +13,12 @@ guidance time. Exit status 0 when the vehicle landed, 1 when it did not or on an
 
 from __future__ import annotations
 
-import argparse
 import sys
 
-from .io import emit, fail, figure_bytes, read_config, report, write_bytes
+from .io import Outputs, Parser, emit, fail, note, read_config, run_command
 from .main import requested_outputs
 from .options import add_planning_options, planning_options
+from .._text import fixed, shorten_numbers
 
 # Command-line option, FlightErrors field, metavar and help of each error.
 ERROR_OPTIONS = (
@@ -65,7 +65,7 @@ def flight_options(arguments):
 
 
 def parse_arguments(argv):
-    parser = argparse.ArgumentParser(
+    parser = Parser(
         prog="tarvo fly", description=(
             "Plan a landing, then fly it with an imperfect vehicle under closed-loop "
             "guidance that re-plans from what it believes, and say where it touched down."))
@@ -86,7 +86,7 @@ def parse_arguments(argv):
 
 def replan_line(replan):
     outcome = f"{replan.status}" if replan.ok else f"failed: {replan.message}"
-    return (f"re-plan at t = {replan.time:.3f} s: {replan.nodes} nodes, "
+    return (f"re-plan at t = {fixed(replan.time)} s: {replan.nodes} nodes, "
             f"{replan.solve_seconds * 1e3:.1f} ms, {outcome}")
 
 
@@ -95,13 +95,13 @@ def summary_lines(flight):
     loop = ("open loop" if flight.replan_every is None
             else f"every {flight.replan_every:g} s")
     stopped = ("" if flight.replanning_stopped is None else
-               f"; stopped at t = {flight.replanning_stopped:.3f} s, too few nodes left")
+               f"; stopped at t = {fixed(flight.replanning_stopped)} s, too few nodes left")
     lines = [
         f"status:           {flight.status}",
-        f"touchdown error:  position {flight.touchdown_position_error:.3f} m, velocity "
-        f"{flight.touchdown_velocity_error:.3f} m/s (t = {flight.touchdown_time:.3f} s)",
-        f"fuel used:        {flight.fuel_used:.3f} kg of {fuel:.3f} kg "
-        f"(first plan {flight.landing.fuel_used:.3f} kg)",
+        f"touchdown error:  position {fixed(flight.touchdown_position_error)} m, velocity "
+        f"{fixed(flight.touchdown_velocity_error)} m/s (t = {fixed(flight.touchdown_time)} s)",
+        f"fuel used:        {fixed(flight.fuel_used)} kg of {fixed(fuel)} kg "
+        f"(first plan {fixed(flight.landing.fuel_used)} kg)",
         f"re-plans:         {len(flight.replans)} ({flight.failed_replans} failed), "
         f"{loop}{stopped}",
     ]
@@ -115,35 +115,31 @@ def summary_lines(flight):
 
 def run(argv):
     from ..flight.fly import fly
+    from ..flight.tables import flight_bytes
 
     arguments = parse_arguments(argv)
     try:
         errors, replan_every, _ = flight_options(arguments)
     except ValueError as error:
         fail(f"tarvo fly: {error}")
-    outputs = requested_outputs(arguments)
+    outputs = Outputs()
+    files = requested_outputs(arguments, outputs, flight_bytes)
     config = read_config(arguments.config)
     try:
         flight = fly(config, replan_every=replan_every, errors=errors, seed=arguments.seed,
-                     progress=(lambda replan: report(replan_line(replan)))
+                     progress=(lambda replan: note(replan_line(replan)))
                      if arguments.progress else None, **planning_options(arguments))
     except (ValueError, TypeError) as error:
         fail(f"tarvo fly: {error}")
     if flight.status == "GuidanceFailed":
-        fail(f"guidance failed: {flight.message}")
+        fail(f"guidance failed: {shorten_numbers(flight.message)}")
+    for path, content in files:
+        outputs.write_bytes(path, lambda: content(flight))
+    status = outputs.report()
     emit("\n".join(summary_lines(flight)))
-    for path, kind, image in outputs:
-        write_output(flight, path, kind, image)
-    return 0 if flight.ok else 1
-
-
-def write_output(flight, path, kind, image):
-    from ..flight.tables import flight_bytes
-
-    data = (figure_bytes(flight.plot(), image) if kind == "plot"
-            else flight_bytes(flight, "." + kind))
-    write_bytes(path, data)
+    return status or (0 if flight.ok else 1)
 
 
 def main(argv=None):
-    return run(sys.argv[1:] if argv is None else argv)
+    """Run the command; the exit status."""
+    return run_command(run, list(sys.argv[1:] if argv is None else argv))

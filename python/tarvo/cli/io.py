@@ -1,32 +1,150 @@
-"""Input and output of the command line: the configuration source, the output files and
-standard output, each failure reported as one line on stderr with exit status 1."""
+"""Input and output of the commands: the configuration source, the output files, standard
+output and standard error.
+
+A command finishes its work and writes its files before it prints anything, so that a
+closed or full standard output or standard error costs no file. Each failure is one line:
+on stderr, or on stdout when stderr cannot take it; the command then exits with status 1.
+"""
 
 from __future__ import annotations
 
+import argparse
 import io
 import os
 import sys
+
+from .. import _optional
+from .._files import check_replaceable, write_bytes_replacing
 
 STDIN = "-"
 MAX_WARNINGS = 20
 
 
 class OutputFailed(Exception):
-    """A write to an output file or standard output failed; the text is the whole report."""
+    """A write to standard output failed; the text is the whole report."""
 
 
-def report(text):
-    """One line on stderr; a closed stderr is not worth a second failure."""
+class _Lost:
+    """Why standard output or standard error failed, in this run of a command."""
+
+    stdout: str | None = None
+    stderr: str | None = None
+
+
+def _put_line(stream, text) -> None:
+    """Write one line and flush it; OSError when the stream is closed or the write fails."""
+    if stream is None:
+        raise OSError("closed")
+    stream.write(text + "\n")
+    stream.flush()
+
+
+def note(text) -> bool:
+    """A line on stderr: a warning, a progress report. Once stderr fails nothing more goes
+    there, and the command ends by saying why (see `run_command`). Whether it was shown."""
+    if _Lost.stderr is not None:
+        return False
     try:
-        print(" ".join(str(text).split()), file=sys.stderr, flush=True)
+        _put_line(sys.stderr, " ".join(str(text).split()))
+        return True
+    except (OSError, ValueError) as error:
+        stderr_failed(error)
+        return False
+
+
+def report(text) -> None:
+    """A failure as one line: on stderr, or on stdout when stderr cannot take it."""
+    if not note(text):
+        _report_on_stdout(text)
+
+
+def _report_on_stdout(text) -> None:
+    if _Lost.stdout is not None:
+        return
+    try:
+        _put_line(sys.stdout, " ".join(str(text).split()))
+    except (OSError, ValueError) as error:
+        stdout_failed(error)
+
+
+def stderr_failed(error) -> None:
+    """Remember that stderr failed, and why, the first time."""
+    if _Lost.stderr is None:
+        _Lost.stderr = "closed" if sys.stderr is None else _reason(error)
+
+
+def stdout_failed(error):
+    """Point standard output at the null device, so that the interpreter's last flush
+    finds nothing to fail on (the SIGPIPE note of the Python documentation), and return
+    the report."""
+    if _Lost.stdout is None:
+        _Lost.stdout = "closed" if sys.stdout is None else _reason(error)
+    try:
+        null = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(null, sys.stdout.fileno())
+        os.close(null)
     except (OSError, ValueError, AttributeError):
         pass
+    return f"standard output: {_Lost.stdout}"
+
+
+def _reason(error):
+    return (error.strerror if isinstance(error, OSError) else None) or str(error)
 
 
 def fail(text):
-    """Report one line on stderr and leave with status 1."""
+    """Report one line and leave with status 1."""
     report(text)
     sys.exit(1)
+
+
+def emit(text):
+    """Print text on standard output in one write and flush it, so that a closed pipe or a
+    full disk shows here and not as a traceback at interpreter exit. (One write: a reader
+    such as `head -1` that has the whole text before it leaves causes no broken pipe.)"""
+    if _Lost.stdout is not None:
+        raise OutputFailed(f"standard output: {_Lost.stdout}")
+    try:
+        _put_line(sys.stdout, text)
+    except (OSError, ValueError) as error:
+        raise OutputFailed(stdout_failed(error)) from None
+
+
+def run_command(run, argv) -> int:
+    """Run ``run(argv)`` and return its exit status: 1 after a failure, 130 after Ctrl-C,
+    and 1 when a line could not be shown on stderr (then said on stdout)."""
+    _Lost.stdout = _Lost.stderr = None
+    try:
+        status = run(argv)
+    except SystemExit as leaving:  # a failure already reported, or --help
+        status = leaving.code if isinstance(leaving.code, int) else int(leaving.code is not None)
+    except OutputFailed as error:
+        report(error)
+        status = 1
+    except KeyboardInterrupt:
+        report("interrupted")
+        return 130
+    if _Lost.stdout is None and sys.stdout is not None:
+        try:
+            sys.stdout.flush()
+        except OSError as error:
+            report(stdout_failed(error))
+            status = 1
+    if _Lost.stderr is not None:
+        _report_on_stdout(f"standard error: {_Lost.stderr}")
+        status = status or 1
+    return status
+
+
+class Parser(argparse.ArgumentParser):
+    """An argument parser whose help reaches stdout or fails the command, and whose usage
+    errors are one line."""
+
+    def print_help(self, file=None):
+        emit(self.format_help().rstrip("\n"))
+
+    def error(self, message):
+        fail(f"{self.prog}: {message}")
 
 
 def source_name(path):
@@ -69,55 +187,68 @@ def read_config(path):
         fail(f"{name}: {error}")
     warnings = unknown_member_warnings(text)
     for warning in warnings[:MAX_WARNINGS]:
-        report(f"warning: {name}: {warning}")
+        note(f"warning: {name}: {warning}")
     if len(warnings) > MAX_WARNINGS:
-        report(f"warning: {name}: {len(warnings) - MAX_WARNINGS} more unknown members")
+        note(f"warning: {name}: {len(warnings) - MAX_WARNINGS} more unknown members")
     return config
 
 
-def emit(text):
-    """Print text on standard output in one write and flush it, so that a closed pipe or a
-    full disk shows here and not as a traceback at interpreter exit. (One write: a reader
-    such as `head -1` that has the whole text before it leaves causes no broken pipe.)"""
-    if sys.stdout is None:
-        return
-    try:
-        sys.stdout.write(text + "\n")
-        sys.stdout.flush()
-    except OSError as error:
-        raise OutputFailed(stdout_failed(error)) from None
+def failure_line(path, error) -> str:
+    """'<path>: <reason>' for a failed write of path."""
+    if isinstance(error, OSError):
+        return f"{path}: {error.strerror or error}"
+    text = str(error)
+    return text if text.startswith(f"{path}:") else f"{path}: {text}"
 
 
-def stdout_failed(error):
-    """Point standard output at the null device, so that the interpreter's last flush
-    finds nothing to fail on (the SIGPIPE note of the Python documentation), and return
-    the report."""
-    try:
-        null = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(null, sys.stdout.fileno())
-        os.close(null)
-    except (OSError, ValueError, AttributeError):
-        pass
-    return f"standard output: {error.strerror or error}"
+class Outputs:
+    """The files a command writes.
 
+    `claim` checks each file when the command's options name it, before any work: its
+    folder exists and takes new files, it is not a folder or a device, and no other option
+    names it. `write` writes it once the work is done, whole or not at all (see
+    `tarvo._files`); a failure is kept as one line in `failures`, and the next file is
+    still written.
+    """
 
-def check_writable(path):
-    """Fail before any work when path cannot be an output file: its folder is missing, or
-    it is a folder itself."""
-    folder = os.path.dirname(os.path.abspath(path))
-    if not os.path.isdir(folder):
-        fail(f"{path}: no such folder {folder}")
-    if os.path.isdir(path):
-        fail(f"{path}: is a folder")
+    def __init__(self):
+        self._options = {}  # real path -> the option that names it
+        self.failures = []
 
+    def claim(self, path, option):
+        """``path``, checked; a reason why it cannot be written ends the command."""
+        if path is None:
+            return None
+        if not path:
+            fail(f"{option}: the file name is empty")
+        try:
+            check_replaceable(path)
+        except (OSError, ValueError) as error:
+            fail(failure_line(path, error))
+        real = os.path.realpath(path)
+        if real in self._options:
+            fail(f"{path}: named by both {self._options[real]} and {option}")
+        self._options[real] = option
+        return path
 
-def write_bytes(path, data):
-    """Write the whole of data to path; any failure (full disk, permission) is one line."""
-    try:
-        with open(path, "wb") as stream:
-            stream.write(data)
-    except OSError as error:
-        raise OutputFailed(f"{path}: {error.strerror or error}") from None
+    def write(self, path, save):
+        """Call ``save(path)``, which writes the file; keep its failure."""
+        if path is None:
+            return
+        try:
+            save(path)
+        except (OSError, ValueError, ImportError) as error:
+            self.failures.append(failure_line(path, error))
+
+    def write_bytes(self, path, produce):
+        """Write the bytes ``produce()`` returns as the whole of ``path``."""
+        self.write(path, lambda target: write_bytes_replacing(target, produce()))
+
+    def report(self) -> int:
+        """Report every failure; the exit status they give."""
+        for line in self.failures:
+            report(line)
+        return 1 if self.failures else 0
 
 
 def figure_bytes(figure, image_format):
@@ -129,11 +260,8 @@ def figure_bytes(figure, image_format):
 def image_format(path):
     """The image format that the suffix of path names; fail before any work if matplotlib
     is missing or does not write that format."""
-    try:
-        from matplotlib.backends.backend_agg import FigureCanvasAgg
-    except ImportError:
-        fail("--plot needs matplotlib: pip install tarvo[plot]")
-    formats = FigureCanvasAgg.get_supported_filetypes()
+    formats = require("matplotlib.backends.backend_agg", "--plot").FigureCanvasAgg \
+        .get_supported_filetypes()
     suffix = os.path.splitext(path)[1].lower().lstrip(".")
     if suffix not in formats:
         fail(f"{path}: the image format must be one of "
@@ -141,8 +269,9 @@ def image_format(path):
     return suffix
 
 
-def require_pandas():
+def require(module, option):
+    """Import module now, before any work; without it, fail naming the option and the extra."""
     try:
-        import pandas  # noqa: F401
-    except ImportError:
-        fail("--csv needs pandas: pip install tarvo[table]")
+        return _optional.require(module, option)
+    except ImportError as error:
+        fail(str(error))

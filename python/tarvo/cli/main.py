@@ -7,56 +7,34 @@
     tarvo monte-carlo ...          a dispersion study (tarvo.cli.study)
     tarvo fly ...                  a flight with closed-loop guidance (tarvo.cli.fly)
 
-`python -m tarvo` is the same program. Every failure is one line on stderr and exit status 1.
+`python -m tarvo` is the same program. The landing's files are written before anything is
+printed; every failure is one line on stderr (stdout when stderr is closed) and exit status 1.
 """
 
 from __future__ import annotations
 
-import argparse
 import math
 import sys
 
 from .io import (
-    OutputFailed, check_writable, emit, fail, figure_bytes, image_format, read_config,
-    report, require_pandas, stdout_failed, write_bytes,
+    Outputs, Parser, emit, fail, figure_bytes, image_format, note, read_config,
+    require, run_command,
 )
 from .options import add_planning_options, planning_options
+from .._text import fixed, shorten_numbers
 from ..landing.landing import peak_thrust, touchdown_errors
 
 
 def main(argv=None):
-    """Run the command line on argv (default: sys.argv[1:]) and return the exit status.
-
-    Standard output is flushed here, so that a closed pipe or a full disk is reported as
-    one line with status 1 instead of a traceback at interpreter exit."""
-    argv = list(sys.argv[1:] if argv is None else argv)
-    try:
-        status = _dispatch(argv)
-    except SystemExit as leaving:  # a failure already reported, or argparse's help and errors
-        status = leaving.code
-    except OutputFailed as error:
-        report(error)
-        return 1
-    except BrokenPipeError as error:  # a print of the study command, or argparse's help
-        report(stdout_failed(error))
-        return 1
-    except KeyboardInterrupt:
-        report("interrupted")
-        return 130
-    try:
-        if sys.stdout is not None:
-            sys.stdout.flush()
-    except OSError as error:
-        report(stdout_failed(error))
-        return 1
-    return status
+    """Run the command line on argv (default: sys.argv[1:]) and return the exit status."""
+    return run_command(_dispatch, list(sys.argv[1:] if argv is None else argv))
 
 
 def _dispatch(argv):
     if argv[:1] == ["fly"]:
-        from .fly import main as fly_main
+        from .fly import run as fly
 
-        return fly_main(argv[1:])
+        return fly(argv[1:])
     if argv[:1] == ["monte-carlo"]:
         import importlib
 
@@ -66,12 +44,12 @@ def _dispatch(argv):
             if error.name != "tarvo.cli.study":
                 raise
             fail("monte-carlo: the dispersion study is not part of this installation")
-        return study_cli.main(argv[1:])
+        return study_cli.run(argv[1:])
     return run(argv)
 
 
 def parse_arguments(argv):
-    parser = argparse.ArgumentParser(
+    parser = Parser(
         prog="python -m tarvo" if sys.argv[0].endswith("__main__.py") else "tarvo",
         description="Compute a fuel-optimal powered-descent trajectory and summarise it. "
                     "'tarvo monte-carlo --help' describes the dispersion study, "
@@ -122,44 +100,42 @@ def run(argv):
 
         emit(Config().to_json())
         return 0
-    outputs = requested_outputs(arguments)
+    from ..landing.tables import landing_bytes
+
+    outputs = Outputs()
+    files = requested_outputs(arguments, outputs, landing_bytes)
     config = read_config(arguments.config)
     landing = plan_landing(config, arguments.progress, planning_options(arguments))
     if landing.verification is None:
-        fail(f"solve failed: {landing.message}")
+        fail(f"solve failed: {shorten_numbers(landing.message)}")
+    for path, content in files:
+        outputs.write_bytes(path, lambda: content(landing))
+    status = outputs.report()
     emit("\n".join(summary_lines(landing)))
-    for output in outputs:
-        write_output(landing, *output)
     if arguments.verify:
         emit(str(landing.verification))
-        return 0 if landing.ok and landing.verification.ok else 1
-    return 0 if landing.ok else 1
+        return status or (0 if landing.ok and landing.verification.ok else 1)
+    return status or (0 if landing.ok else 1)
 
 
-def requested_outputs(arguments):
-    """(path, kind, image format) of every requested output file, checked before any work is done:
-    the image format and the libraries it needs, and that the path can be a file."""
-    outputs = []
+def requested_outputs(arguments, outputs, table_bytes):
+    """(path, value -> file content) of every requested output file (--plot, --csv,
+    --result), checked before any work is done: the image format and the libraries it
+    needs, and that the path can be written. ``table_bytes(value, suffix)`` makes the
+    .csv and .json content of a landing or a flight; the plot is ``value.plot()``."""
+    files = []
     if arguments.plot is not None:
-        outputs.append((arguments.plot, "plot", image_format(arguments.plot)))
+        image = image_format(arguments.plot)
+        files.append((outputs.claim(arguments.plot, "--plot"),
+                      lambda value: figure_bytes(value.plot(), image)))
     if arguments.csv is not None:
-        require_pandas()
-        outputs.append((arguments.csv, "csv", None))
+        require("pandas", "--csv")
+        files.append((outputs.claim(arguments.csv, "--csv"),
+                      lambda value: table_bytes(value, ".csv")))
     if arguments.result is not None:
-        outputs.append((arguments.result, "json", None))
-    for path, _, _ in outputs:
-        check_writable(path)
-    return outputs
-
-
-def write_output(landing, path, kind, image):
-    from ..landing.tables import landing_bytes
-
-    if kind == "plot":
-        data = figure_bytes(landing.plot(), image)
-    else:
-        data = landing_bytes(landing, "." + kind)
-    write_bytes(path, data)
+        files.append((outputs.claim(arguments.result, "--result"),
+                      lambda value: table_bytes(value, ".json")))
+    return files
 
 
 def plan_landing(config, progress, options):
@@ -174,18 +150,18 @@ def plan_landing(config, progress, options):
     def on_trial(trial):
         nonlocal reported
         reported += 1
-        report(trial_line(reported, *trial))
+        note(trial_line(reported, *trial))
 
     return plan(config, progress=on_trial, **options)
 
 
 def trial_line(number, time_of_flight, status, final_mass):
-    mass = f", final mass {final_mass:.3f} kg" if math.isfinite(final_mass) else ""
-    return f"trial {number}: time of flight {time_of_flight:.3f} s, {status}{mass}"
+    mass = f", final mass {fixed(final_mass)} kg" if math.isfinite(final_mass) else ""
+    return f"trial {number}: time of flight {fixed(time_of_flight)} s, {status}{mass}"
 
 
 def share_of(thrust, scale):
-    return f" ({thrust / scale * 100.0:.1f} % of real_max_thrust)" if scale else ""
+    return f" ({fixed(thrust / scale * 100.0, 1)} % of real_max_thrust)" if scale else ""
 
 
 def summary_lines(landing):
@@ -195,7 +171,7 @@ def summary_lines(landing):
     spacecraft = config.spacecraft
     how = "searched" if config.solver.time_of_flight is None else "fixed"
     tof = landing.time_of_flight
-    tof_text = f"{tof:.3f} s" if math.isfinite(tof) else "unknown (single node)"
+    tof_text = f"{fixed(tof)} s" if math.isfinite(tof) else "unknown (single node)"
     peak = peak_thrust(landing)
     position_error, velocity_error = touchdown_errors(landing)
     return [
@@ -203,8 +179,8 @@ def summary_lines(landing):
         f"method:           {landing.method}",
         f"nodes:            {len(landing.time_points)}",
         f"time of flight:   {tof_text} ({how})",
-        f"final mass:       {landing.final_mass:.3f} kg",
-        f"fuel used:        {landing.fuel_used:.3f} kg of {spacecraft.fuel:.3f} kg",
-        f"peak thrust:      {peak:.3f} N{share_of(peak, spacecraft.real_max_thrust)}",
+        f"final mass:       {fixed(landing.final_mass)} kg",
+        f"fuel used:        {fixed(landing.fuel_used)} kg of {fixed(spacecraft.fuel)} kg",
+        f"peak thrust:      {fixed(peak)} N{share_of(peak, spacecraft.real_max_thrust)}",
         f"touchdown error:  position {position_error:.3e} m, velocity {velocity_error:.3e} m/s",
     ] + ([f"note:             {landing.message}"] if landing.message else [])

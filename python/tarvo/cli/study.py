@@ -9,7 +9,8 @@
 
 A parameter is a number or three comma-separated numbers, one per vector component
 (``spacecraft.initial_position=normal:100,100,0``). CONFIG.json may be ``-`` for standard
-input. Prints the study's summary; every failure is one line on stderr and exit status 1.
+input. Writes the study's files, then prints its summary; every failure is one line on stderr
+(stdout when stderr is closed) and exit status 1.
 """
 
 from __future__ import annotations
@@ -19,7 +20,8 @@ import os
 import sys
 
 from .fly import add_flight_options, flight_options
-from .io import read_config, stdout_failed
+from .io import Outputs, Parser, emit, fail, figure_bytes, image_format, read_config
+from .io import require, run_command, stderr_failed
 from .options import add_planning_options, planning_options
 from ..study.dispersions import normal, uniform
 from ..study.study import monte_carlo
@@ -29,26 +31,18 @@ PROG = "tarvo monte-carlo"
 SCHEDULER_TIMEOUT = "10s"
 
 
-class Failure(Exception):
-    """A reason to stop, reported as one line on stderr."""
-
-
-class _Parser(argparse.ArgumentParser):
-    def error(self, message):
-        raise Failure(f"{self.prog}: {message}")
-
-
 def parse_arguments(argv):
-    parser = _Parser(prog=PROG, description=(
+    parser = Parser(prog=PROG, description=(
         "Plan many landings around a nominal configuration with dispersed inputs and "
         "summarise them."))
     parser.add_argument("config", metavar="CONFIG.json", help="nominal configuration ('-': stdin)")
     parser.add_argument("--runs", type=int, required=True, help="number of landings")
     parser.add_argument("--seed", type=int, default=0, help="seed of the draws (default 0)")
     parser.add_argument("--disperse", action="append", default=[], metavar="PATH=KIND:PARAMS",
-                        help="PATH=normal:SIGMA or PATH=uniform:LOW:HIGH; repeat per field")
+                        help="PATH=normal:SIGMA or PATH=uniform:LOW:HIGH; once per field")
     parser.add_argument("--workers", type=int, help="planning threads in this process")
-    parser.add_argument("--scheduler", metavar="ADDRESS", help="plan on a running Dask scheduler")
+    parser.add_argument("--scheduler", metavar="ADDRESS",
+                        help="plan on a running Dask scheduler (instead of --workers)")
     parser.add_argument("--out", metavar="TABLE", help="write the table (.parquet or .csv)")
     parser.add_argument("--plot", metavar="STUDY.png", help="write the study's figure")
     add_planning_options(parser)
@@ -74,28 +68,35 @@ def parse_dispersion(text: str):
         distribution, _ = forms[kind]
         return path, distribution(*(_parameter(part) for part in parameters))
     except (ValueError, TypeError) as error:
-        raise Failure(f"--disperse {text!r}: {error}") from None
+        fail(f"--disperse {text!r}: {error}")
 
 
-def check_output(path, suffixes, what):
-    """Refuse an output before the study runs: wrong suffix or a directory we cannot write."""
-    if path is None:
-        return
-    suffix = os.path.splitext(path)[1].lower().lstrip(".")
-    if suffix not in suffixes:
-        allowed = ", ".join(f".{suffix}" for suffix in sorted(suffixes))
-        raise Failure(f"{path}: {what} must end in one of {allowed}")
-    directory = os.path.dirname(os.path.abspath(path))
-    if not os.path.isdir(directory) or not os.access(directory, os.W_OK):
-        raise Failure(f"{path}: cannot write to {directory}")
+def parse_dispersions(texts):
+    """{path: distribution} of the --disperse options; a path given twice is an error."""
+    dispersions = {}
+    for text in texts:
+        path, distribution = parse_dispersion(text)
+        if path in dispersions:
+            fail(f"--disperse: {path} is dispersed twice; give each field once")
+        dispersions[path] = distribution
+    return dispersions
 
 
-def plot_suffixes():
-    try:
-        from matplotlib.backend_bases import FigureCanvasBase
-    except ImportError:
-        raise Failure("--plot needs matplotlib: pip install tarvo[plot]") from None
-    return set(FigureCanvasBase.get_supported_filetypes())
+def claim_outputs(arguments, outputs):
+    """Check --out and --plot before the study runs: suffix, libraries, destination; the
+    image format of --plot."""
+    if arguments.out is not None:
+        suffix = os.path.splitext(arguments.out)[1].lower().lstrip(".")
+        if suffix not in ("csv", "parquet"):
+            fail(f"{arguments.out}: --out must end in .csv or .parquet")
+        if suffix == "parquet":
+            require("pyarrow.parquet", "--out .parquet")
+        outputs.claim(arguments.out, "--out")
+    if arguments.plot is None:
+        return None
+    image = image_format(arguments.plot)
+    outputs.claim(arguments.plot, "--plot")
+    return image
 
 
 def connect(address):
@@ -103,87 +104,107 @@ def connect(address):
     try:
         from dask.distributed import Client
     except ImportError:
-        raise Failure("--scheduler needs Dask: pip install tarvo[dask]") from None
+        fail("--scheduler needs Dask: pip install tarvo[dask]")
     try:
         return Client(address, timeout=SCHEDULER_TIMEOUT)
     except (OSError, TimeoutError, ValueError) as error:
-        raise Failure(f"--scheduler {address}: {error}") from None
+        fail(f"--scheduler {address}: {error}")
 
 
-def run(arguments):
-    if arguments.workers is not None and arguments.workers < 1:
-        raise Failure(f"--workers must be at least 1, got {arguments.workers}")
-    dispersions = dict(parse_dispersion(text) for text in arguments.disperse)
-    try:
-        errors, replan_every, flown = flight_options(arguments)
-    except ValueError as error:
-        raise Failure(f"{PROG}: {error}") from None
-    check_output(arguments.out, {"parquet", "csv"}, "--out")
-    if arguments.plot is not None:
-        check_output(arguments.plot, plot_suffixes(), "--plot")
-    config = read_config(arguments.config)
-    progress = sys.stderr.isatty() if arguments.progress is None else arguments.progress
+class ProgressBar:
+    """A tqdm bar on stderr, driven as ``plan_many``'s progress callable. It stops when
+    stderr cannot take it (closed, a full disk), and the command says so at its end."""
+
+    def __init__(self):
+        self._bar = None
+        self._stopped = False
+
+    def __call__(self, done, total):
+        self._safely(self._advance, done, total)
+
+    def _advance(self, done, total):
+        if self._bar is None:
+            from tqdm import tqdm
+
+            if sys.stderr is None:
+                raise OSError("closed")
+            self._bar = tqdm(total=total, unit="landing", desc="planning", file=sys.stderr)
+        self._bar.update(done - self._bar.n)
+
+    def close(self):
+        if self._bar is not None:
+            self._safely(self._bar.close)
+
+    def _safely(self, action, *arguments):
+        if self._stopped:
+            return
+        try:
+            action(*arguments)
+        except (OSError, ValueError) as error:
+            self._stopped = True
+            stderr_failed(error)
+            if self._bar is not None:
+                self._bar.disable = True  # nothing more to stderr, not even on closing
+
+
+def progress_bar(arguments):
+    """A ProgressBar, or None: --progress, or by default when stderr is a terminal."""
+    wanted = arguments.progress
+    if wanted is None:
+        wanted = sys.stderr is not None and sys.stderr.isatty()
+    if not wanted:
+        return None
+    require("tqdm", "--progress")
+    return ProgressBar()
+
+
+def run_study(config, dispersions, arguments, progress, flight):
+    """The study; any failure of the arguments or of the planning ends the command.
+    ``flight``: monte_carlo's errors and replan_every."""
     client = connect(arguments.scheduler) if arguments.scheduler else None
     try:
         executor = client.get_executor() if client is not None else None
-        study = monte_carlo(config, dispersions, arguments.runs, seed=arguments.seed,
-                            workers=None if client else arguments.workers,
-                            executor=executor, progress=progress,
-                            errors=errors if flown else None, replan_every=replan_every,
-                            **planning_options(arguments))
+        return monte_carlo(config, dispersions, arguments.runs, seed=arguments.seed,
+                           workers=arguments.workers, executor=executor,
+                           progress=False if progress is None else progress,
+                           **planning_options(arguments), **flight)
     except (ValueError, TypeError, ImportError) as error:
-        raise Failure(str(error)) from None
+        fail(str(error))
     except Exception as error:  # a worker or executor that failed: say what, not where
-        raise Failure(f"study failed: {type(error).__name__}: {error}") from None
+        fail(f"study failed: {type(error).__name__}: {error}")
     finally:
+        if progress is not None:
+            progress.close()
         if client is not None:
             client.close()
-    stdout_closed = print_summary(study, arguments.seed)
-    write_outputs(study, arguments)
-    if stdout_closed:
-        raise Failure(f"{PROG}: standard output closed")
 
 
-def print_summary(study, seed) -> bool:
-    """Print the summary; whether standard output turned out to be closed."""
+def run(argv):
+    arguments = parse_arguments(argv)
+    if arguments.workers is not None and arguments.workers < 1:
+        fail(f"--workers must be at least 1, got {arguments.workers}")
+    if arguments.workers is not None and arguments.scheduler is not None:
+        fail("--workers and --scheduler exclude each other: the scheduler's workers plan")
+    dispersions = parse_dispersions(arguments.disperse)
     try:
-        print(f"seed:               {seed}")
-        print(study.summary(), flush=True)
-        return False
-    except BrokenPipeError as error:
-        stdout_failed(error)  # so that Python's final flush of stdout does not fail again
-        return True
-
-
-def write_outputs(study, arguments):
-    for path, write in ((arguments.out, study.save), (arguments.plot, _save_figure(study))):
-        if path is None:
-            continue
-        try:
-            write(path)
-        except (OSError, ValueError, ImportError) as error:
-            reason = error.strerror if isinstance(error, OSError) and error.strerror else error
-            raise Failure(f"{path}: {reason}") from None
-
-
-def _save_figure(study):
-    return lambda path: study.plot().savefig(path)
+        errors, replan_every, flown = flight_options(arguments)
+    except ValueError as error:
+        fail(f"{PROG}: {error}")
+    flight = {"errors": errors if flown else None, "replan_every": replan_every}
+    outputs = Outputs()
+    image = claim_outputs(arguments, outputs)
+    config = read_config(arguments.config)
+    study = run_study(config, dispersions, arguments, progress_bar(arguments), flight)
+    outputs.write(arguments.out, study.save)
+    outputs.write_bytes(arguments.plot, lambda: figure_bytes(study.plot(), image))
+    status = outputs.report()
+    emit(f"seed:               {arguments.seed}\n{study.summary()}")
+    return status
 
 
 def main(argv=None) -> int:
-    """Run the command; the exit status (0, or 1 after a one-line message on stderr)."""
-    try:
-        run(parse_arguments(sys.argv[1:] if argv is None else argv))
-        return 0
-    except SystemExit as leaving:  # --help
-        return leaving.code if isinstance(leaving.code, int) else 0
-    except Failure as failure:
-        message = str(failure)
-    except KeyboardInterrupt:
-        print(f"{PROG}: interrupted", file=sys.stderr)
-        return 130
-    print(" ".join(message.split()), file=sys.stderr)
-    return 1
+    """Run the command; the exit status (0, or 1 after a one-line message)."""
+    return run_command(run, list(sys.argv[1:] if argv is None else argv))
 
 
 if __name__ == "__main__":

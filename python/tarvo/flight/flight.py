@@ -7,7 +7,8 @@ from collections.abc import Iterable
 from typing import TYPE_CHECKING, Any, NamedTuple
 
 from ..landing.landing import Landing, _frozen_array
-from .._portable import Portable, from_portable, to_portable
+from .._portable import Portable, from_portable, same_values, to_portable
+from .._text import fixed
 from .._tarvo import Config
 from .errors import FlightErrors, KnowledgeErrors, VehicleErrors
 
@@ -246,8 +247,8 @@ class Flight:
     def __eq__(self, other: object) -> bool:
         if not isinstance(other, Flight):
             return NotImplemented
-        return (_same(self._config, other._config)
-                and _same(_comparable(self._values), _comparable(other._values)))
+        return (same_values(self._config, other._config)
+                and same_values(_comparable(self._values), _comparable(other._values)))
 
     __hash__ = None  # type: ignore[assignment]  # equal by value, like a NumPy array
 
@@ -256,9 +257,9 @@ class Flight:
             return f"Flight(ok=False, status={self.status!r}, message={self.message!r})"
         return (
             f"Flight(ok={self.ok}, status={self.status!r}, "
-            f"touchdown_position_error={self.touchdown_position_error:.3f}, "
-            f"touchdown_velocity_error={self.touchdown_velocity_error:.3f}, "
-            f"fuel_used={self.fuel_used:.3f}, replans={len(self.replans)}, "
+            f"touchdown_position_error={fixed(self.touchdown_position_error)}, "
+            f"touchdown_velocity_error={fixed(self.touchdown_velocity_error)}, "
+            f"fuel_used={fixed(self.fuel_used)}, replans={len(self.replans)}, "
             f"failed_replans={self.failed_replans})"
         )
 
@@ -281,23 +282,6 @@ def _comparable(values: dict[str, Any]) -> dict[str, Any]:
     values["replans"] = tuple(replan._replace(solve_seconds=0.0)
                               for replan in values["replans"])
     return values
-
-
-def _same(a: Any, b: Any) -> bool:
-    """Equality of nested values in which NaN equals NaN."""
-    if type(a) is not type(b) and not (isinstance(a, tuple) and isinstance(b, tuple)):
-        return False
-    if isinstance(a, float):
-        return a == b or (math.isnan(a) and math.isnan(b))
-    if isinstance(a, dict):
-        return a.keys() == b.keys() and all(_same(a[key], b[key]) for key in a)
-    if isinstance(a, (tuple, list)):
-        return len(a) == len(b) and all(_same(x, y) for x, y in zip(a, b))
-    if hasattr(a, "shape"):
-        import numpy
-
-        return a.shape == b.shape and bool(numpy.array_equal(a, b, equal_nan=True))
-    return bool(a == b)
 
 
 def _rebuild(portable: Portable, arguments: dict[str, Any]) -> Flight:

@@ -8,6 +8,7 @@ import math
 from .._optional import agg_figure
 from ..landing.plot import LIMIT_COLOUR, TRAJECTORY_COLOUR, _limit_lines
 from .flight import GUIDANCE_FAILED, LANDING_POSITION_TOLERANCE
+from .._text import fixed
 
 __all__ = ["plot_flight", "touchdown_scatter"]
 
@@ -45,9 +46,9 @@ def plot_flight(flight, *, figsize=(15.0, 9.0), title=None):
 def _default_title(flight):
     loop = ("open loop" if flight.replan_every is None
             else f"re-planned every {flight.replan_every:g} s")
-    return (f"Flight, {loop}: {flight.status}, {flight.touchdown_position_error:.2f} m and "
-            f"{flight.touchdown_velocity_error:.2f} m/s from the target, "
-            f"fuel used {flight.fuel_used:.1f} kg, {len(flight.replans)} re-plans "
+    return (f"Flight, {loop}: {flight.status}, {fixed(flight.touchdown_position_error, 2)} m "
+            f"and {fixed(flight.touchdown_velocity_error, 2)} m/s from the target, "
+            f"fuel used {fixed(flight.fuel_used, 1)} kg, {len(flight.replans)} re-plans "
             f"({flight.failed_replans} failed)")
 
 

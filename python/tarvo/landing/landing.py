@@ -6,7 +6,8 @@ import math
 from collections.abc import Iterable
 from typing import TYPE_CHECKING, Any, NamedTuple
 
-from .._portable import Portable, from_portable, to_portable
+from .._portable import Portable, from_portable, same_values, to_portable
+from .._text import fixed
 from .._tarvo import Config
 
 if TYPE_CHECKING:
@@ -178,6 +179,10 @@ class Landing:
 
     The arrays are read-only and empty without a trajectory.
 
+    Two landings are equal when they plan the same configuration to the same results:
+    every attribute but ``solve_seconds`` (a measure of the run, not of the landing) is
+    equal, a NaN matching a NaN. Equal landings hash alike, so a landing can be a key.
+
     Methods: ``plot()`` (a matplotlib Figure), ``to_frame()`` (a pandas DataFrame),
     ``save(path)`` (.csv, .json or .parquet) and ``verify()`` (the `Verification`).
     """
@@ -302,6 +307,16 @@ class Landing:
     def __reduce__(self) -> tuple[Any, ...]:
         return _rebuild, (self._config, self._values, self.verification)
 
+    def __eq__(self, other: object) -> bool:
+        if not isinstance(other, Landing):
+            return NotImplemented
+        mine, theirs = self._values, other._values
+        return same_values(self._config, other._config) and all(
+            same_values(mine[name], theirs[name]) for name in mine if name != "solve_seconds")
+
+    def __hash__(self) -> int:
+        return hash((self.ok, self.status, self.message, len(self.time_points)))
+
     def __copy__(self) -> Landing:
         return self
 
@@ -314,8 +329,9 @@ class Landing:
                     f"message={self.message!r})")
         return (
             f"Landing(ok=True, method={self.method!r}, status={self.status!r}, "
-            f"time_of_flight={self.time_of_flight:.3f}, final_mass={self.final_mass:.3f}, "
-            f"fuel_used={self.fuel_used:.3f}, nodes={len(self.time_points)}, "
+            f"time_of_flight={fixed(self.time_of_flight)}, "
+            f"final_mass={fixed(self.final_mass)}, fuel_used={fixed(self.fuel_used)}, "
+            f"nodes={len(self.time_points)}, "
             f"trials={len(self.trials)})"
         )
 

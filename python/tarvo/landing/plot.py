@@ -11,6 +11,7 @@ from __future__ import annotations
 import math
 
 from .._optional import agg_figure
+from .._text import fixed
 
 __all__ = ["plot_landing"]
 
@@ -44,8 +45,10 @@ def plot_landing(landing, *, figsize=(15.0, 9.0), title=None):
 
 
 def _default_title(landing):
-    return (f"Landing ({landing.method}): {landing.status}, time of flight {landing.time_of_flight:.2f} s, "
-            f"fuel used {landing.fuel_used:.1f} kg, final mass {landing.final_mass:.1f} kg")
+    return (f"Landing ({landing.method}): {landing.status}, "
+            f"time of flight {fixed(landing.time_of_flight, 2)} s, "
+            f"fuel used {fixed(landing.fuel_used, 1)} kg, "
+            f"final mass {fixed(landing.final_mass, 1)} kg")
 
 
 def glide_slope_elevation_deg(environment):

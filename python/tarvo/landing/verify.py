@@ -19,6 +19,7 @@ import numpy as np
 
 from .extremes import bracketed_roots, cubic_roots, quadratic_roots, root_quadratic_integral
 from .verification import Check, Verification
+from .._text import fixed
 
 __all__ = ["verify_landing"]
 
@@ -476,8 +477,9 @@ def _dry_mass_check(flight: _Flight, path: _FlownPath) -> Check:
     worst = float(np.minimum(booked, flown))  # NaN propagates
     return Check(
         "dry mass", worst, "kg", tolerance, bool(worst >= flight.dry_mass - tolerance),
-        f"limit {flight.dry_mass:.6g} kg; final mass {np.exp(flight.z[-1]):.6f} kg as the "
-        f"program books it, {np.exp(path.node_log_mass[-1]):.6f} kg by the real mass flow",
+        f"limit {flight.dry_mass:.6g} kg; final mass {fixed(np.exp(flight.z[-1]), 6)} kg as "
+        f"the program books it, {fixed(np.exp(path.node_log_mass[-1]), 6)} kg by the real "
+        "mass flow",
     )
 
 

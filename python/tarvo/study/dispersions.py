@@ -135,7 +135,8 @@ class uniform(_Distribution):
     """A uniform deviate between the offsets ``low`` and ``high`` added to the nominal value.
 
     Each of ``low`` and ``high`` is a number, or three numbers for the components of a vector
-    field; all finite, with ``low <= high`` component by component.
+    field; all finite, with ``low <= high`` component by component and a finite width
+    ``high - low`` (not -1e308 to 1e308).
     """
 
     __slots__ = ("low", "high")
@@ -146,9 +147,12 @@ class uniform(_Distribution):
         high = _parameter(high, "high")
         lows, highs = _components(low), _components(high)
         # a single number pairs with each of three
-        pairs = zip(lows * (3 // len(lows)), highs * (3 // len(highs)))
+        pairs = list(zip(lows * (3 // len(lows)), highs * (3 // len(highs))))
         if any(a > b for a, b in pairs):
             raise ValueError(f"low must not exceed high, got low={low!r}, high={high!r}")
+        if not all(math.isfinite(b - a) for a, b in pairs):  # what the draws scale by
+            raise ValueError(f"the width high - low must be a finite number, got low={low!r}, "
+                             f"high={high!r}")
         object.__setattr__(self, "low", low)
         object.__setattr__(self, "high", high)
 

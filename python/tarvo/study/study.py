@@ -16,6 +16,7 @@ from ..landing.engine import engine_options
 from ..landing.plan import plan_many
 from .summary import StudySummary, summarise
 from .table import build_table, outcome_row, pandas
+from .._portable import same_values, to_portable
 from .._tarvo import Config
 
 __all__ = ["monte_carlo", "Study"]
@@ -92,6 +93,11 @@ class Study:
       and miss, ``flight_fuel_used``, ``replans``, ``failed_replans``,
       ``worst_guidance_seconds``) and keeps ``errors`` and ``replan_every``; both are None
       otherwise.
+
+    Two studies are equal when their configurations, dispersions, seeds, flight options and
+    tables are, a NaN matching a NaN, the wall times aside (``solve_seconds``,
+    ``worst_guidance_seconds``). A study can change (its ``table`` is a DataFrame), so it
+    has no hash.
     """
 
     def __init__(self, table, *, config=None, dispersions=None, seed=None, errors=None,
@@ -159,6 +165,28 @@ class Study:
 
         return load_study(cls, path)
 
+    def __eq__(self, other) -> bool:
+        if not isinstance(other, Study):
+            return NotImplemented
+        return (self.seed == other.seed and self.dispersions == other.dispersions
+                and self.errors == other.errors and self.replan_every == other.replan_every
+                and same_config(self._config, other._config)
+                and _outcomes(self.table).equals(_outcomes(other.table)))
+
+    __hash__ = None  # mutable
+
     def __repr__(self) -> str:
         successes = int(self.table["ok"].sum()) if self.runs else 0
         return f"Study(runs={self.runs}, successes={successes}, seed={self.seed})"
+
+
+def same_config(a, b) -> bool:
+    """Whether two optional configurations have the same field values (NaN matching NaN)."""
+    if a is None or b is None:
+        return a is b
+    return same_values(to_portable(a), to_portable(b))
+
+
+def _outcomes(table):
+    """The table without its wall-clock columns."""
+    return table.drop(columns=["solve_seconds", "worst_guidance_seconds"], errors="ignore")

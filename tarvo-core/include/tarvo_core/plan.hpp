@@ -1,7 +1,7 @@
 // Planning one landing beyond the fixed formulation: the options a guidance engineer sets
-// (solver accuracy, what to do with an unreachable target), cancellation, concurrent search
-// trials and a report of every trial. With default options the trajectory is exactly the
-// one solve_fixed or search_time_of_flight returns.
+// (the method, solver accuracy, what to do with an unreachable target), cancellation,
+// concurrent search trials and a report of every trial. With default options the trajectory
+// is exactly the one solve_fixed or search_time_of_flight returns.
 #pragma once
 
 #include <atomic>
@@ -34,7 +34,23 @@ enum class Unreachable {
     closest,
 };
 
+enum class Method {
+    nodes,  // the limits hold at the nodes: the fixed program and its search
+    // The limits hold at every instant of the flight: with the commanded thrust acceleration
+    // linear between the nodes and the mass flowing with the real thrust, the real thrust
+    // stays within its bounds (to 1e-7 of each), the speed within max_velocity (infinite: no
+    // limit), the path above the glide slope or the ground and the thrust within
+    // max_angle_deg (each to the solver's tolerance). The relaxation is lossless to 1e-6 of
+    // the maximum thrust, and the mass reported is that of the flight, never above the real
+    // one. A time of flight for which no such landing is found fails as infeasible; the
+    // search finds windows of landing times narrower than its grid step. Meant for high
+    // accuracy: at standard accuracy the solver stops before the relaxation closes, and
+    // many landings fail.
+    continuous,
+};
+
 struct Options {
+    Method method = Method::nodes;
     Accuracy accuracy = Accuracy::standard;
     Unreachable unreachable = Unreachable::fail;
     // Once true, every solve stops and the plan fails with solve::cancelled_text().
@@ -58,8 +74,10 @@ struct Outcome {
 // Plans the landing `config` describes: the fixed time of flight when set, else the search.
 // environment.max_angle_deg below 90 keeps the thrust within that angle of the direction
 // opposite to gravity at every node; a negative or NaN angle, or a limit without a finite,
-// non-zero gravity, fails before any solve with a text naming the angle. The trajectory's
-// solver_info is that of the final solve, its gap in log-mass.
+// non-zero gravity, fails before any solve with a text naming the angle. So does any
+// configuration solve_fixed and the search refuse, and for the continuous method also a
+// number that is not finite or fuel not below the wet mass (FailureKind::invalid_input).
+// The trajectory's solver_info is that of the final solve, its gap in log-mass.
 Outcome plan_landing(const config::Config& config, const Options& options = {});
 
 }  // namespace tarvo_core::plan

@@ -8,7 +8,29 @@
 
 namespace tarvo_core {
 
-template <class T, class E = std::string>
+// Why there is no landing. Callers branch on the kind, never on the text.
+enum class FailureKind {
+    invalid_input,  // a configuration no program can be built for (named in the text)
+    solver_status,  // the solver ended with a status that is no landing (Failure::status)
+    infeasible,     // no time of flight, or not this one, gives a landing the method accepts
+    cancelled,      // the caller's cancel flag stopped the work
+    solver_error,   // the solver refused the program
+};
+
+struct Failure {
+    FailureKind kind = FailureKind::invalid_input;
+    std::string text;    // for people: what failed, with the values that made it fail
+    std::string status;  // the solver's status name when kind is solver_status, else ""
+
+    static Failure invalid_input(std::string text) {
+        return {FailureKind::invalid_input, std::move(text), {}};
+    }
+    static Failure infeasible(std::string text) {
+        return {FailureKind::infeasible, std::move(text), {}};
+    }
+};
+
+template <class T, class E = Failure>
 class Result {
 public:
     Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}

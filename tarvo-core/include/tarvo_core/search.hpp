@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "tarvo_core/config.hpp"
@@ -26,6 +27,7 @@ struct TrialReport {
     // What the search maximises: the final mass unless SearchOptions::score says otherwise;
     // -infinity when the trial failed.
     double score = 0.0;
+    std::optional<FailureKind> failure;  // why the trial failed; nullopt when it succeeded
 };
 
 // The report of one trial, scored by its final mass; the trajectory itself is not kept.

@@ -61,9 +61,14 @@ struct Trajectory {
 // The error text of a cancelled solve or search: "solver status: CallbackTerminated".
 std::string cancelled_text();
 
+// The failure of a cancelled solve or search: FailureKind::cancelled, cancelled_text().
+Failure cancelled();
+
 // Solves at time of flight `tof`; the caller's configuration is only read. Returns the
-// trajectory or an error text ("solver status: ...", "solver construction error: ...", or
-// the node-count text). Throws InternalFault only for a broken invariant.
+// trajectory or why there is none: invalid_input (the node-count text, or "invalid
+// configuration: ..." for a time of flight that is not positive and finite or a negative or
+// inverted thrust fraction), solver_status ("solver status: <name>"), solver_error ("solver
+// construction error: ...") or cancelled. Throws InternalFault only for a broken invariant.
 Result<Trajectory> solve_fixed(const config::Config& config, double tof,
                                const SolverSettings& settings = {});
 

@@ -1,0 +1,170 @@
+"""Both commands' outputs: written first and whole, whatever happens to stdout and stderr."""
+
+import json
+import os
+import re
+import resource
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+import tarvo
+
+pytest.importorskip("pandas")
+
+CONFIG = tarvo.Config(solver=tarvo.Solver(n=15, time_of_flight=60.0)).to_json()
+
+
+def landing_command(folder):
+    return ["-", "--csv", f"{folder}/nodes.csv", "--result", f"{folder}/result.json"]
+
+
+def study_command(folder):
+    return ["monte-carlo", "-", "--runs", "3", "--disperse", "spacecraft.wet_mass=normal:5",
+            "--out", f"{folder}/study.parquet"]
+
+
+def flight_command(folder):
+    return ["fly", "-", "--result", f"{folder}/flight.json", "--csv", f"{folder}/samples.csv"]
+
+
+def check_flight_files(folder):
+    assert json.loads((folder / "flight.json").read_text())["status"] == "Landed"
+    assert (folder / "samples.csv").read_text().count("\n") > 10
+
+
+def check_landing_files(folder):
+    import pandas
+
+    assert json.loads((folder / "result.json").read_text())["ok"] is True
+    assert len(pandas.read_csv(folder / "nodes.csv")) == 15
+
+
+def check_study_files(folder):
+    assert tarvo.Study.load(folder / "study.parquet").runs == 3
+
+
+COMMANDS = [pytest.param(landing_command, check_landing_files, id="tarvo"),
+            pytest.param(study_command, check_study_files, id="monte-carlo"),
+            pytest.param(flight_command, check_flight_files, id="fly")]
+
+
+def stream(kind, number, closing):
+    """What a child gets as stream `number`: a pipe to read, a full device, a pipe nobody
+    reads, or nothing (closed before the program starts)."""
+    if kind == "pipe":
+        return subprocess.PIPE
+    if kind == "full":
+        return open("/dev/full", "w")
+    if kind == "broken":
+        reading, writing = os.pipe()
+        os.close(reading)
+        return writing
+    closing.append(number)
+    return subprocess.DEVNULL
+
+
+def run_tarvo(args, stdout="pipe", stderr="pipe", limit=None):
+    """(exit status, stdout text or None, stderr text or None) of `python -m tarvo args`."""
+    closing = []
+    streams = stream(stdout, 1, closing), stream(stderr, 2, closing)
+
+    def prepare():
+        if limit is not None:
+            resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+        for number in closing:
+            os.close(number)
+
+    try:
+        run = subprocess.run([sys.executable, "-B", "-m", "tarvo", *args], input=CONFIG,
+                             stdout=streams[0], stderr=streams[1], text=True, timeout=120,
+                             preexec_fn=prepare)
+    finally:
+        for value in streams:
+            if hasattr(value, "close"):
+                value.close()
+            elif isinstance(value, int) and value > 0:
+                os.close(value)
+    for text in (run.stdout, run.stderr):
+        assert "Traceback" not in (text or "")
+    return run.returncode, run.stdout, run.stderr
+
+
+@pytest.mark.parametrize("command, check", COMMANDS)
+@pytest.mark.parametrize("stdout, stderr, progress, status, said_on, line", [
+    ("full", "pipe", False, 1, "stderr", "standard output: No space left on device"),
+    ("broken", "pipe", False, 1, "stderr", "standard output: Broken pipe"),
+    ("closed", "pipe", False, 1, "stderr", "standard output: closed"),
+    ("pipe", "closed", False, 0, None, None),
+    ("pipe", "closed", True, 1, "stdout", "standard error: closed"),
+    ("pipe", "full", True, 1, "stdout", "standard error: No space left on device"),
+    ("closed", "closed", True, 1, None, None),
+])
+def test_files_are_written_whatever_the_streams(tmp_path, command, check, stdout, stderr,
+                                                progress, status, said_on, line):
+    args = command(tmp_path) + (["--progress"] if progress else [])
+    code, out, err = run_tarvo(args, stdout, stderr)
+    check(tmp_path)
+    assert code == status
+    if said_on == "stderr":
+        assert err == line + "\n"
+    elif said_on == "stdout":
+        assert out.endswith("\n" + line + "\n") and out.count(line) == 1
+    if stdout == "pipe" and stderr == "closed":
+        assert out.startswith(("status:", "seed:"))
+
+
+@pytest.mark.parametrize("command, check", COMMANDS)
+def test_full_disk_keeps_every_old_output(tmp_path, command, check):
+    assert run_tarvo(command(tmp_path))[0] == 0
+    old = {name: (tmp_path / name).read_bytes() for name in os.listdir(tmp_path)}
+    code, out, err = run_tarvo(command(tmp_path), limit=1024)  # a disk that fills at 1 KiB
+    assert code == 1 and ("runs:" in out or "status:" in out)
+    assert sorted(err.splitlines()) == sorted(f"{tmp_path}/{name}: File too large"
+                                              for name in old)
+    assert {name: (tmp_path / name).read_bytes() for name in os.listdir(tmp_path)} == old
+    check(tmp_path)
+
+
+def read_only_mount_works(folder):
+    probe = subprocess.run(["unshare", "-rm", "sh", "-c", 'mount -t tmpfs -o ro none "$1"',
+                            "sh", str(folder)], capture_output=True, timeout=30)
+    return probe.returncode == 0
+
+
+@pytest.mark.skipif(shutil.which("unshare") is None, reason="needs unshare")
+@pytest.mark.parametrize("option", ["--result", "--csv", "--out"])
+def test_read_only_file_system_fails_before_the_work(tmp_path, option):
+    if not read_only_mount_works(tmp_path):
+        pytest.skip("cannot mount a read-only file system here")
+    target = f"{tmp_path}/out.{'csv' if option != '--result' else 'json'}"
+    args = ["monte-carlo", "-", "--runs", "1"] if option == "--out" else ["-"]
+    # An unreadable configuration: the output must be refused before it is read.
+    script = 'mount -t tmpfs -o ro none "$1" && shift && exec "$@"'
+    run = subprocess.run(["unshare", "-rm", "sh", "-c", script, "sh", str(tmp_path),
+                          sys.executable, "-m", "tarvo", *args, option, target],
+                         input="{", capture_output=True, text=True, timeout=120)
+    assert (run.returncode, run.stdout) == (1, "")
+    assert run.stderr == f"{target}: Read-only file system\n"
+
+
+@pytest.mark.parametrize("args", [["--help"], ["monte-carlo", "--help"]])
+@pytest.mark.parametrize("stdout, line", [("full", "standard output: No space left on device"),
+                                          ("broken", "standard output: Broken pipe")])
+def test_help_that_cannot_be_shown_fails(args, stdout, line):
+    assert run_tarvo(args, stdout) == (1, None, line + "\n")
+
+
+@pytest.mark.parametrize("command", [[], ["fly"]])
+def test_huge_numbers_are_written_short(tmp_path, command):
+    config = tarvo.Config(solver=tarvo.Solver(n=5, tof_min=1.0, tof_max=1e308))
+    path = tmp_path / "huge.json"
+    path.write_text(config.to_json())
+    run = subprocess.run([sys.executable, "-m", "tarvo", *command, str(path), "--progress"],
+                         capture_output=True, text=True, timeout=120)
+    lines = (run.stdout + run.stderr).splitlines()
+    assert run.returncode == 1 and run.stderr.endswith(", 1e+308]\n")
+    assert all(len(line) < 160 and not re.search(r"\d{18}", line) for line in lines), lines
+    assert command or re.search(r"\ntrial 2: time of flight \d\.\d+e\+30\d s, ", run.stderr)

@@ -1,0 +1,241 @@
+// The time-of-flight search of the continuous method. It finds windows of landing times
+// narrower than the grid step, and refines within them:
+// - the trials are solves of the program (limits held between nodes), scored as asked; when
+//   the score is the final mass, without the fuel limit (first_program): a trial short of
+//   fuel fails, yet keeps its final mass as its score, so the search climbs the mass towards
+//   the window of enough fuel and within it maximises the mass;
+// - when no grid point lands and the score is the final mass, a trial that fails outright
+//   is scored by its distance from the target, below every mass: the lifted program landing
+//   as near as it can on the target's plane. It vanishes at the window of reach;
+// - the golden section keeps, when both interior points fail outright, the part holding the
+//   best time of flight seen, so a window between them is not lost;
+// - the landing is made flyable at the best time of flight seen; should that fail, at the
+//   next best ones.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "number_text.hpp"
+#include "plan_trials.hpp"
+#include "search_steps.hpp"
+
+namespace tarvo_core::plan {
+namespace {
+
+using search::TrialReport;
+
+constexpr double kFailed = -std::numeric_limits<double>::infinity();
+// Times of flight at which a flyable landing is tried, best first.
+constexpr std::size_t kFlyableCandidates = 3;
+
+// The trials used so far, in order: the best time of flight seen and the landings.
+class TrialLog {
+public:
+    void add(const TrialReport& report) {
+        if (report.score > kFailed && (!best_ || report.score > best_score_)) {
+            best_ = report.time_of_flight;
+            best_score_ = report.score;
+        }
+        if (report.ok || report.failure == FailureKind::infeasible) {  // landed, or short of fuel
+            landings_.push_back(report);
+        }
+    }
+
+    // The time of flight of the best score seen (landings and measured failures alike).
+    std::optional<double> best() const { return best_; }
+
+    // Distinct times of flight of the landings and of the trials short of fuel, the best score
+    // first (the earlier of equals).
+    std::vector<double> candidates(std::size_t count) const {
+        std::vector<TrialReport> sorted = landings_;
+        std::stable_sort(sorted.begin(), sorted.end(), [](const auto& a, const auto& b) {
+            return a.score > b.score;
+        });
+        std::vector<double> times;
+        for (const TrialReport& report : sorted) {
+            if (times.size() < count &&
+                std::find(times.begin(), times.end(), report.time_of_flight) == times.end()) {
+                times.push_back(report.time_of_flight);
+            }
+        }
+        return times;
+    }
+
+private:
+    std::optional<double> best_;
+    double best_score_ = kFailed;
+    std::vector<TrialReport> landings_;
+};
+
+// The best successful trial evaluated so far, kept so that the flyable landing at its time of
+// flight needs no second solve of the program. Trials may be evaluated at once.
+class BestTrajectory {
+public:
+    void offer(const TrialReport& report, const Result<solve::Trajectory>& outcome) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (outcome && (!kept_ || report.score > score_)) {
+            kept_ = outcome.value();
+            score_ = report.score;
+        }
+    }
+
+    std::optional<solve::Trajectory> take(double tof) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (kept_ && kept_->time_of_flight == tof) {
+            return std::exchange(kept_, std::nullopt);
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::mutex mutex_;
+    std::optional<solve::Trajectory> kept_;
+    double score_ = kFailed;
+};
+
+// How far a trial is from landing, for a search of the final mass.
+struct MissMeasure {
+    std::optional<LandingProgram> nearest;  // the lifted program landing nearest on the plane
+    double dry_mass;
+    double reach;  // metres from the start to the target, at least 1
+};
+
+std::optional<MissMeasure> miss_measure(const config::Config& config,
+                                        const LandingProgram& lifted) {
+    if (lifted.formulation.fuel_limit) {  // the program minimises the distance
+        return std::nullopt;
+    }
+    const config::Spacecraft& craft = config.spacecraft;
+    MissMeasure measure{std::nullopt, craft.wet_mass - craft.fuel, 1.0};
+    if (const std::optional<config::Vec3> up = up_direction(config.environment.gravity)) {
+        measure.nearest = lifted;
+        measure.nearest->formulation.terminal_plane = assemble::TerminalPlane{*up, std::nullopt};
+    }
+    const config::Vec3& a = craft.initial_position;
+    const config::Vec3& b = craft.target_position;
+    measure.reach = std::fmax(std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]), 1.0);
+    return measure;
+}
+
+// The report of a trial of the lifted program that lands below the dry mass: a failure that
+// keeps its final mass as its score.
+void fail_short_of_fuel(TrialReport& report, double dry_mass) {
+    report.ok = false;
+    report.failure = FailureKind::infeasible;
+    report.status = "infeasible: the landing needs " +
+                    number_text(dry_mass - report.final_mass) + " kg more fuel than it carries";
+    report.final_mass = kFailed;
+    report.iterations = 0;
+}
+
+// Whether a report counts for this search: a landing, or a trial whose miss is measured.
+bool measured(const TrialReport& report) { return report.score > kFailed; }
+
+double distance(const solve::Trajectory& t, const config::Vec3& target) {
+    const config::Vec3& last = t.positions.back();
+    return std::hypot(last[0] - target[0], last[1] - target[1], last[2] - target[2]);
+}
+
+}  // namespace
+
+Result<solve::Trajectory> PlanTrials::window_search(const LandingProgram& program,
+                                                    const Score& score) {
+    const search::Bracket bracket = search::choose_bracket(config_);
+    const LandingProgram trial_program = score ? program : first_program(program);
+    // Trials score their final mass, short of fuel or not; a miss scores -1 - distance / reach.
+    const std::optional<MissMeasure> measure = miss_measure(config_, trial_program);
+    TrialLog log;
+    BestTrajectory kept;
+    const auto landing = [&](double tof) {
+        const Result<solve::Trajectory> outcome = solve(tof, trial_program);
+        TrialReport report = search::trial_report(tof, outcome);
+        if (report.ok && score) {
+            report.score = score(outcome.value());
+        }
+        if (report.ok && measure && report.final_mass < measure->dry_mass) {
+            fail_short_of_fuel(report, measure->dry_mass);
+        }
+        kept.offer(report, outcome);
+        return report;
+    };
+    const auto miss = [&](double tof) {
+        if (!measure->nearest) {
+            return kFailed;
+        }
+        const Result<solve::Trajectory> nearest = solve(tof, *measure->nearest);
+        if (!nearest) {
+            return kFailed;
+        }
+        const double off = distance(nearest.value(), config_.spacecraft.target_position);
+        return -1.0 - off / measure->reach;
+    };
+    const auto observe = [&](const TrialReport& report) {
+        log.add(report);
+        use(report);
+    };
+    const search::TrialRunner plain(landing, options_.parallel_for, options_.width, observe);
+    const std::vector<TrialReport> grid = search::scan_grid(plain, bracket);
+    int centre = search::best_report(grid, measured);
+    bool guided = false;
+    if (centre < 0 && measure) {
+        // How far each grid point is from landing: the nearest lies next to the window.
+        std::vector<double> times;
+        for (const TrialReport& report : grid) {
+            times.push_back(report.time_of_flight);
+        }
+        const std::vector<TrialReport> misses = search::TrialRunner(
+            [&](double tof) { return TrialReport{tof, false, kFailed, "", 0, miss(tof), {}}; },
+            options_.parallel_for, options_.width, {}).run(times);
+        for (const TrialReport& report : misses) {
+            log.add(report);
+        }
+        centre = search::best_report(misses, measured);
+        guided = centre >= 0;
+    }
+    if (centre < 0) {
+        return search::no_feasible_point(bracket);
+    }
+    const search::TrialRunner measuring(
+        [&](double tof) {
+            TrialReport report = landing(tof);
+            if (report.score == kFailed) {
+                report.score = miss(tof);
+            }
+            return report;
+        },
+        options_.parallel_for, options_.width, observe);
+    const auto keep_lower = [&log](const search::Golden& golden) {
+        if (golden.f1 == kFailed && golden.f2 == kFailed) {
+            return log.best().value_or(golden.a) <= golden.x2;
+        }
+        return golden.f1 >= golden.f2;
+    };
+    search::refine(guided ? measuring : plain, bracket.grid_time(std::max(centre - 1, 0)),
+                   bracket.grid_time(std::min(centre + 1, search::kGridIntervals)), keep_lower);
+    std::optional<Failure> first_failure;
+    for (const double tof : log.candidates(kFlyableCandidates)) {
+        std::optional<solve::Trajectory> first = kept.take(tof);
+        Result<solve::Trajectory> outcome =
+            first ? Result<solve::Trajectory>(std::move(*first)) : solve(tof, trial_program);
+        if (outcome) {
+            outcome = flyable(tof, program, std::move(outcome).value());
+        }
+        use(search::trial_report(tof, outcome));
+        if (outcome || outcome.error().kind == FailureKind::cancelled) {
+            return outcome;
+        }
+        if (!first_failure) {
+            first_failure = outcome.error();
+        }
+    }
+    if (!first_failure) {
+        return search::no_feasible_point(bracket);
+    }
+    return std::move(*first_failure);
+}
+
+}  // namespace tarvo_core::plan

@@ -1,0 +1,317 @@
+// The continuous method: random realistic landings flown independently (flight_check.hpp),
+// its fuel against the nodes method, the bounds it certifies its flights with, the search
+// for narrow windows of landing times, and the configurations it refuses.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "flight_bounds.hpp"
+#include "flight_check.hpp"
+#include "random_landings.hpp"
+#include "tarvo_core/plan.hpp"
+#include "tarvo_core/thread_pool.hpp"
+#include "test_support.hpp"
+
+namespace {
+
+using namespace tarvo_core;
+using plan::Method;
+using plan::Options;
+using plan::plan_landing;
+
+constexpr double kLimit = 1e-6;  // every limit holds to this, relative to it
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+Options with(Method method) {
+    Options options;
+    options.method = method;
+    options.accuracy = plan::Accuracy::high;
+    return options;
+}
+
+double fuel_used(const config::Config& config, const solve::Trajectory& t) {
+    return config.spacecraft.wet_mass - t.final_mass;
+}
+
+// Flies the landing and checks every promise of the continuous method.
+void expect_flyable(const config::Config& config, const solve::Trajectory& t,
+                    const std::string& name) {
+    const flight_check::Excess flown = flight_check::fly(config, t);
+    EXPECT_LE(flown.above_max_thrust, kLimit) << name;
+    EXPECT_LE(flown.below_min_thrust, kLimit) << name;
+    EXPECT_LE(flown.over_speed, kLimit) << name;
+    EXPECT_LE(flown.below_glide_slope, kLimit) << name;
+    EXPECT_LE(flown.past_pointing, kLimit) << name;
+    EXPECT_LE(flown.touchdown, kLimit) << name;
+    EXPECT_LE(flown.relaxation, kLimit) << name;
+    // The final mass reported is the real one, or below it by at most 0.05 kg or 0.2 % of
+    // the fuel used.
+    const double below = flown.real_final_mass - t.final_mass;
+    EXPECT_GE(below, -1e-9 * t.final_mass) << name;
+    EXPECT_LE(below, std::fmax(0.05, 0.002 * fuel_used(config, t))) << name;
+}
+
+struct Tally {
+    int nodes_ok = 0;
+    int continuous_ok = 0;
+    std::vector<double> fuel_cost;  // (continuous - nodes) / nodes, where both land
+};
+
+// Plans landings `first`, `first` + 2, ... of the generator with both methods and flies
+// every continuous landing.
+Tally plan_random_landings(int first, int count, int min_n, int max_n) {
+    Tally tally;
+    for (int index = first; index < first + 2 * count; index += 2) {
+        const random_landings::Landing landing = random_landings::landing(1, index, min_n, max_n);
+        const plan::Outcome nodes = plan_landing(landing.config, with(Method::nodes));
+        const plan::Outcome continuous = plan_landing(landing.config, with(Method::continuous));
+        tally.nodes_ok += nodes.trajectory.ok();
+        tally.continuous_ok += continuous.trajectory.ok();
+        if (!continuous.trajectory) {
+            continue;
+        }
+        expect_flyable(landing.config, continuous.trajectory.value(), landing.name);
+        if (nodes.trajectory) {
+            const double base = fuel_used(landing.config, nodes.trajectory.value());
+            tally.fuel_cost.push_back(
+                (fuel_used(landing.config, continuous.trajectory.value()) - base) / base);
+        }
+    }
+    return tally;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+// Searched landings on 20 to 60 nodes, fixed ones on 20 to 150: every continuous landing
+// flies within its limits, and it lands at least 85 % as often as the nodes method.
+TEST(ContinuousMethod, SearchedRandomLandingsHoldEveryLimitInContinuousTime) {
+    const Tally tally = plan_random_landings(0, 15, 20, 60);
+    EXPECT_GE(tally.nodes_ok, 12);
+    EXPECT_GE(tally.continuous_ok, 0.85 * tally.nodes_ok);
+}
+
+// At a fixed time of flight the guarantee costs almost no fuel against the nodes method
+// at the same accuracy: a median of at most 0.01 %, at most 1 % on any landing.
+TEST(ContinuousMethod, FixedRandomLandingsHoldEveryLimitAtLittleFuelCost) {
+    const Tally tally = plan_random_landings(1, 15, 20, 150);
+    EXPECT_GE(tally.nodes_ok, 12);
+    EXPECT_GE(tally.continuous_ok, 0.85 * tally.nodes_ok);
+    ASSERT_GE(tally.fuel_cost.size(), 10u);
+    EXPECT_LE(median(tally.fuel_cost), 1e-4);
+    EXPECT_LE(*std::max_element(tally.fuel_cost.begin(), tally.fuel_cost.end()), 1e-2);
+}
+
+// The bounds the method certifies a flight with contain the flown thrust on every interval,
+// also for node-wise landings that dip and overshoot between the nodes.
+TEST(FlightBounds, ContainTheFlownThrustOnEveryInterval) {
+    for (int index = 1; index < 12; index += 2) {
+        const random_landings::Landing landing = random_landings::landing(2, index, 20, 80);
+        for (const Method method : {Method::nodes, Method::continuous}) {
+            const plan::Outcome outcome = plan_landing(landing.config, with(method));
+            if (!outcome.trajectory) {
+                continue;
+            }
+            const solve::Trajectory& t = outcome.trajectory.value();
+            const plan::FlightBounds bounds = plan::flight_bounds(
+                landing.config, t, plan::bisector_directions(t, {0.0, 0.0, 1.0}));
+            const flight_check::Excess flown = flight_check::fly(landing.config, t, 256);
+            ASSERT_EQ(bounds.most_thrust.size(), flown.interval_most.size());
+            for (std::size_t k = 0; k < bounds.most_thrust.size(); ++k) {
+                const double scale = 1e-9 * flown.interval_most[k];
+                EXPECT_GE(bounds.most_thrust[k], flown.interval_most[k] - scale) << landing.name;
+                EXPECT_LE(bounds.least_thrust[k], flown.interval_least[k] + scale) << landing.name;
+            }
+        }
+    }
+}
+
+// A searched landing with plenty of fuel, and the least fuel it needs.
+struct FuelNeed {
+    config::Config config;
+    double best_tof;  // the time of flight of the least fuel
+    double fuel;
+};
+
+FuelNeed fuel_need(int index) {
+    random_landings::Landing landing = random_landings::landing(3, 2 * index, 20, 20);
+    landing.config.environment.max_angle_deg = 90.0;
+    const plan::Outcome rich = plan_landing(landing.config, with(Method::continuous));
+    EXPECT_TRUE(rich.trajectory.ok()) << landing.name;
+    const double fuel = rich.trajectory ? fuel_used(landing.config, rich.trajectory.value()) : 0.0;
+    return {landing.config, rich.time_of_flight, fuel};
+}
+
+// The landing with a fuel margin of `margin` over the least it needs.
+config::Config with_margin(const FuelNeed& need, double margin) {
+    config::Config config = need.config;
+    config.spacecraft.fuel = need.fuel * (1.0 + margin);
+    return config;
+}
+
+// With fuel margins of 0.05 % to 3 % the window of landing times is often narrower than the
+// search's grid step. Wherever a brute-force scan of fixed times of flight lands, the search
+// lands too, at least as well as the scan.
+TEST(ContinuousSearch, FindsNarrowWindowsWhereFixedTimesLand) {
+    int windows_between_grid_points = 0;
+    for (int index = 0; index < 4; ++index) {
+        const FuelNeed need = fuel_need(index);
+        for (const double margin : {0.0005, 0.01, 0.03}) {
+            const config::Config config = with_margin(need, margin);
+            double scanned_best = -kInf;
+            for (int i = 0; i <= 24; ++i) {
+                config::Config fixed = config;
+                fixed.solver.time_of_flight = need.best_tof * (0.8 + 0.45 * i / 24.0);
+                const plan::Outcome landed = plan_landing(fixed, with(Method::continuous));
+                if (landed.trajectory) {
+                    scanned_best = std::fmax(scanned_best, landed.trajectory.value().final_mass);
+                }
+            }
+            std::vector<search::TrialReport> trials;
+            Options options = with(Method::continuous);
+            options.observe = [&](const search::TrialReport& trial) { trials.push_back(trial); };
+            const plan::Outcome searched = plan_landing(config, options);
+            if (scanned_best > -kInf) {
+                ASSERT_TRUE(searched.trajectory.ok()) << index << " " << margin << ": "
+                                                      << searched.trajectory.error().text;
+                EXPECT_GE(searched.trajectory.value().final_mass, scanned_best - 1e-4 * need.fuel);
+                expect_flyable(config, searched.trajectory.value(), "searched window");
+            }
+            windows_between_grid_points += std::none_of(
+                trials.begin(), trials.begin() + 13, [](const auto& t) { return t.ok; });
+        }
+    }
+    EXPECT_GE(windows_between_grid_points, 3);  // the grid alone would have missed them
+}
+
+// Concurrent trials take the same trials in the same order and give the same landing, also
+// when the window lies between the grid points.
+TEST(ContinuousSearch, ConcurrentTrialsGiveTheSameLanding) {
+    const config::Config config = with_margin(fuel_need(0), 0.0005);
+    ThreadPool pool(2);
+    std::vector<double> serial_tofs, concurrent_tofs;
+    int landed_on_grid = 0;
+    Options options = with(Method::continuous);
+    options.observe = [&](const search::TrialReport& r) {
+        landed_on_grid += serial_tofs.size() < 13 && r.ok;
+        serial_tofs.push_back(r.time_of_flight);
+    };
+    const plan::Outcome serial = plan_landing(config, options);
+    EXPECT_EQ(landed_on_grid, 0);
+    options.parallel_for = [&](std::size_t count, const std::function<void(std::size_t)>& body) {
+        pool.parallel_for(count, body);
+    };
+    options.width = 7;
+    options.observe = [&](const search::TrialReport& r) {
+        concurrent_tofs.push_back(r.time_of_flight);
+    };
+    const plan::Outcome concurrent = plan_landing(config, options);
+    ASSERT_TRUE(serial.trajectory.ok() && concurrent.trajectory.ok());
+    EXPECT_TRUE(test_support::same_bits(serial_tofs, concurrent_tofs));
+    EXPECT_TRUE(test_support::same_bits(serial.trajectory.value().z_values,
+                                        concurrent.trajectory.value().z_values));
+    EXPECT_GE(concurrent.iterations, serial.iterations);
+}
+
+struct Refusal {
+    const char* name;
+    std::function<void(config::Config&)> change;
+    const char* text;        // the text of both methods, or of the continuous method alone
+    bool nodes_refuse;       // the nodes method refuses it too, with the same text
+};
+
+void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.name; }
+
+class ImpossibleConfiguration : public testing::TestWithParam<Refusal> {};
+
+// Refused before any solve, naming the field and its value: by both methods what solve
+// refuses, by the continuous method also numbers that are not finite and fuel at or above
+// the wet mass.
+TEST_P(ImpossibleConfiguration, IsRefusedBeforeAnySolve) {
+    const Refusal& refusal = GetParam();
+    for (const std::optional<double> tof : {std::optional(50.0), std::optional<double>()}) {
+        config::Config config = test_support::small_landing(tof);
+        refusal.change(config);
+        if (tof && !config.solver.time_of_flight) {
+            continue;  // the change itself unset the time of flight
+        }
+        for (const Method method : {Method::nodes, Method::continuous}) {
+            if (method == Method::nodes && !refusal.nodes_refuse) {
+                continue;
+            }
+            int trials = 0;
+            Options options = with(method);
+            options.observe = [&](const search::TrialReport&) { ++trials; };
+            const plan::Outcome outcome = plan_landing(config, options);
+            ASSERT_FALSE(outcome.trajectory.ok());
+            EXPECT_EQ(outcome.trajectory.error().kind, FailureKind::invalid_input);
+            EXPECT_EQ(outcome.trajectory.error().text,
+                      std::string("invalid configuration: ") + refusal.text);
+            EXPECT_EQ(trials, 0);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Plan, ImpossibleConfiguration,
+    testing::Values(
+        Refusal{"negative_tof", [](auto& c) { c.solver.time_of_flight = -45.0; },
+                "solver.time_of_flight must be positive and finite, not -45", true},
+        Refusal{"reversed_bracket",
+                [](auto& c) { c.solver = {15, std::nullopt, 90.0, 30.0}; },
+                "solver.tof_min (90) must be less than solver.tof_max (30)", true},
+        Refusal{"negative_minimum", [](auto& c) { c.spacecraft.min_thrust_pct = -1.0; },
+                "spacecraft.min_thrust_pct must be 0 or more, not -1", true},
+        Refusal{"nan_wet_mass", [](auto& c) { c.spacecraft.wet_mass = kNaN; },
+                "spacecraft.wet_mass must be finite, not NaN", false},
+        Refusal{"infinite_velocity",
+                [](auto& c) { c.spacecraft.initial_velocity = {0.0, -kInf, 1.0}; },
+                "spacecraft.initial_velocity must be finite, not (0, -inf, 1)", false},
+        Refusal{"nan_gravity", [](auto& c) { c.environment.gravity[2] = kNaN; },
+                "environment.gravity must be finite, not (0, 0, NaN)", false},
+        Refusal{"nan_bound", [](auto& c) { c.solver.tof_max = kNaN; },
+                "solver.tof_max must be finite, not NaN", false},
+        Refusal{"all_fuel", [](auto& c) { c.spacecraft.fuel = c.spacecraft.wet_mass; },
+                "spacecraft.fuel (2000) must be less than spacecraft.wet_mass (2000)", false},
+        Refusal{"no_fuel_flow", [](auto& c) { c.spacecraft.fuel_consumption = 0.0; },
+                "spacecraft.fuel_consumption must be positive, not 0", false}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// An infinite speed limit means no limit to the continuous method; the nodes method keeps the
+// solver's verdict on it.
+TEST(ContinuousMethod, InfiniteSpeedLimitMeansNone) {
+    config::Config config = test_support::small_landing(50.0);
+    config.spacecraft.max_velocity = kInf;
+    const plan::Outcome continuous = plan_landing(config, with(Method::continuous));
+    ASSERT_TRUE(continuous.trajectory.ok()) << continuous.trajectory.error().text;
+    expect_flyable(config, continuous.trajectory.value(), "no speed limit");
+    const plan::Outcome nodes = plan_landing(config, with(Method::nodes));
+    ASSERT_FALSE(nodes.trajectory.ok());
+    EXPECT_EQ(nodes.trajectory.error().kind, FailureKind::solver_status);
+    EXPECT_EQ(nodes.trajectory.error().text, "solver status: " + nodes.trajectory.error().status);
+}
+
+// A time of flight whose landing cannot hold the thrust between the nodes fails as
+// infeasible: here the minimum is the maximum, which a turning thrust cannot hold.
+TEST(ContinuousMethod, ATimeOfFlightThatCannotHoldTheLimitsIsInfeasible) {
+    config::Config config = test_support::small_landing(50.0);
+    config.spacecraft.min_thrust_pct = config.spacecraft.max_thrust_pct;
+    const plan::Outcome outcome = plan_landing(config, with(Method::continuous));
+    ASSERT_FALSE(outcome.trajectory.ok());
+    EXPECT_EQ(outcome.trajectory.error().kind, FailureKind::infeasible);
+    EXPECT_EQ(outcome.trajectory.error().text.rfind(
+                  "infeasible: in 50 s no landing holds the thrust limits between the nodes (", 0),
+              0u) << outcome.trajectory.error().text;
+}
+
+}  // namespace
