@@ -152,10 +152,28 @@ class TestCallbacks:
         seen = []
         result = _engine.plan(to_portable(searched()), workers=1,
                               on_trial=lambda *trial: seen.append(trial))
-        assert seen == result["trials"] and all(len(trial) == 4 for trial in seen)
+        assert seen == result["trials"] and all(len(trial) == 6 for trial in seen)
         # The plan's count also holds the iterations of the trials that failed.
         assert 0 < sum(trial[3] for trial in seen) <= result["iterations"]
         assert all(trial[3] == 0 for trial in seen if trial[2] == -inf)
+
+    @pytest.mark.parametrize("method, craft, tof, failure, solver_status", [
+        ("nodes", {}, 5.0, "SolverStatus", "PrimalInfeasible"),
+        # A thrust that must keep its size while it turns cannot hold between the nodes.
+        ("continuous", {"min_thrust_pct": 0.8}, 50.0, "Infeasible", None),
+    ])
+    def test_each_trial_carries_its_failure_kind(self, method, craft, tof, failure,
+                                                 solver_status):
+        config = Config(Spacecraft(**craft), solver=Solver(n=20, time_of_flight=tof))
+        result = _engine.plan(to_portable(config), **engine_options(method))
+        (trial,) = result["trials"]
+        assert trial[4:] == (failure, solver_status) == (result["failure"],
+                                                         result["solver_status"])
+        assert trial[1] == result["status"] and trial[2] == -inf
+        landed = _engine.plan(to_portable(small_config()), **engine_options(method))
+        assert landed["trials"][-1][4:] == (None, None)
+        landing = plan(config, method=method)
+        assert landing.trials[0].status == landing.status == (solver_status or failure)
 
     @pytest.mark.parametrize("workers", [1, 2])
     def test_a_raising_progress_stops_the_plan_with_its_exception(self, workers):

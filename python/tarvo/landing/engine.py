@@ -9,7 +9,6 @@ callbacks run in the calling thread, and Ctrl-C stops the work within a solver i
 
 from __future__ import annotations
 
-import math
 import os
 from collections.abc import Callable, Sequence
 from typing import Any
@@ -77,8 +76,8 @@ def solve_one(
     options = options or engine_options()
     report = None
     if on_trial is not None:
-        def report(tof: float, status: str, final_mass: float, iterations: int) -> None:
-            on_trial(_trial(tof, status, final_mass))
+        def report(*trial: Any) -> None:
+            on_trial(_trial(*trial))
 
     result = _engine.plan(portable, on_trial=report, **options)
     return _landing(portable, result, options["method"])
@@ -100,20 +99,12 @@ def solve_batch(
             for portable, result in zip(portables, results)]
 
 
-def _trial(tof: float, status: str, final_mass: float) -> Trial:
-    """A trial of the engine: a failed one (final mass -inf) gets the short status."""
-    if final_mass == -math.inf:
-        status = _trial_failure_status(status)
+def _trial(tof: float, status: str, final_mass: float, iterations: int,
+           failure: str | None, solver_status: str | None) -> Trial:
+    """A trial of the engine; a failed one gets the short status of its failure."""
+    if failure is not None:
+        status = failure_status(failure, solver_status)
     return Trial(tof, status, final_mass)
-
-
-def _trial_failure_status(text: str) -> str:
-    """The short status of a failed trial, whose report carries only its failure text."""
-    for prefix, status in (("solver status: ", None), ("infeasible:", "Infeasible"),
-                           ("solver construction error:", "SolverError")):
-        if text.startswith(prefix):
-            return status or text[len(prefix):]
-    return "InvalidInput"
 
 
 def _landing(portable: Portable, result: dict[str, Any] | BaseException, method: str) -> Landing:
@@ -121,7 +112,7 @@ def _landing(portable: Portable, result: dict[str, Any] | BaseException, method:
     if isinstance(result, BaseException):
         return Landing.failed(config, method, WORKER_FAILED,
                               f"planning raised {type(result).__name__}: {result}")
-    trials = [_trial(*trial[:3]) for trial in result["trials"]]
+    trials = [_trial(*trial) for trial in result["trials"]]
     common = dict(method=method, trials=trials, iterations=result["iterations"],
                   solve_seconds=result["solve_seconds"])
     if not result["ok"]:
