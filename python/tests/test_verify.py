@@ -8,7 +8,7 @@ import numpy as np
 import pytest
 
 import tarvo
-from tarvo.landing.extremes import cubic_roots
+from tarvo.landing.extremes import MAX_STEPS, bracketed_roots, cubic_roots
 from tarvo.landing.verify import _Flight, _FlownPath
 
 
@@ -338,3 +338,23 @@ def test_cubic_roots_in_the_interval(roots):
     if np.ptp(roots[:2]) < 1e-6:  # a near-double root: one of the two suffices
         expected, found = expected[:1], found[:1]
     np.testing.assert_allclose(found, expected, atol=1e-9)
+
+
+@pytest.mark.parametrize("noise", [0.0, 1e-16, 1e-13])
+def test_a_root_is_found_where_rounding_hides_the_last_digits(noise):
+    """A shallow root whose values carry noise above slope * tolerance and never vanish:
+    the search stops once its bracket closes, on the root, long before its step limit."""
+    root, slope = np.array([0.5154869972569269, 0.25]), 1e-4
+    calls = []
+
+    def function_at(index):
+        def function(x):
+            calls.append(x)
+            away = x - root[index]
+            jitter = noise * (1.5 + np.sin(1e15 * x))  # never zero, with the sign of away
+            return slope * away + np.copysign(jitter, away), np.full_like(x, slope)
+        return function
+
+    found = bracketed_roots(function_at, np.array([True, True]), np.zeros(2), np.ones(2))
+    np.testing.assert_allclose(found, root, atol=1e-13)
+    assert len(calls) < MAX_STEPS // 2

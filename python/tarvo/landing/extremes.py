@@ -54,7 +54,9 @@ def bracketed_roots(
 def _bracketed_root(function: Function, low: np.ndarray, high: np.ndarray) -> np.ndarray:
     """Per element, a root of ``function`` in [low, high]: a Newton step where it stays
     inside the bracket, else the false-position point (which finds a root at an end of the
-    bracket at once), and every third step the midpoint, so that the bracket shrinks. A NaN
+    bracket at once), and every third step the midpoint, so that the bracket shrinks. A root
+    is found when the Newton step or the bracket falls within the tolerance (the bracket
+    does where the function's rounding outweighs its slope times the tolerance). A NaN
     gives NaN or a point of its bracket, never an endless loop."""
     low, high = low.copy(), high.copy()
     at_low, at_high = function(low)[0], function(high)[0]
@@ -68,7 +70,8 @@ def _bracketed_root(function: Function, low: np.ndarray, high: np.ndarray) -> np
         fallback = middle if step % 3 == 2 else (
             (low * at_high - high * at_low) / (at_high - at_low))
         newton = x - value / slope
-        converged = (value == 0.0) | ~(np.abs(newton - x) > ROOT_TOLERANCE)  # NaN: given up
+        converged = ((value == 0.0) | ~(high - low > ROOT_TOLERANCE)
+                     | ~(np.abs(newton - x) > ROOT_TOLERANCE))  # NaN: given up
         inside = (newton > low) & (newton < high)
         fallback = np.where((fallback > low) & (fallback < high), fallback, middle)
         x = np.where(converged, x, np.where(inside, newton, fallback))
