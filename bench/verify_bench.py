@@ -5,7 +5,8 @@
 Plans the default vehicle (at a fixed 60 s, or searched with --search; N = 100 unless told)
 with each method and times `tarvo.plan` and the verification alone (`verify_landing`, which
 every plan runs once for its `Landing.verification`) alternately, so that both see the same
-machine load; prints the medians and their ratio (meant to stay near 2 %). Not a test.
+machine load; prints the medians and their ratio (a few per cent of a fixed-time plan, less
+of a search). Not a test.
 """
 
 import argparse
