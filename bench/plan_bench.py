@@ -1,19 +1,23 @@
 """Cost of the planning layer: `plan` against `solve`, `plan_many` against a serial loop.
 
     python bench/plan_bench.py [--repeats R] [--batch B] [--dask] [--memory LANDINGS]
-                               [--search] [--interrupts TRIES]
+                               [--search] [--methods] [--interrupts TRIES]
 
-- plan / solve: one landing at N = 100 with a fixed time of flight (default vehicle, 60 s);
-  the two are timed alternately and the medians compared.
+- plan / solve: one landing at N = 100 with a fixed time of flight (default vehicle, 60 s)
+  by the nodes method, the program `solve` runs; the two are timed alternately and the
+  medians compared.
 - serial / plan_many: the same B configurations (N = 100, fixed times of flight) planned by a
-  loop of `solve` and by `plan_many` on the local thread pool (one thread per core); the
-  ratio is the speedup.
+  loop of `solve` and by `plan_many` (nodes method) on the local thread pool (one thread
+  per core); the ratio is the speedup.
 - with --dask: plan_many on a Dask LocalCluster (one single-threaded worker process per
   core) against the local thread pool, cluster start-up excluded.
 - with --memory L: resident-memory growth over L landings planned in batches of 1,000 and
   dropped (N = 20), after a first batch.
-- with --search: one search (default vehicle, N = 100) by `plan` on the machine's cores
-  against `solve` (the rounds per thread count: build/bench/bench/tarvo_search_rounds).
+- with --search: one search (default vehicle, N = 100) by `plan` (nodes method) on the
+  machine's cores against `solve` (the rounds per thread count:
+  build/bench/bench/tarvo_search_rounds).
+- with --methods: the default searched landing planned by the default method against the
+  nodes method, at N = 20, 100 and 400 (the target at N = 100: at most 1.5 times).
 - with --interrupts T: Ctrl-C latency, the worst of T tries, each SIGINT sent at a random
   moment of an N = 2000 fixed solve.
 
@@ -60,7 +64,7 @@ def alternate_medians(first, second, repeats):
 def plan_against_solve(repeats):
     config = fixed_config()
     solve_time, plan_time = alternate_medians(
-        lambda: tarvo.solve(config), lambda: tarvo.plan(config), repeats)
+        lambda: tarvo.solve(config), lambda: tarvo.plan(config, method="nodes"), repeats)
     print(f"plan / solve at N = {NODES}: {plan_time / solve_time:.3f} "
           f"(solve {solve_time * 1e3:.2f} ms, plan {plan_time * 1e3:.2f} ms)")
 
@@ -69,7 +73,7 @@ def threads_against_serial(batch, repeats):
     configs = batch_configs(batch)
     serial, threaded = alternate_medians(
         lambda: [tarvo.solve(config) for config in configs],
-        lambda: tarvo.plan_many(configs), max(1, repeats // 10))
+        lambda: tarvo.plan_many(configs, method="nodes"), max(1, repeats // 10))
     cores = default_workers()
     print(f"serial solve loop / plan_many on {cores} threads, {batch} landings: "
           f"{serial / threaded:.2f}x (target {0.9 * cores:.1f}x; serial {serial:.2f} s, "
@@ -116,11 +120,20 @@ def memory_growth(landings):
 def search_against_solve(repeats):
     config = tarvo.Config(solver=tarvo.Solver(n=NODES))
     solve_time, plan_time = alternate_medians(
-        lambda: tarvo.solve(config), lambda: tarvo.plan(config), repeats)
+        lambda: tarvo.solve(config), lambda: tarvo.plan(config, method="nodes"), repeats)
     cores = default_workers()
     print(f"one search at N = {NODES}, plan on {cores} threads / solve: "
           f"{plan_time / solve_time:.3f} (solve {solve_time:.2f} s, plan {plan_time:.2f} s; "
           f"bench/search_rounds.cpp gives the rounds the trials take per thread count)")
+
+
+def continuous_against_nodes(repeats):
+    for n in (20, NODES, 400):
+        config = tarvo.Config(solver=tarvo.Solver(n=n))
+        nodes, continuous = alternate_medians(lambda: tarvo.plan(config, method="nodes"),
+                                              lambda: tarvo.plan(config), repeats)
+        print(f"the default searched landing at N = {n}, continuous / nodes: "
+              f"{continuous / nodes:.2f} (nodes {nodes:.3f} s, continuous {continuous:.3f} s)")
 
 
 def interrupt_latency(tries):
@@ -160,6 +173,8 @@ def main():
     parser.add_argument("--memory", type=int, metavar="LANDINGS", default=0,
                         help="also measure memory growth over this many landings")
     parser.add_argument("--search", action="store_true", help="also time one search")
+    parser.add_argument("--methods", action="store_true",
+                        help="also time the default method against the nodes method")
     parser.add_argument("--interrupts", type=int, metavar="TRIES", default=0,
                         help="also measure Ctrl-C latency over this many tries")
     arguments = parser.parse_args()
@@ -169,6 +184,8 @@ def main():
         dask_against_threads(arguments.batch)
     if arguments.search:
         search_against_solve(max(1, arguments.repeats // 10))
+    if arguments.methods:
+        continuous_against_nodes(max(1, arguments.repeats // 10))
     if arguments.memory:
         memory_growth(arguments.memory)
     if arguments.interrupts:

@@ -11,15 +11,15 @@ _Accuracy = Literal["standard", "high"]
 _Unreachable = Literal["fail", "closest"]
 _Method = Literal["nodes", "continuous"]
 _Failure = Literal["InvalidInput", "SolverStatus", "Infeasible", "Cancelled", "SolverError"]
-# (time_of_flight, status or failure text, final_mass, iterations)
-_TrialTuple = tuple[float, str, float, int]
+# (time_of_flight, status or failure text, final_mass, iterations, failure, solver_status)
+_TrialTuple = tuple[float, str, float, int, _Failure | None, str | None]
 
 class PlannedLanding(TypedDict):
     """What plan() returns: one landing in plain values (not a class of the module)."""
 
     ok: bool
     status: str  # the final solve's solver status, or the failure text when not ok
-    failure: _Failure | None  # None when ok
+    failure: _Failure | None  # what kind of failure, None when ok
     solver_status: str | None  # the solver's status name when failure is "SolverStatus"
     note: str  # what an option changed, "" when nothing
     time_of_flight: float  # NaN when not ok, as are the three below
@@ -44,7 +44,7 @@ def plan(
     accuracy: _Accuracy = "standard",
     unreachable: _Unreachable = "fail",
     workers: int | None = None,
-    on_trial: Callable[[float, str, float, int], Any] | None = None,
+    on_trial: Callable[[float, str, float, int, _Failure | None, str | None], Any] | None = None,
     method: _Method = "nodes",
 ) -> PlannedLanding:
     """Plan one landing with the interpreter lock released; see the module's documentation."""

@@ -33,12 +33,15 @@ def array_bits(array):
 def assert_same_landing(first, second):
     """Every attribute equal bit for bit, except the wall time of the solve."""
     assert config_bits(first.config) == config_bits(second.config)
-    for name in ("ok", "status", "message", "iterations"):
+    for name in ("ok", "method", "status", "message", "iterations"):
         assert getattr(first, name) == getattr(second, name), name
     for name in ("time_of_flight", "objective", "final_mass", "fuel_used", "miss_distance"):
         assert value_bits(getattr(first, name)) == value_bits(getattr(second, name)), name
     assert value_bits(first.trials) == value_bits(second.trials)
     assert value_bits(first.solver) == value_bits(second.solver)
+    assert (first.verification is None) == (second.verification is None)
+    if first.verification is not None:
+        assert value_bits(first.verification.checks) == value_bits(second.verification.checks)
     for name in (*NODE_ARRAYS, "masses"):
         assert array_bits(getattr(first, name)) == array_bits(getattr(second, name)), name
 

@@ -1,5 +1,5 @@
-"""The planning engine under tarvo.plan and plan_many: the numbers of tarvo.solve bit for bit
-for any number of threads, trials in order, the interpreter lock released while it works,
+"""The planning engine under tarvo.plan and plan_many: with the nodes method the numbers of
+tarvo.solve bit for bit for any number of threads, trials in order, the interpreter lock released while it works,
 Ctrl-C and failing callbacks, batches that keep every entry, and bad portable input."""
 
 import json
@@ -15,10 +15,22 @@ import tarvo
 from conftest import run_python, small_config, solve_outcome
 from landing_checks import NODE_ARRAYS, array_bits, config_bits, value_bits
 from tarvo import Config, Environment, Solver, Spacecraft, _engine, plan, plan_many, solve
-from tarvo.landing.landing import failure_status
+from tarvo.landing.engine import engine_options
 from tarvo._portable import to_portable
 
 nan, inf = math.nan, math.inf
+NODES = engine_options("nodes")
+
+
+def status_of_solve_failure(message):
+    """The status a landing of the nodes method has for tarvo.solve's failure text."""
+    if message.startswith("solver status: "):
+        return message[len("solver status: "):]
+    if message.startswith("infeasible:"):
+        return "Infeasible"
+    if message.startswith("solver construction error:"):
+        return "SolverError"
+    return "InvalidInput"
 
 
 def searched(n=8, **solver):
@@ -57,7 +69,8 @@ CASES = {
 
 @pytest.fixture(scope="module")
 def serial_landings():
-    return {case: tarvo.landing.engine.solve_batch([to_portable(config)], workers=1)[0]
+    return {case: tarvo.landing.engine.solve_batch([to_portable(config)], workers=1,
+                                                   options=NODES)[0]
             for case, config in CASES.items()}
 
 
@@ -66,11 +79,12 @@ class TestSameNumbersAsSolve:
     def test_plan_equals_solve_for_any_thread_count(self, case, serial_landings):
         config = CASES[case]
         trajectory, message = solve_outcome(config)
-        for landing in [plan(config), *(_plan_with_workers(config, w) for w in (1, 2, 7))]:
+        for landing in [plan(config, method="nodes"),
+                        *(_plan_with_workers(config, w) for w in (1, 2, 7))]:
             assert config_bits(landing.config) == config_bits(config)
             if message is not None:
                 assert (landing.ok, landing.status, landing.message) == (
-                    False, failure_status(message), message)
+                    False, status_of_solve_failure(message), message)
                 assert landing.solver is None and math.isnan(landing.final_mass)
                 assert math.isnan(landing.time_of_flight)
                 assert landing.positions.shape == (0, 3) and landing.time_points.shape == (0,)
@@ -114,7 +128,7 @@ class TestSameNumbersAsSolve:
     def test_batch_equals_single_plans(self, serial_landings):
         configs = list(CASES.values())
         for workers in (1, 3):
-            landings = plan_many(configs, workers=workers)
+            landings = plan_many(configs, workers=workers, method="nodes")
             for landing, case in zip(landings, CASES):
                 reference = serial_landings[case]
                 assert (landing.ok, landing.status, landing.message) == (
@@ -124,24 +138,42 @@ class TestSameNumbersAsSolve:
 
 
 def _plan_with_workers(config, workers):
-    result = _engine.plan(to_portable(config), workers=workers)
-    return tarvo.landing.engine._landing(to_portable(config), result)
+    result = _engine.plan(to_portable(config), workers=workers, **NODES)
+    return tarvo.landing.engine._landing(to_portable(config), result, "nodes")
 
 
 class TestCallbacks:
     def test_trials_arrive_in_order_as_the_landing_records_them(self):
         seen = []
-        landing = plan(searched(), progress=seen.append)
+        landing = plan(searched(), method="nodes", progress=seen.append)
         assert len(seen) == 36 and tuple(seen) == landing.trials
 
     def test_engine_reports_iterations_of_each_trial(self):
         seen = []
         result = _engine.plan(to_portable(searched()), workers=1,
                               on_trial=lambda *trial: seen.append(trial))
-        assert seen == result["trials"] and all(len(trial) == 4 for trial in seen)
+        assert seen == result["trials"] and all(len(trial) == 6 for trial in seen)
         # The plan's count also holds the iterations of the trials that failed.
         assert 0 < sum(trial[3] for trial in seen) <= result["iterations"]
         assert all(trial[3] == 0 for trial in seen if trial[2] == -inf)
+
+    @pytest.mark.parametrize("method, craft, tof, failure, solver_status", [
+        ("nodes", {}, 5.0, "SolverStatus", "PrimalInfeasible"),
+        # A thrust that must keep its size while it turns cannot hold between the nodes.
+        ("continuous", {"min_thrust_pct": 0.8}, 50.0, "Infeasible", None),
+    ])
+    def test_each_trial_carries_its_failure_kind(self, method, craft, tof, failure,
+                                                 solver_status):
+        config = Config(Spacecraft(**craft), solver=Solver(n=20, time_of_flight=tof))
+        result = _engine.plan(to_portable(config), **engine_options(method))
+        (trial,) = result["trials"]
+        assert trial[4:] == (failure, solver_status) == (result["failure"],
+                                                         result["solver_status"])
+        assert trial[1] == result["status"] and trial[2] == -inf
+        landed = _engine.plan(to_portable(small_config()), **engine_options(method))
+        assert landed["trials"][-1][4:] == (None, None)
+        landing = plan(config, method=method)
+        assert landing.trials[0].status == landing.status == (solver_status or failure)
 
     @pytest.mark.parametrize("workers", [1, 2])
     def test_a_raising_progress_stops_the_plan_with_its_exception(self, workers):
@@ -246,7 +278,7 @@ for name, run in runs.items():
     def interrupt():
         sent.append(time.monotonic())
         os.kill(os.getpid(), signal.SIGINT)
-    timer = threading.Timer(1.0, interrupt)
+    timer = threading.Timer(0.3, interrupt)
     timer.start()
     try:
         run()
@@ -258,7 +290,8 @@ deadline = time.monotonic() + 1.0
 while threads() != baseline and time.monotonic() < deadline:
     time.sleep(0.01)  # a joined thread may linger in the count for a moment
 after = threads()
-still_works = tarvo.plan(tarvo.Config(solver=tarvo.Solver(n=20, time_of_flight=60.0))).ok
+still_works = tarvo.plan(tarvo.Config(solver=tarvo.Solver(n=20, time_of_flight=60.0)),
+                         method="nodes").ok
 print(json.dumps({"latency": latency, "threads": [baseline, after], "works": still_works}))
 """
 
@@ -328,6 +361,8 @@ class TestBadInput:
     @pytest.mark.parametrize("call", [plan, lambda config, **options: plan_many([config], **options)],
                              ids=["plan", "plan_many"])
     @pytest.mark.parametrize("options, match", [
+        ({"method": "exact"}, "method must be 'continuous' or 'nodes', not 'exact'"),
+        ({"method": None}, "method must be 'continuous' or 'nodes', not None"),
         ({"accuracy": "standard"}, "accuracy must be 'default' or 'high', not 'standard'"),
         ({"accuracy": 1}, "accuracy must be 'default' or 'high', not 1"),
         ({"unreachable": "nearest"}, "unreachable must be 'fail' or 'closest', not 'nearest'"),
@@ -337,8 +372,9 @@ class TestBadInput:
         with pytest.raises(ValueError, match=match):
             call(small_config(), **options)
 
-    def test_api_options_are_accepted(self):
-        assert plan(small_config(n=10), accuracy="high", unreachable="closest").ok
+    @pytest.mark.parametrize("method", ["continuous", "nodes"])
+    def test_api_options_are_accepted(self, method):
+        assert plan(small_config(), method=method, accuracy="high", unreachable="closest").ok
 
 
 # Out of reach in 60 s: 10 km from the target with 300 kg of fuel.
@@ -347,22 +383,27 @@ FAR = Config(Spacecraft(fuel=300.0, initial_position=[10000.0, 0.0, 2400.0]),
 
 
 class TestOptionsReachTheCore:
+    @pytest.mark.parametrize("method", ["continuous", "nodes"])
     @pytest.mark.parametrize("how", ["plan", "local pool", "executor"])
-    def test_closest_landing(self, how):
+    def test_closest_landing(self, how, method):
         if how == "plan":
-            landing = plan(FAR, unreachable="closest")
+            landing = plan(FAR, method=method, unreachable="closest")
         elif how == "local pool":
-            landing = plan_many([FAR], unreachable="closest")[0]
+            landing = plan_many([FAR], method=method, unreachable="closest")[0]
         else:
             with ThreadPoolExecutor(1) as executor:
-                landing = plan_many([FAR], executor=executor, unreachable="closest")[0]
-        assert landing.ok and landing.miss_distance > 100.0
+                landing = plan_many([FAR], executor=executor, method=method,
+                                    unreachable="closest")[0]
+        assert landing.ok and landing.method == method and landing.miss_distance > 100.0
         assert landing.message.startswith("target out of reach")
-        assert not plan(FAR).ok
+        assert not plan(FAR, method=method).ok
 
     def test_high_accuracy_closes_the_gap(self):
-        standard, high = plan(small_config()), plan(small_config(), accuracy="high")
+        standard = plan(small_config(), method="nodes")
+        high = plan(small_config(), method="nodes", accuracy="high")
         assert high.ok and high.solver.gap_abs < standard.solver.gap_abs
+        # The continuous method plans at high accuracy unless told otherwise.
+        assert plan(small_config()).solver.gap_abs < standard.solver.gap_abs
 
     def test_thrust_pointing_limit_is_checked(self):
         config = Config(environment=Environment(max_angle_deg=-5.0), solver=Solver(n=10, time_of_flight=60.0))

@@ -32,6 +32,14 @@ def dry_mass(config):
     return config.spacecraft.wet_mass - config.spacecraft.fuel
 
 
+def ceiling_arc_start(landing):
+    """When the plan's thrust reaches its ceiling for the last burn (the flight's clock)."""
+    craft = landing.config.spacecraft
+    below = numpy.flatnonzero(landing.thrusts < craft.max_thrust_pct * craft.real_max_thrust
+                              * (1 - 1e-3))
+    return landing.time_points[below[-1] + 1]
+
+
 @pytest.fixture(scope="module")
 def perfect():
     return tarvo.fly(tarvo.Config())
@@ -54,7 +62,20 @@ class TestWithoutErrors:
         # Re-planning spends no more than the first plan booked (it saves a little).
         assert perfect.fuel_used <= perfect.landing.fuel_used * (1 + 1e-3)
         numpy.testing.assert_array_equal(perfect.masses, perfect.believed_masses)
-        assert perfect.failed_replans == 0
+
+    def test_replans_fail_only_where_the_plan_rides_its_ceiling(self, perfect):
+        """Before the last burn every re-plan lands within the planner's ceiling. On that
+        burn the plan being flown needs all of it, so a re-plan on another node grid, held
+        between its nodes too, may find none: the guidance then tries the whole engine, or
+        flies on with the plan it has."""
+        arc = ceiling_arc_start(perfect.landing)
+        ceiling = perfect.config.spacecraft.max_thrust_pct
+        assert any(replan.time < arc for replan in perfect.replans)
+        for replan in perfect.replans:
+            if replan.time < arc:
+                assert replan.ok and replan.thrust_ceiling == ceiling
+            else:
+                assert replan.ok or replan.status in ("Infeasible", "PrimalInfeasible")
 
     def test_open_loop_flies_a_deliverable_plan_exactly(self):
         landing = tarvo.plan(DELIVERABLE)
@@ -65,7 +86,8 @@ class TestWithoutErrors:
         assert flight.touchdown_position_error < 0.01
         assert flight.touchdown_velocity_error < 0.01
         assert flight.fuel_used == pytest.approx(landing.fuel_used, rel=1e-3)
-        assert flight.touchdown_time == landing.time_points[-1]
+        # The plan ends on the ground, so the flight may come down through it a hair early.
+        assert flight.touchdown_time == pytest.approx(landing.time_points[-1], abs=1e-5)
 
     def test_replans_keep_the_end_and_the_node_spacing_then_stop(self, perfect):
         spacing = perfect.landing.time_points[1]
@@ -75,7 +97,7 @@ class TestWithoutErrors:
         for replan in perfect.replans:
             assert replan.time_to_go == pytest.approx(end - replan.time, abs=1e-9)
             assert replan.nodes == 1 + round(replan.time_to_go / spacing) >= 5
-            assert replan.ok and replan.knowledge == ((0.0,) * 3,) * 2
+            assert replan.knowledge == ((0.0,) * 3,) * 2
         stopped = perfect.replanning_stopped
         assert stopped == times[-1] + 1.0 and 1 + round((end - stopped) / spacing) < 5
         assert perfect.touchdown_time == pytest.approx(end)
@@ -351,7 +373,8 @@ def test_planning_options_reach_every_plan_of_the_flight(monkeypatch):
     monkeypatch.setattr(flying, "plan", plan)
     flight = tarvo.fly(tarvo.Config(solver=tarvo.Solver(n=20, time_of_flight=45.0)),
                        method="anything", accuracy="high")
-    retries = sum(replan.thrust_ceiling == 1.0 for replan in flight.replans)
+    # A re-plan that found nothing within the ceiling tried the whole engine too.
+    retries = sum(replan.thrust_ceiling == 1.0 or not replan.ok for replan in flight.replans)
     assert len(seen) == 1 + len(flight.replans) + retries and len(flight.replans) > 10
     assert all(options == {"method": "anything", "accuracy": "high"} for options in seen)
     seen.clear()

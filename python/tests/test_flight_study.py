@@ -109,6 +109,14 @@ def test_open_loop_study_has_no_replans():
     assert table["flight_touchdown_position_error"].min() > 2.0
 
 
+def test_the_method_reaches_every_flown_run():
+    plain = tarvo.monte_carlo(nominal(), DISPERSIONS, 2, seed=SEED, method="nodes")
+    flown = tarvo.monte_carlo(nominal(), DISPERSIONS, 2, seed=SEED, method="nodes",
+                              errors=REAL, replan_every=None)
+    pandas.testing.assert_frame_equal(untimed(flown.table[plain.table.columns]),
+                                      untimed(plain.table))
+
+
 class RefusingExecutor(concurrent.futures.Executor):
     def submit(self, *args, **kwargs):
         raise RuntimeError("shut down")
@@ -124,6 +132,8 @@ def test_runs_an_executor_fails_are_rows():
     (dict(errors=0.01), TypeError),
     (dict(errors=REAL, replan_every=0.0), ValueError),
     (dict(errors=REAL, replan_every="1"), TypeError),
+    (dict(errors=REAL, method="exact"), ValueError),
+    (dict(method="nodes", accuracy="standard"), ValueError),
 ])
 def test_bad_flight_options_fail_before_any_work(monkeypatch, options, error):
     monkeypatch.setattr("tarvo.study.dispersions.DispersionPlan.draw", pytest.fail)

@@ -11,8 +11,11 @@ from pathlib import Path
 import pytest
 
 import tarvo
-from tarvo import Config, Solver
+from tarvo import Config, Solver, _engine
+from tarvo._portable import to_portable
 from tarvo.cli.main import main
+from tarvo.landing import engine
+from tarvo.landing.engine import engine_options
 from tarvo.cli.config_warnings import unknown_member_warnings
 
 SMALL = Config(solver=Solver(n=20, time_of_flight=60.0))
@@ -38,13 +41,15 @@ def run_inline(capsys, monkeypatch):
     return run
 
 
-def expected_summary(config):
-    """The summary's numbers, computed here from tarvo.solve and the configuration."""
-    trajectory = tarvo.solve(config)
+def expected_summary(config, method="continuous"):
+    """The summary's numbers, computed here from the configuration and its landing: for the
+    nodes method, tarvo.solve's trajectory."""
+    trajectory = tarvo.plan(config) if method == "continuous" else tarvo.solve(config)
     times = trajectory.time_points
     tof = config.solver.time_of_flight or float(times[1]) * len(times)
     craft = config.spacecraft
     return {
+        "method": method,
         "time of flight": f"{tof:.3f} s ({'searched' if config.solver.time_of_flight is None else 'fixed'})",
         "final mass": f"{trajectory.final_mass:.3f} kg",
         "fuel used": f"{craft.wet_mass - trajectory.final_mass:.3f} kg of {craft.fuel:.3f} kg",
@@ -61,15 +66,23 @@ class TestMainJob:
         assert run.returncode == 0 and run.stderr == ""
         assert run.stdout == Config().to_json() + "\n"
 
-    def test_default_configuration_search(self):
-        run = run_main()
-        assert run.returncode == 0, run.stderr
-        fields = summary(run.stdout)
+    def test_default_configuration_search_is_flyable(self):
+        run = run_main("--verify")
+        assert run.returncode == 0, run.stdout + run.stderr
+        report, verification = run.stdout.split("Verification passed")
+        fields = summary(report)
         assert fields["status"].strip() in ("Solved", "AlmostSolved")
         assert fields["nodes"].strip() == "100"
         for name, text in expected_summary(Config()).items():
             assert fields[name].strip() == text
         assert {"peak thrust", "touchdown error"} <= set(fields)
+
+    def test_nodes_method_is_the_solve_of_the_configuration(self, run_inline):
+        status, out, err = run_inline("--method", "nodes", "-", stdin=SMALL.to_json().encode())
+        assert status == 0 and err == ""
+        fields = summary(out)
+        for name, text in expected_summary(SMALL, "nodes").items():
+            assert fields[name].strip() == text
 
     @pytest.mark.parametrize("content, message", [
         ('{\n  "solver": {"n": 10,}\n}', "trailing comma at line 2 column 22"),
@@ -91,12 +104,21 @@ class TestMainJob:
         assert run.returncode != 0 and run.stdout == ""
         assert run.stderr.startswith(f"{path}: ") and run.stderr.count("\n") == 1
 
-    def test_failed_solve_is_one_line(self, tmp_path):
+    @pytest.mark.parametrize("method", ["continuous", "nodes"])
+    def test_failed_solve_is_one_line(self, tmp_path, method):
         path = tmp_path / "short.json"
         path.write_text(Config(solver=Solver(n=10, time_of_flight=0.5)).to_json())
-        run = run_main(str(path))
+        run = run_main(str(path), "--method", method)
         assert run.returncode == 1 and run.stdout == ""
-        assert run.stderr.startswith("solve failed: solver status: ") and run.stderr.count("\n") == 1
+        assert run.stderr.startswith("solve failed: ") and run.stderr.count("\n") == 1
+        if method == "nodes":
+            assert run.stderr.startswith("solve failed: solver status: ")
+
+    def test_impossible_configuration_names_the_field(self, run_inline):
+        config = Config(solver=Solver(n=10, time_of_flight=-45.0))
+        status, out, err = run_inline("-", stdin=config.to_json().encode())
+        assert (status, out) == (1, "") and one_line(err)
+        assert "time_of_flight" in err and "-45" in err
 
 
 def one_line(text):
@@ -213,10 +235,29 @@ class TestOutputs:
                                                          status, verdict):
         config = Config(spacecraft=tarvo.Spacecraft(min_thrust_pct=min_thrust_pct),
                         solver=Solver(n=20, time_of_flight=60.0))
-        code, out, _ = run_inline("--verify", "-", stdin=config.to_json().encode())
-        report = str(tarvo.plan(config).verify())
+        code, out, _ = run_inline("--verify", "--method", "nodes", "-",
+                                  stdin=config.to_json().encode())
+        report = str(tarvo.plan(config, method="nodes").verify())
         assert code == status and report.startswith(verdict)
         assert out.endswith(report + "\n") and out.startswith("status:")
+
+    @pytest.mark.parametrize("verify", [False, True])
+    def test_failed_verification_shows_the_landing_and_fails(self, run_inline, monkeypatch,
+                                                            verify):
+        """A continuous landing that failed its verification: its summary, the failed check
+        in the note, the report with --verify, and exit status 1."""
+        config = Config(solver=Solver(n=20, time_of_flight=60.0))
+        portable = to_portable(config)
+        failed = engine._landing(portable, _engine.plan(portable, **engine_options("nodes")),
+                                 "continuous")
+        assert failed.status == "VerificationFailed"
+        monkeypatch.setattr("tarvo.cli.main.plan_landing", lambda *arguments: failed)
+        code, out, err = run_inline(*(["--verify"] if verify else []), "-",
+                                    stdin=config.to_json().encode())
+        fields = summary(out.split("Verification FAILED")[0])
+        assert (code, err) == (1, "") and fields["status"].strip() == "VerificationFailed"
+        assert fields["note"].strip() == failed.message
+        assert ("Verification FAILED" in out) == verify
 
     @pytest.mark.parametrize("options, message", [
         (["--csv", "{tmp}/missing/nodes.csv"], "{tmp}/missing/nodes.csv: No such file or directory"),
@@ -248,15 +289,24 @@ FAR = Config(spacecraft=tarvo.Spacecraft(fuel=400.0, target_position=[7600.0, 0.
 
 
 class TestPlanningOptions:
-    def test_closest_lands_near_an_unreachable_target_and_says_so(self, run_inline):
-        status, out, err = run_inline("-", stdin=FAR.to_json().encode())
-        assert (status, err) == (1, "solve failed: solver status: PrimalInfeasible\n")
-        status, out, _ = run_inline("--closest", "-", stdin=FAR.to_json().encode())
-        landing = tarvo.plan(FAR, unreachable="closest")
+    @pytest.mark.parametrize("method", ["continuous", "nodes"])
+    def test_closest_lands_near_an_unreachable_target_and_says_so(self, run_inline, method):
+        status, out, err = run_inline("--method", method, "-", stdin=FAR.to_json().encode())
+        assert status == 1 and err.startswith("solve failed: ")
+        if method == "nodes":
+            assert err == "solve failed: solver status: PrimalInfeasible\n"
+        status, out, _ = run_inline("--closest", "--method", method, "-",
+                                    stdin=FAR.to_json().encode())
+        landing = tarvo.plan(FAR, method=method, unreachable="closest")
         lines = {name: value.strip() for name, value in summary(out).items()}
-        assert status == 0 and lines["note"] == landing.message
+        assert status == 0 and lines["note"] == landing.message and lines["method"] == method
         assert lines["touchdown error"].startswith(f"position {landing.miss_distance:.3e} m")
         assert landing.miss_distance > 100.0
+
+    def test_closest_landing_passes_its_verification(self, run_inline):
+        status, out, _ = run_inline("--closest", "--verify", "-", stdin=FAR.to_json().encode())
+        assert status == 0 and "Verification passed" in out, out
+        assert "target miss" in out
 
     def test_high_accuracy_reaches_the_summary_and_the_result(self, run_inline, tmp_path):
         result = tmp_path / "result.json"

@@ -10,7 +10,10 @@ import pytest
 from conftest import CONVERGED, small_config
 from landing_checks import NODE_ARRAYS, array_bits, assert_same_landing, config_bits
 import tarvo
-from tarvo import Config, Landing, Solver, Trial, plan
+from tarvo import Config, Landing, Solver, Trial, _engine, plan
+from tarvo._portable import to_portable
+from tarvo.landing import engine
+from tarvo.landing.engine import engine_options
 from tarvo.landing.landing import failure_status
 
 inf = math.inf
@@ -18,7 +21,7 @@ inf = math.inf
 
 @pytest.fixture(scope="module")
 def landing():
-    return plan(small_config())
+    return plan(small_config(), method="nodes")
 
 
 class TestPlanArguments:
@@ -37,7 +40,8 @@ class TestPlanArguments:
         class LandingConfig(Config):
             pass
 
-        assert plan(LandingConfig(solver=Solver(n=10, time_of_flight=60.0))).ok
+        landing = plan(LandingConfig(solver=Solver(n=10, time_of_flight=60.0)), method="nodes")
+        assert landing.ok and type(landing.config) is Config
 
     def test_progress_must_be_callable(self):
         with pytest.raises(TypeError, match="progress"):
@@ -49,7 +53,7 @@ class TestPlanArguments:
     ], ids=["solved", "infeasible"])
     def test_progress_receives_each_trial(self, config, status, mass):
         seen = []
-        landing = plan(config, progress=seen.append)
+        landing = plan(config, method="nodes", progress=seen.append)
         assert seen and tuple(seen) == landing.trials and all(type(t) is Trial for t in seen)
         assert seen[-1].time_of_flight == config.solver.time_of_flight and seen[-1].status in status
         assert seen[-1].final_mass == (landing.final_mass if mass is None else mass)
@@ -62,15 +66,16 @@ class TestPlanArguments:
             plan(small_config(n=10), progress=stop)
 
 
-@pytest.mark.parametrize("message, status", [
-    ("solver status: PrimalInfeasible", "PrimalInfeasible"),
-    ("solver status: MaxIterations", "MaxIterations"),
-    ("infeasible: no feasible time-of-flight in [1.000, 708.333]", "Infeasible"),
-    ("solver construction error: Bad input data: x", "SolverError"),
-    ("n must be at least 1 node", "InvalidInput"),
+@pytest.mark.parametrize("failure, solver_status, status", [
+    ("SolverStatus", "PrimalInfeasible", "PrimalInfeasible"),
+    ("SolverStatus", "MaxIterations", "MaxIterations"),
+    ("Infeasible", None, "Infeasible"),
+    ("SolverError", None, "SolverError"),
+    ("InvalidInput", None, "InvalidInput"),
+    ("Cancelled", None, "Cancelled"),
 ])
-def test_failure_status(message, status):
-    assert failure_status(message) == status
+def test_failure_status(failure, solver_status, status):
+    assert failure_status(failure, solver_status) == status
 
 
 class TestLanding:
@@ -103,15 +108,17 @@ class TestLanding:
 
     @pytest.mark.parametrize("protocol", range(pickle.HIGHEST_PROTOCOL + 1))
     def test_pickle_round_trip(self, landing, protocol):
-        for value in (landing, plan(small_config(tof=1.0))):
+        for value in (landing, plan(small_config(tof=1.0), method="nodes")):
             assert_same_landing(pickle.loads(pickle.dumps(value, protocol)), value)
 
     def test_repr(self, landing):
         text = repr(landing)
-        assert text.startswith("Landing(ok=True, status='Solved', time_of_flight=60.000, final_mass=")
+        assert text.startswith("Landing(ok=True, method='nodes', status='Solved', "
+                               "time_of_flight=60.000, final_mass=")
         assert "nodes=20" in text and "trials=1" in text
-        assert repr(plan(small_config(n=0))) == (
-            "Landing(ok=False, status='InvalidInput', message='n must be at least 1 node')")
+        assert repr(plan(small_config(n=0), method="nodes")) == (
+            "Landing(ok=False, method='nodes', status='InvalidInput', "
+            "message='n must be at least 1 node')")
 
     def test_repr_of_a_huge_number_is_short(self, landing):
         huge = Landing(landing.config, **{**landing._values, "time_of_flight": 1e308})
@@ -123,7 +130,7 @@ class TestLanding:
         for value in (landing, failed, nan_config):
             twin = pickle.loads(pickle.dumps(value))
             assert value == twin and not value != twin and hash(value) == hash(twin)
-        again = plan(small_config())
+        again = plan(small_config(), method="nodes")
         assert again == landing and again.solve_seconds != landing.solve_seconds
         assert len({landing, again, failed}) == 2
 
@@ -137,6 +144,56 @@ class TestLanding:
 
     def test_constructor_checks(self):
         with pytest.raises(TypeError, match="expects a Config"):
-            Landing.failed(None, "InvalidInput", "x")
+            Landing.failed(None, "nodes", "InvalidInput", "x")
+        with pytest.raises(ValueError, match="method must be 'continuous' or 'nodes'"):
+            Landing.failed(Config(), "solve", "X", "y")
         with pytest.raises(ValueError):
-            Landing.failed(Config(), "X", "y", positions=[1.0, 2.0])  # not n x 3
+            Landing.failed(Config(), "nodes", "X", "y", positions=[1.0, 2.0])  # not n x 3
+
+
+class TestVerificationCarried:
+    def test_made_once_and_kept_through_pickling(self, landing, monkeypatch):
+        assert landing.verify() is landing.verification and landing.verification.checks
+        import tarvo.landing.verify as verify_module
+
+        def refuse(landing):
+            raise AssertionError("verified again")
+
+        monkeypatch.setattr(verify_module, "verify_landing", refuse)
+        copy = pickle.loads(pickle.dumps(landing))
+        assert copy.verification == landing.verification
+
+    def test_none_without_a_trajectory(self):
+        failed = plan(small_config(tof=1.0), method="nodes")
+        assert failed.verification is None
+        with pytest.raises(ValueError, match="cannot verify a failed landing"):
+            failed.verify()
+
+    @pytest.mark.parametrize("method", ["continuous", "nodes"])
+    def test_failed_verification(self, method):
+        """A nodes-program landing whose thrust dips below the minimum between nodes: the
+        continuous method refuses it with its arrays kept, the nodes method keeps it ok."""
+        config = small_config(n=50, tof=50.0)
+        portable = to_portable(config)
+        result = _engine.plan(portable, **engine_options("nodes"))
+        landing = engine._landing(portable, result, method)
+        assert landing.method == method and not landing.verification.ok
+        assert landing.verification["minimum thrust"].passed is False
+        if method == "nodes":
+            assert landing.ok and landing.status == result["status"] and landing.message is None
+            return
+        assert not landing.ok and landing.status == "VerificationFailed"
+        assert landing.message.startswith("verification failed: minimum thrust 47")
+        assert "between nodes" in landing.message
+        assert array_bits(landing.z_values) == array_bits(result["z_values"])
+        assert landing.final_mass == result["final_mass"] and landing.verify().ok is False
+        assert_same_landing(pickle.loads(pickle.dumps(landing)), landing)
+
+
+@pytest.mark.parametrize("method, accuracy, engine_accuracy", [
+    ("continuous", None, "high"), ("nodes", None, "standard"),
+    ("continuous", "default", "standard"), ("nodes", "high", "high"),
+])
+def test_accuracy_defaults_to_the_methods_own(method, accuracy, engine_accuracy):
+    options = engine_options(method, "fail", accuracy)
+    assert options == {"method": method, "unreachable": "fail", "accuracy": engine_accuracy}

@@ -37,7 +37,8 @@ class TestLocalPool:
     def test_input_order_and_failures_kept(self, expected, workers):
         landings = plan_many(MIXED, workers=workers)
         assert_same_landings(landings, expected)
-        assert [landing.ok for landing in landings] == [True, True, False, True, False, True]
+        assert not landings[2].ok and landings[4].status == "InvalidInput"
+        assert {landing.method for landing in landings} == {"continuous"}
 
     def test_any_iterable_and_empty(self, expected):
         assert_same_landings(plan_many(iter(MIXED)), expected)
@@ -279,6 +280,9 @@ class TestRealExecutors:
     def test_spawned_process_pool(self, expected):
         with ProcessPoolExecutor(2, mp_context=SPAWN) as executor:
             assert_same_landings(plan_many(MIXED, executor=executor, chunksize=2), expected)
+            # The options travel with every chunk.
+            landings = plan_many(MIXED, executor=executor, chunksize=2, method="nodes")
+        assert_same_landings(landings, [plan(config, method="nodes") for config in MIXED])
 
     def test_worker_process_killed_mid_batch(self, expected):
         with KillsItsWorker() as executor:

@@ -171,11 +171,12 @@ Golden refine(const TrialRunner& runner, double a, double b, const KeepLower& ke
 TrialReport trial_report(double tof, const Result<solve::Trajectory>& outcome) {
     if (!outcome) {
         const double failed = -std::numeric_limits<double>::infinity();
-        return {tof, false, failed, outcome.error().text, 0, failed, outcome.error().kind};
+        const Failure& failure = outcome.error();
+        return {tof, false, failed, failure.text, 0, failed, failure.kind, failure.status};
     }
     const solve::Trajectory& trajectory = outcome.value();
     return {tof, true, trajectory.final_mass, trajectory.status,
-            trajectory.solver_info.iterations, trajectory.final_mass, std::nullopt};
+            trajectory.solver_info.iterations, trajectory.final_mass, std::nullopt, {}};
 }
 
 Result<solve::Trajectory> search_time_of_flight(const config::Config& config,

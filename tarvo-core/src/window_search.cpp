@@ -188,7 +188,7 @@ Result<solve::Trajectory> PlanTrials::window_search(const LandingProgram& progra
             times.push_back(report.time_of_flight);
         }
         const std::vector<TrialReport> misses = search::TrialRunner(
-            [&](double tof) { return TrialReport{tof, false, kFailed, "", 0, miss(tof), {}}; },
+            [&](double tof) { return TrialReport{tof, false, kFailed, "", 0, miss(tof), {}, {}}; },
             options_.parallel_for, options_.width, {}).run(times);
         for (const TrialReport& report : misses) {
             log.add(report);

@@ -273,6 +273,9 @@ TEST(SearchConcurrency, EveryWidthUsesTheSameTrialsInTheSameOrder) {
     EXPECT_NEAR(serial.out->value().time_of_flight, 63.7, 1e-3);
     EXPECT_FALSE(serial.trials[11].ok);  // 120 s fails; its report carries the text
     EXPECT_EQ(serial.trials[11].status, "solver status: PrimalInfeasible");
+    EXPECT_EQ(serial.trials[11].failure, FailureKind::solver_status);
+    EXPECT_EQ(serial.trials[11].solver_status, "PrimalInfeasible");
+    EXPECT_EQ(serial.trials.back().failure, std::nullopt);
     // Rounds: the grid, the two interior points, ceil(20 / d) speculative rounds of
     // 2^d - 1 trials; the final solve runs alone.
     const struct { std::size_t width, rounds, solved; } cases[] = {

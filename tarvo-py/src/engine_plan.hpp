@@ -10,8 +10,8 @@
 namespace tarvo_py {
 
 // Plans `config` with settings.workers threads for the search's trials; on_trial (null for
-// none) receives each trial, in order, as (time_of_flight, status or failure text,
-// final_mass, iterations). Returns the landing's dict (see planned_landing.hpp), or null with
+// none) receives each trial, in order, as the arguments trial_to_python makes of it
+// (planned_landing.hpp). Returns the landing's dict (see planned_landing.hpp), or null with
 // the exception of the callback or of a signal handler, or the internal fault.
 PyObject* plan_one(ModuleState& state, const tarvo_core::config::Config& config,
                    const PlanSettings& settings, PyObject* on_trial);

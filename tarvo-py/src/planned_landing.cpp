@@ -111,12 +111,17 @@ PlannedLanding plan_and_time(const tarvo_core::config::Config& config,
 
 PyObject* trial_to_python(const TrialReport& trial)
 {
+    const bool has_status = trial.failure == tarvo_core::FailureKind::solver_status;
     const OwnedRef status(text(trial.status));
-    if (!status) {
+    const OwnedRef failure(trial.failure ? PyUnicode_FromString(failure_name(*trial.failure))
+                                         : Py_NewRef(Py_None));
+    const OwnedRef solver_status(has_status ? text(trial.solver_status) : Py_NewRef(Py_None));
+    if (!status || !failure || !solver_status) {
         return nullptr;
     }
-    return Py_BuildValue("(dOdI)", trial.time_of_flight, status.get(), trial.final_mass,
-                         static_cast<unsigned int>(trial.iterations));
+    return Py_BuildValue("(dOdIOO)", trial.time_of_flight, status.get(), trial.final_mass,
+                         static_cast<unsigned int>(trial.iterations), failure.get(),
+                         solver_status.get());
 }
 
 PyObject* landing_to_python(ModuleState& state, const PlannedLanding& landing)

@@ -21,8 +21,8 @@ struct PlannedLanding {
 PlannedLanding plan_and_time(const tarvo_core::config::Config& config,
                              tarvo_core::plan::Options options);
 
-// The trial as the tuple (time_of_flight, status or failure text, final_mass, iterations).
-// Null with an exception set.
+// The trial as the tuple (time_of_flight, status or failure text, final_mass, iterations,
+// failure, solver_status), the last two as in the landing's dict. Null with an exception set.
 PyObject* trial_to_python(const tarvo_core::search::TrialReport& trial);
 
 // The landing as a dict of plain values, documented in the engine module (see

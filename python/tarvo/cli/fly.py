@@ -3,6 +3,7 @@
     tarvo fly [CONFIG.json | -] [--replan-every S | --open-loop] [--seed K]
         [--thrust-error SIGMA] [--pointing-error DEG] [--acceleration-error SIGMA]
         [--position-error SIGMA] [--velocity-error SIGMA] [--mass-flow-error SIGMA]
+        [--method continuous|nodes] [--accuracy default|high] [--closest]
         [--plot FILE.png] [--result FILE.json] [--csv FILE] [--progress]
 
 Prints the outcome, the touchdown errors, the fuel, the re-plans and the worst and median
@@ -16,6 +17,7 @@ import sys
 
 from .io import Outputs, Parser, emit, fail, note, read_config, run_command
 from .main import requested_outputs
+from .options import add_planning_options, planning_options
 from .._text import fixed, shorten_numbers
 
 # Command-line option, FlightErrors field, metavar and help of each error.
@@ -76,10 +78,7 @@ def parse_arguments(argv):
     parser.add_argument("--result", metavar="FILE.json",
                         help="write the whole flight as one JSON document")
     parser.add_argument("--csv", metavar="FILE", help="write the samples as CSV")
-    parser.add_argument("--closest", action="store_true",
-                        help="plan as close to an unreachable target as the vehicle can")
-    parser.add_argument("--accuracy", choices=("default", "high"),
-                        help="the solver's default tolerances, or tightened ones")
+    add_planning_options(parser)
     parser.add_argument("--progress", action="store_true",
                         help="report each re-plan on stderr")
     return parser.parse_args(argv)
@@ -126,12 +125,10 @@ def run(argv):
     outputs = Outputs()
     files = requested_outputs(arguments, outputs, flight_bytes)
     config = read_config(arguments.config)
-    options = {"accuracy": arguments.accuracy,
-               "unreachable": "closest" if arguments.closest else None}
     try:
         flight = fly(config, replan_every=replan_every, errors=errors, seed=arguments.seed,
                      progress=(lambda replan: note(replan_line(replan)))
-                     if arguments.progress else None, **options)
+                     if arguments.progress else None, **planning_options(arguments))
     except (ValueError, TypeError) as error:
         fail(f"tarvo fly: {error}")
     if flight.status == "GuidanceFailed":

@@ -1,6 +1,7 @@
 """The tarvo command line: plan one landing, print its summary, write its plot and tables.
 
-    tarvo [CONFIG.json | -] [--plot FILE.png] [--csv FILE] [--result FILE.json] [--progress]
+    tarvo [CONFIG.json | -] [--method continuous|nodes] [--accuracy default|high] [--closest]
+          [--plot FILE.png] [--csv FILE] [--result FILE.json] [--progress] [--verify]
     tarvo --print-default-config
     tarvo --version
     tarvo monte-carlo ...          a dispersion study (tarvo.cli.study)
@@ -19,6 +20,7 @@ from .io import (
     Outputs, Parser, emit, fail, figure_bytes, image_format, note, read_config,
     require, run_command,
 )
+from .options import add_planning_options, planning_options
 from .._text import fixed, shorten_numbers
 from ..landing.landing import peak_thrust, touchdown_errors
 
@@ -69,11 +71,7 @@ def parse_arguments(argv):
                              "per-node arrays as one JSON document")
     parser.add_argument("--progress", action="store_true",
                         help="report each trial of the time-of-flight search on stderr")
-    parser.add_argument("--closest", action="store_true",
-                        help="when no time of flight reaches the target, land as close to it "
-                             "as the vehicle can, with the least fuel")
-    parser.add_argument("--accuracy", choices=("default", "high"), default="default",
-                        help="the solver's default tolerances, or tightened ones")
+    add_planning_options(parser)
     parser.add_argument("--verify", action="store_true",
                         help="check the landing against its physics, print the checks, and "
                              "exit with status 1 when one fails")
@@ -107,20 +105,17 @@ def run(argv):
     outputs = Outputs()
     files = requested_outputs(arguments, outputs, landing_bytes)
     config = read_config(arguments.config)
-    options = {"unreachable": "closest" if arguments.closest else "fail",
-               "accuracy": arguments.accuracy}
-    landing = plan_landing(config, arguments.progress, options)
-    if not landing.ok:
+    landing = plan_landing(config, arguments.progress, planning_options(arguments))
+    if landing.verification is None:
         fail(f"solve failed: {shorten_numbers(landing.message)}")
     for path, content in files:
         outputs.write_bytes(path, lambda: content(landing))
     status = outputs.report()
     emit("\n".join(summary_lines(landing)))
     if arguments.verify:
-        verification = landing.verify()
-        emit(str(verification))
-        status = status or (0 if verification.ok else 1)
-    return status
+        emit(str(landing.verification))
+        return status or (0 if landing.ok and landing.verification.ok else 1)
+    return status or (0 if landing.ok else 1)
 
 
 def requested_outputs(arguments, outputs, table_bytes):
@@ -170,8 +165,8 @@ def share_of(thrust, scale):
 
 
 def summary_lines(landing):
-    """The seven-line summary of a landing that was found, and a note when an option
-    changed it (the closest landing)."""
+    """The eight-line summary of a landing that was found, and a note when an option
+    changed it (the closest landing) or why it is not ok (a failed verification)."""
     config = landing.config
     spacecraft = config.spacecraft
     how = "searched" if config.solver.time_of_flight is None else "fixed"
@@ -181,6 +176,7 @@ def summary_lines(landing):
     position_error, velocity_error = touchdown_errors(landing)
     return [
         f"status:           {landing.status}",
+        f"method:           {landing.method}",
         f"nodes:            {len(landing.time_points)}",
         f"time of flight:   {tof_text} ({how})",
         f"final mass:       {fixed(landing.final_mass)} kg",

@@ -3,6 +3,7 @@
     tarvo monte-carlo CONFIG.json --runs N [--seed S]
         --disperse PATH=normal:SIGMA --disperse PATH=uniform:LOW:HIGH ...
         [--workers K | --scheduler ADDRESS] [--out TABLE.parquet|.csv] [--plot STUDY.png]
+        [--method continuous|nodes] [--accuracy default|high] [--closest]
         [--progress | --no-progress]
         [--thrust-error SIGMA ... --replan-every S | --open-loop]  (flies every run)
 
@@ -21,6 +22,7 @@ import sys
 from .fly import add_flight_options, flight_options
 from .io import Outputs, Parser, emit, fail, figure_bytes, image_format, read_config
 from .io import require, run_command, stderr_failed
+from .options import add_planning_options, planning_options
 from ..study.dispersions import normal, uniform
 from ..study.study import monte_carlo
 
@@ -43,10 +45,7 @@ def parse_arguments(argv):
                         help="plan on a running Dask scheduler (instead of --workers)")
     parser.add_argument("--out", metavar="TABLE", help="write the table (.parquet or .csv)")
     parser.add_argument("--plot", metavar="STUDY.png", help="write the study's figure")
-    parser.add_argument("--closest", action="store_true",
-                        help="land each run as close to an unreachable target as it can")
-    parser.add_argument("--accuracy", choices=("default", "high"), default="default",
-                        help="the solver's default tolerances, or tightened ones")
+    add_planning_options(parser)
     parser.add_argument("--progress", action=argparse.BooleanOptionalAction, default=None,
                         help="progress bar on stderr (default: when stderr is a terminal)")
     add_flight_options(parser, "; any of them flies every run")
@@ -168,8 +167,7 @@ def run_study(config, dispersions, arguments, progress, flight):
         return monte_carlo(config, dispersions, arguments.runs, seed=arguments.seed,
                            workers=arguments.workers, executor=executor,
                            progress=False if progress is None else progress,
-                           unreachable="closest" if arguments.closest else "fail",
-                           accuracy=arguments.accuracy, **flight)
+                           **planning_options(arguments), **flight)
     except (ValueError, TypeError, ImportError) as error:
         fail(str(error))
     except Exception as error:  # a worker or executor that failed: say what, not where

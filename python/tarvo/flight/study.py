@@ -66,8 +66,8 @@ def flight_row(flight) -> tuple:
             flight.worst_guidance_seconds)
 
 
-def _failed_rows(portable: Portable, reason: str) -> tuple[tuple, tuple]:
-    landing = Landing.failed(from_portable(portable), WORKER_FAILED, reason)
+def _failed_rows(portable: Portable, reason: str, method: str) -> tuple[tuple, tuple]:
+    landing = Landing.failed(from_portable(portable), method, WORKER_FAILED, reason)
     nan = math.nan
     return outcome_row(landing), (False, WORKER_FAILED, reason, *(nan,) * 6, 0, 0, nan)
 
@@ -91,15 +91,15 @@ def fly_chunk(entries: Sequence[tuple[Portable, int]], errors: FlightErrors,
                          seed=seed, **options)
         except Exception as error:  # a fault of this run alone
             rows.append(_failed_rows(portable, f"the flight raised {type(error).__name__}: "
-                                               f"{error}"))
+                                               f"{error}", options["method"]))
             continue
         rows.append((outcome_row(flight.landing), flight_row(flight)))
     return rows
 
 
 def fly_runs(configs, seed: int, errors: FlightErrors, replan_every: float | None, *,
-             workers=None, executor=None, progress=False, unreachable="fail",
-             accuracy="default") -> tuple[list[tuple], list[tuple]]:
+             workers=None, executor=None, progress=False, method="continuous",
+             accuracy=None, unreachable="fail") -> tuple[list[tuple], list[tuple]]:
     """Fly every configuration (run ``i`` with `flight_seed` (seed, i)); the first plans'
     rows and the flights' rows, in run order.
 
@@ -109,8 +109,8 @@ def fly_runs(configs, seed: int, errors: FlightErrors, replan_every: float | Non
     """
     check_flight_options(errors, replan_every)
     workers = _positive_count("workers", workers)
-    engine_options(unreachable, accuracy)  # refuse a bad option before any work
-    options = {"unreachable": unreachable, "accuracy": accuracy}
+    engine_options(method, unreachable, accuracy)  # refuse a bad option before any work
+    options = {"method": method, "accuracy": accuracy, "unreachable": unreachable}
     entries = [(to_portable(config), flight_seed(seed, run)) for run, config in enumerate(configs)]
     with BatchProgress(progress, len(entries)) as bar:
         if executor is not None:
@@ -126,6 +126,7 @@ def fly_runs(configs, seed: int, errors: FlightErrors, replan_every: float | Non
 
 
 def _run(executor, entries, size, bar, arguments) -> list[tuple[tuple, tuple]]:
+    method = arguments[2]["method"]
     chunks = [range(start, min(start + size, len(entries)))
               for start in range(0, len(entries), size)]
     rows: list[Any] = [None] * len(entries)
@@ -136,7 +137,7 @@ def _run(executor, entries, size, bar, arguments) -> list[tuple[tuple, tuple]]:
                 futures[executor.submit(fly_chunk, [entries[i] for i in chunk],
                                         *arguments)] = chunk
             except Exception as error:  # a shut-down or broken executor refuses the task
-                _fill_failed(rows, entries, chunk, error)
+                _fill_failed(rows, entries, chunk, error, method)
                 bar.advance(len(chunk))
         for future in concurrent.futures.as_completed(futures):
             chunk = futures[future]
@@ -147,7 +148,7 @@ def _run(executor, entries, size, bar, arguments) -> list[tuple[tuple, tuple]]:
                                     f"for {len(chunk)} runs")
                 rows[chunk.start:chunk.stop] = result
             except Exception as error:  # a dead worker process, a lost cluster worker, ...
-                _fill_failed(rows, entries, chunk, error)
+                _fill_failed(rows, entries, chunk, error, method)
             bar.advance(len(chunk))
     except BaseException:
         for future in futures:
@@ -156,11 +157,11 @@ def _run(executor, entries, size, bar, arguments) -> list[tuple[tuple, tuple]]:
     return rows
 
 
-def _fill_failed(rows, entries, chunk: range, error: BaseException) -> None:
+def _fill_failed(rows, entries, chunk: range, error: BaseException, method: str) -> None:
     reason = (f"the executor failed on runs {chunk.start} to {chunk.stop - 1}: "
               f"{type(error).__name__}: {error}")
     for index in chunk:
-        rows[index] = _failed_rows(entries[index][0], reason)
+        rows[index] = _failed_rows(entries[index][0], reason, method)
 
 
 @dataclass(frozen=True)

@@ -41,7 +41,7 @@ def plan_many(
     configs: Iterable[Config], *, workers: int | None = None,
     executor: concurrent.futures.Executor | None = None,
     progress: ProgressArgument = False, chunksize: int | None = None,
-    unreachable: str = "fail", accuracy: str = "default",
+    method: str = "continuous", accuracy: str | None = None, unreachable: str = "fail",
 ) -> list[Landing]:
     """Plan many landings; the result holds one `Landing` per configuration, in input order.
 
@@ -67,7 +67,7 @@ def plan_many(
     chunksize : int, optional
         Configurations per task shipped to ``executor`` (default: the batch in about 64
         chunks of at most 64).
-    unreachable, accuracy : str
+    method, accuracy, unreachable : str
         The options of `tarvo.plan`, for every landing.
 
     A failed landing is an entry with ``ok`` false, never an exception and never a gap;
@@ -82,13 +82,15 @@ def plan_many(
         Raised before any work starts.
     ValueError
         ``workers`` or ``chunksize`` below 1, ``workers`` above 1024, ``workers`` together
-        with ``executor``, or an ``unreachable`` or ``accuracy`` that is none of its choices.
+        with ``executor``, or a ``method``, ``accuracy`` or ``unreachable`` that is none of
+        its choices.
     ImportError
         ``progress=True`` without tqdm installed.
     """
     portables = _portable_entries(configs)
     batch = Batch(len(portables), workers=workers, executor=executor, progress=progress,
-                  chunksize=chunksize, unreachable=unreachable, accuracy=accuracy)
+                  chunksize=chunksize, method=method, unreachable=unreachable,
+                  accuracy=accuracy)
     results: list[Landing | None] = [None] * len(portables)
 
     def keep(entries: range, landings: list[Landing]) -> None:
@@ -110,12 +112,13 @@ class Batch:
     def __init__(
         self, total: int, *, workers: Any = None,
         executor: concurrent.futures.Executor | None = None, progress: ProgressArgument = False,
-        chunksize: Any = None, unreachable: Any = "fail", accuracy: Any = "default",
+        chunksize: Any = None, method: Any = "continuous", unreachable: Any = "fail",
+        accuracy: Any = None,
     ) -> None:
         self.total = total
         self.workers = _positive_count("workers", workers)
         self.chunksize = _positive_count("chunksize", chunksize)
-        self.options = engine.engine_options(unreachable, accuracy)
+        self.options = engine.engine_options(method, unreachable, accuracy)
         if executor is not None:
             if self.workers is not None:
                 raise ValueError("workers sizes the local thread pool; with an executor, "
@@ -150,8 +153,9 @@ def plan_chunk(
 ) -> list[Landing]:
     """Plan a chunk of portable configurations in this process: the executor's task.
 
-    ``options`` are the engine's (`tarvo.landing.engine.engine_options`). One thread: the
-    executor decides how many tasks run at once.
+    ``options`` are the engine's (`tarvo.landing.engine.engine_options`), the method among
+    them, so that the chunk is planned as the caller asked. One thread: the executor
+    decides how many tasks run at once.
     """
     return engine.solve_batch(portables, workers=1, options=options)
 
@@ -203,7 +207,7 @@ def _run_on_executor(
         try:
             in_flight[executor.submit(plan_chunk, portables, options)] = chunk, portables
         except Exception as error:  # a shut-down or broken executor refuses the task
-            deliver(chunk, _failed(chunk, portables, _describe_error(error)))
+            deliver(chunk, _failed(chunk, portables, _describe_error(error), options))
             bar.advance(len(chunk))
 
     def fill() -> None:  # a refused chunk is delivered at once and takes no place
@@ -216,7 +220,7 @@ def _run_on_executor(
             done, _ = concurrent.futures.wait(in_flight, return_when="FIRST_COMPLETED")
             for future in done:
                 chunk, portables = in_flight.pop(future)
-                deliver(chunk, _landings(future, chunk, portables))
+                deliver(chunk, _landings(future, chunk, portables, options))
                 bar.advance(len(chunk))
             fill()
     except BaseException as error:
@@ -242,24 +246,28 @@ def _leave(executor: concurrent.futures.Executor) -> None:
 
 def _landings(
     future: concurrent.futures.Future[list[Landing]], chunk: range, portables: list[Portable],
+    options: dict[str, str],
 ) -> list[Landing]:
     """The chunk's landings, or failed landings saying why the executor did not return them."""
     try:
         landings = future.result()
     except Exception as error:  # a dead worker process, a lost cluster worker, ...
-        return _failed(chunk, portables, _describe_error(error))
+        return _failed(chunk, portables, _describe_error(error), options)
     if (not isinstance(landings, list) or len(landings) != len(chunk)
             or not all(isinstance(landing, Landing) for landing in landings)):
         return _failed(chunk, portables, f"the task returned {_describe(landings)} "
-                                         f"for {len(chunk)} configurations")
+                                         f"for {len(chunk)} configurations", options)
     return landings
 
 
-def _failed(chunk: range, portables: list[Portable], reason: str) -> list[Landing]:
+def _failed(
+    chunk: range, portables: list[Portable], reason: str, options: dict[str, str],
+) -> list[Landing]:
     entries = (f"entry {chunk.start}" if len(chunk) == 1
                else f"entries {chunk.start} to {chunk.stop - 1}")
     reason = f"the executor failed on {entries}: {reason}"
-    return [Landing.failed(from_portable(portable), engine.WORKER_FAILED, reason)
+    return [Landing.failed(from_portable(portable), options["method"], engine.WORKER_FAILED,
+                           reason)
             for portable in portables]
 
 

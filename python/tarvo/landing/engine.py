@@ -10,25 +10,29 @@ still in a solver setup, which cannot be interrupted, ends on its own).
 
 from __future__ import annotations
 
-import math
 import os
 from collections.abc import Callable, Sequence
 from typing import Any
 
 from .. import _engine
-from .landing import NODE_ARRAYS, Landing, Trial, failure_status
+from .landing import METHODS, NODE_ARRAYS, VERIFICATION_FAILED, Landing, Trial, failure_status
 from .._portable import Portable, from_portable
 
 __all__ = [
     "solve_one", "solve_batch", "engine_options", "default_workers", "WORKER_FAILED",
-    "ACCURACIES", "UNREACHABLE",
+    "ACCURACIES", "UNREACHABLE", "DEFAULT_ACCURACY",
 ]
 
 WORKER_FAILED = "WorkerFailed"
 
-# The planning options of the API and the engine's name for each choice.
+# The planning options of the API and the engine's name for each choice: the one place
+# where the API's accuracy vocabulary meets the engine's.
 ACCURACIES = {"default": "standard", "high": "high"}
 UNREACHABLE = {"fail": "fail", "closest": "closest"}
+# The accuracy each method plans with when none is given: the continuous method's guarantee
+# holds at the optimum, which the tight tolerances reach; the nodes method keeps the
+# solver's own, as `tarvo.solve`.
+DEFAULT_ACCURACY = {"continuous": "high", "nodes": "default"}
 
 
 def default_workers() -> int:
@@ -39,12 +43,18 @@ def default_workers() -> int:
         return os.cpu_count() or 1
 
 
-def engine_options(unreachable: Any = "fail", accuracy: Any = "default") -> dict[str, str]:
-    """The engine's options for the API's ``unreachable`` and ``accuracy``.
+def engine_options(
+    method: Any = "continuous", unreachable: Any = "fail", accuracy: Any = None,
+) -> dict[str, str]:
+    """The engine's options for the API's ``method``, ``unreachable`` and ``accuracy``
+    (None: the method's default accuracy).
 
     Raises ValueError for any other value, before any work starts.
     """
-    return {"unreachable": _choice("unreachable", unreachable, UNREACHABLE),
+    method = _choice("method", method, dict(zip(METHODS, METHODS)))
+    if accuracy is None:
+        accuracy = DEFAULT_ACCURACY[method]
+    return {"method": method, "unreachable": _choice("unreachable", unreachable, UNREACHABLE),
             "accuracy": _choice("accuracy", accuracy, ACCURACIES)}
 
 
@@ -61,15 +71,17 @@ def solve_one(
 ) -> Landing:
     """Plan one landing; ``on_trial`` receives each trial, in order, in the calling thread.
 
-    ``options`` are `engine_options`; the search runs its trials on the machine's cores.
+    ``options`` are `engine_options` (default: those of `engine_options()`); the search
+    runs its trials on the machine's cores.
     """
+    options = options or engine_options()
     report = None
     if on_trial is not None:
-        def report(tof: float, status: str, final_mass: float, iterations: int) -> None:
-            on_trial(_trial(tof, status, final_mass))
+        def report(*trial: Any) -> None:
+            on_trial(_trial(*trial))
 
-    result = _engine.plan(portable, on_trial=report, **(options or {}))
-    return _landing(portable, result)
+    result = _engine.plan(portable, on_trial=report, **options)
+    return _landing(portable, result, options["method"])
 
 
 def solve_batch(
@@ -82,32 +94,42 @@ def solve_batch(
     that fails alone (an internal fault of its planning) becomes a failed `Landing` with
     status "WorkerFailed"; the others are kept.
     """
-    results = _engine.plan_batch(portables, workers=workers, on_landing=on_landing,
-                                 **(options or {}))
-    return [_landing(portable, result) for portable, result in zip(portables, results)]
+    options = options or engine_options()
+    results = _engine.plan_batch(portables, workers=workers, on_landing=on_landing, **options)
+    return [_landing(portable, result, options["method"])
+            for portable, result in zip(portables, results)]
 
 
-def _trial(tof: float, status: str, final_mass: float) -> Trial:
-    """A trial of the engine: a failed one (final mass -inf) gets the short status."""
-    if final_mass == -math.inf:
-        status = failure_status(status)
+def _trial(tof: float, status: str, final_mass: float, iterations: int,
+           failure: str | None, solver_status: str | None) -> Trial:
+    """A trial of the engine; a failed one gets the short status of its failure."""
+    if failure is not None:
+        status = failure_status(failure, solver_status)
     return Trial(tof, status, final_mass)
 
 
-def _landing(portable: Portable, result: dict[str, Any] | BaseException) -> Landing:
+def _landing(portable: Portable, result: dict[str, Any] | BaseException, method: str) -> Landing:
     config = from_portable(portable)
     if isinstance(result, BaseException):
-        return Landing.failed(config, WORKER_FAILED,
+        return Landing.failed(config, method, WORKER_FAILED,
                               f"planning raised {type(result).__name__}: {result}")
-    trials = [_trial(*trial[:3]) for trial in result["trials"]]
-    common = dict(trials=trials, iterations=result["iterations"],
+    trials = [_trial(*trial) for trial in result["trials"]]
+    common = dict(method=method, trials=trials, iterations=result["iterations"],
                   solve_seconds=result["solve_seconds"])
     if not result["ok"]:
-        message = result["status"]
-        return Landing.failed(config, failure_status(message), message, **common)
-    return Landing(
+        return Landing.failed(config, status=failure_status(result["failure"],
+                                                            result["solver_status"]),
+                              message=result["status"], **common)
+    landing = Landing(
         config, ok=True, status=result["status"], message=result["note"] or None,
         time_of_flight=result["time_of_flight"], objective=result["objective"],
         final_mass=result["final_mass"], miss_distance=result["miss_distance"],
         solver=result["solver"], **common, **{name: result[name] for name in NODE_ARRAYS},
     )
+    if method == "nodes" or landing.verification.ok:
+        return landing
+    values = landing._values
+    reasons = (landing.verification.failure_message(), landing.message)
+    values.update(ok=False, status=VERIFICATION_FAILED,
+                  message="; ".join(reason for reason in reasons if reason))
+    return Landing(config, verification=landing.verification, **values)

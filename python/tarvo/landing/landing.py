@@ -23,7 +23,12 @@ if TYPE_CHECKING:
     FloatArray = numpy.typing.NDArray[numpy.float64]
 
 __all__ = ["Landing", "Trial", "SolverFigures", "failure_status", "peak_thrust",
-           "touchdown_errors"]
+           "touchdown_errors", "METHODS", "VERIFICATION_FAILED"]
+
+# The planning methods: a landing that holds every limit between the nodes too, and the
+# fixed formulation that holds them at the nodes, exactly as `tarvo.solve`.
+METHODS = ("continuous", "nodes")
+VERIFICATION_FAILED = "VerificationFailed"
 
 
 class Trial(NamedTuple):
@@ -51,20 +56,17 @@ class SolverFigures(NamedTuple):
     res_dual: float
 
 
-def failure_status(message: str) -> str:
-    """The short status of a failure text of `tarvo.solve`.
+def failure_status(failure: str, solver_status: str | None) -> str:
+    """The short status of a failure the engine reports by its kind.
 
-    "solver status: <name>" gives the solver's status name; the search's "infeasible: ..."
-    gives "Infeasible"; "solver construction error: ..." gives "SolverError"; anything else
-    (a configuration the program cannot be built for, such as ``n = 0``) "InvalidInput".
+    A solver that stopped short ("SolverStatus") gives the solver's status name
+    ("PrimalInfeasible", "MaxIterations", ...); any other kind is the status itself:
+    "Infeasible" (no time of flight lands), "InvalidInput" (a configuration that names its
+    fault), "SolverError", "Cancelled".
     """
-    if message.startswith("solver status: "):
-        return message[len("solver status: "):]
-    if message.startswith("infeasible:"):
-        return "Infeasible"
-    if message.startswith("solver construction error:"):
-        return "SolverError"
-    return "InvalidInput"
+    if failure == "SolverStatus" and solver_status:
+        return solver_status
+    return failure
 
 
 # Per-node arrays, named as on `PyTrajectory`, with the shape of one node's entry.
@@ -82,6 +84,7 @@ NODE_ARRAYS: dict[str, tuple[int, ...]] = {
 # Scalar attributes and the conversion each value goes through.
 _SCALARS = {
     "ok": bool,
+    "method": str,
     "status": str,
     "message": lambda text: None if text is None else str(text),
     "time_of_flight": float,
@@ -123,19 +126,31 @@ class Landing:
     ----------
     config : Config
         The planned configuration (a new copy on every read).
+    method : {"continuous", "nodes"}
+        How it was planned (see `tarvo.plan`).
     ok : bool
-        Whether a trajectory was found.
+        Whether a trajectory was found that stands as planned: with the continuous method
+        one that also passed its `verification`.
     status : str
         The solver status of the final solve ("Solved", "AlmostSolved"), or what stopped
         the landing: a solver status name ("PrimalInfeasible", ...), "Infeasible" (no time
-        of flight of the search was feasible), "SolverError", "InvalidInput", or
-        "WorkerFailed" (`plan_many`: the worker or executor failed on this entry).
+        of flight lands), "InvalidInput" (the message names the field), "SolverError",
+        "VerificationFailed" (continuous method: the trajectory failed a check of its
+        verification; its arrays are kept), or "WorkerFailed" (`plan_many`: the worker or
+        executor failed on this entry).
     message : str or None
-        When not ok, the reason: for a failed solve the very text `tarvo.solve` raises.
-        When ok, what a planning option changed (the closest landing to an unreachable
-        target, say), or None when nothing.
+        When not ok, the reason: for the nodes method and a failed solve the very text
+        `tarvo.solve` raises; for "VerificationFailed" the checks that failed. When ok,
+        what a planning option changed (the closest landing to an unreachable target,
+        say), or None when nothing.
+    verification : Verification or None
+        The checks of the trajectory against its physics (`Landing.verify`), made once when
+        the landing was made; None without a trajectory. With the nodes method it does not
+        change ``ok`` or ``status``: that method is the fixed formulation kept exactly,
+        which bounds the thrust at the nodes only, so its landings may fail a check between
+        nodes and are still returned as the program solved them.
     time_of_flight : float
-        Time of flight (s); NaN when not ok.
+        Time of flight (s); NaN without a trajectory.
     positions, velocities, u_values : ndarray, shape (N, 3)
         Per node: position (m), velocity (m/s), thrust acceleration (m/s²).
     thrusts, normalized_thrusts, z_values, s_values, time_points : ndarray, shape (N,)
@@ -144,37 +159,39 @@ class Landing:
     masses : ndarray, shape (N,)
         Mass at every node (kg), ``exp(z_values)``.
     final_mass, fuel_used : float
-        Mass at touchdown and wet mass less that (kg); NaN when not ok.
+        Mass at touchdown and wet mass less that (kg); NaN without a trajectory.
     objective : float
-        The maximised final log-mass; NaN when not ok.
+        The maximised final log-mass; NaN without a trajectory.
     trials : tuple of Trial
         The fixed-horizon solves of the landing in order: one for a fixed time of flight,
-        each trial the search used otherwise (36 for a search that found a landing: 13
-        grid points, 22 golden-section points and the final solve).
+        each trial the search used otherwise (36 for a search of the nodes method that
+        found a landing: 13 grid points, 22 golden-section points and the final solve).
     iterations : int
         Interior-point iterations of every solve the planning ran: failed trials and,
         when a search runs trials at once, speculative ones included.
     solve_seconds : float
         Wall time of the planning (s).
     miss_distance : float
-        Distance from the target at touchdown (m): 0 when the target is reached, NaN when
-        not ok.
+        Distance from the target at touchdown (m): 0 when the target is reached, NaN
+        without a trajectory.
     solver : SolverFigures or None
-        Duality gap and residuals of the final solve; None when not ok.
+        Duality gap and residuals of the final solve; None without a trajectory.
 
-    The arrays are read-only and empty when not ok.
+    The arrays are read-only and empty without a trajectory.
 
     Two landings are equal when they plan the same configuration to the same results:
     every attribute but ``solve_seconds`` (a measure of the run, not of the landing) is
     equal, a NaN matching a NaN. Equal landings hash alike, so a landing can be a key.
 
     Methods: ``plot()`` (a matplotlib Figure), ``to_frame()`` (a pandas DataFrame),
-    ``save(path)`` (.csv, .json or .parquet) and ``verify()`` (a `Verification`).
+    ``save(path)`` (.csv, .json or .parquet) and ``verify()`` (the `Verification`).
     """
 
-    __slots__ = ("_config", *_SCALARS, *NODE_ARRAYS, "masses", "fuel_used", "trials", "solver")
+    __slots__ = ("_config", *_SCALARS, *NODE_ARRAYS, "masses", "fuel_used", "trials", "solver",
+                 "verification")
 
     ok: bool
+    method: str
     status: str
     message: str | None
     time_of_flight: float
@@ -186,6 +203,7 @@ class Landing:
     miss_distance: float
     trials: tuple[Trial, ...]
     solver: SolverFigures | None
+    verification: Verification | None
     positions: FloatArray
     velocities: FloatArray
     u_values: FloatArray
@@ -197,15 +215,20 @@ class Landing:
     masses: FloatArray
 
     def __init__(
-        self, config: Config, *, ok: bool, status: str, message: str | None,
+        self, config: Config, *, ok: bool, method: str, status: str, message: str | None,
         time_of_flight: float, objective: float, final_mass: float,
         trials: Iterable[Any], iterations: int, solve_seconds: float, miss_distance: float,
         positions: Any, velocities: Any, u_values: Any, thrusts: Any,
         normalized_thrusts: Any, z_values: Any, s_values: Any, time_points: Any,
-        solver: Iterable[Any] | None = None,
+        solver: Iterable[Any] | None = None, verification: Verification | None = None,
     ) -> None:
+        """``verification`` is the verification of these very values when it is already
+        made (a landing rebuilt from another); by default it is made here for a landing
+        with nodes."""
         if not isinstance(config, Config):
             raise TypeError(f"Landing() expects a Config, not {type(config).__name__}")
+        if method not in METHODS:
+            raise ValueError(f"method must be {' or '.join(map(repr, METHODS))}, not {method!r}")
         values = locals()  # the keyword arguments by name
         fields: dict[str, Any] = {"_config": to_portable(config), "trials": _trials(trials),
                                   "solver": _solver_figures(solver)}
@@ -215,14 +238,20 @@ class Landing:
         )
         fields["masses"] = _frozen_array(_exp(fields["z_values"]), ())
         fields["fuel_used"] = config.spacecraft.wet_mass - fields["final_mass"]
+        fields["verification"] = verification
         for name, value in fields.items():
             object.__setattr__(self, name, value)
+        if verification is None and len(self.z_values):
+            from .verify import verify_landing
+
+            object.__setattr__(self, "verification", verify_landing(self))
 
     @classmethod
-    def failed(cls, config: Config, status: str, message: str, **values: Any) -> Landing:
+    def failed(cls, config: Config, method: str, status: str, message: str,
+               **values: Any) -> Landing:
         """A landing without a trajectory: empty arrays, NaN numbers; ``values`` override."""
         fields: dict[str, Any] = dict(
-            ok=False, status=status, message=message, time_of_flight=math.nan,
+            ok=False, method=method, status=status, message=message, time_of_flight=math.nan,
             objective=math.nan, final_mass=math.nan, trials=(), iterations=0,
             solve_seconds=0.0, miss_distance=math.nan,
         )
@@ -254,10 +283,14 @@ class Landing:
         return save_landing(self, path)
 
     def verify(self) -> Verification:
-        """Check the landing against the physics it stands for; see `tarvo.landing.verify`."""
-        from .verify import verify_landing
+        """The checks of the landing against the physics it stands for, made when the
+        landing was made (see `tarvo.landing.verify.verify_landing`).
 
-        return verify_landing(self)
+        Raises ValueError for a landing without a trajectory.
+        """
+        if self.verification is None:
+            raise ValueError(f"cannot verify a failed landing: {self.message}")
+        return self.verification
 
     def __setattr__(self, name: str, value: Any) -> None:
         raise AttributeError(f"Landing is immutable: cannot set '{name}'")
@@ -272,7 +305,7 @@ class Landing:
         return {name: getattr(self, name) for name in names}
 
     def __reduce__(self) -> tuple[Any, ...]:
-        return _rebuild, (self._config, self._values)
+        return _rebuild, (self._config, self._values, self.verification)
 
     def __eq__(self, other: object) -> bool:
         if not isinstance(other, Landing):
@@ -292,9 +325,10 @@ class Landing:
 
     def __repr__(self) -> str:
         if not self.ok:
-            return f"Landing(ok=False, status={self.status!r}, message={self.message!r})"
+            return (f"Landing(ok=False, method={self.method!r}, status={self.status!r}, "
+                    f"message={self.message!r})")
         return (
-            f"Landing(ok=True, status={self.status!r}, "
+            f"Landing(ok=True, method={self.method!r}, status={self.status!r}, "
             f"time_of_flight={fixed(self.time_of_flight)}, "
             f"final_mass={fixed(self.final_mass)}, fuel_used={fixed(self.fuel_used)}, "
             f"nodes={len(self.time_points)}, "
@@ -323,5 +357,6 @@ def touchdown_errors(landing: Landing) -> tuple[float, float]:
             math.dist(landing.velocities[-1], spacecraft.target_velocity))
 
 
-def _rebuild(portable: Portable, arguments: dict[str, Any]) -> Landing:
-    return Landing(from_portable(portable), **arguments)
+def _rebuild(portable: Portable, arguments: dict[str, Any],
+             verification: Verification | None = None) -> Landing:
+    return Landing(from_portable(portable), verification=verification, **arguments)

@@ -30,7 +30,7 @@ def plot_landing(landing, *, figsize=(15.0, 9.0), title=None):
 
     Raises ValueError for a landing without a trajectory, ImportError without matplotlib.
     """
-    if not landing.ok:
+    if not len(landing.time_points):
         raise ValueError(f"cannot plot a failed landing: {landing.message}")
     figure = agg_figure("plotting a landing", figsize=figsize, layout="constrained")
     grid = figure.add_gridspec(2, 3, width_ratios=(1.3, 1.0, 1.0))
@@ -45,7 +45,8 @@ def plot_landing(landing, *, figsize=(15.0, 9.0), title=None):
 
 
 def _default_title(landing):
-    return (f"Landing: {landing.status}, time of flight {fixed(landing.time_of_flight, 2)} s, "
+    return (f"Landing ({landing.method}): {landing.status}, "
+            f"time of flight {fixed(landing.time_of_flight, 2)} s, "
             f"fuel used {fixed(landing.fuel_used, 1)} kg, "
             f"final mass {fixed(landing.final_mass, 1)} kg")
 

@@ -34,7 +34,7 @@ SAVE_SUFFIXES = (".csv", ".json", ".parquet")
 _DOCUMENT_ARRAYS = ("time_points", "positions", "velocities", "u_values", "s_values",
                     "thrusts", "normalized_thrusts", "z_values", "masses")
 
-_DOCUMENT_SCALARS = ("ok", "status", "message", "time_of_flight", "final_mass", "fuel_used",
+_DOCUMENT_SCALARS = ("ok", "method", "status", "message", "time_of_flight", "final_mass", "fuel_used",
                      "objective", "iterations", "solve_seconds", "miss_distance")
 
 
@@ -71,12 +71,15 @@ def landing_frame(landing):
 
 def landing_document(landing):
     """The landing as a JSON-ready dict: the configuration document (as a JSON value), the
-    scalar results, the search's trials and the per-node arrays. Non-finite numbers
+    scalar results, the search's trials, the checks of its verification and the per-node
+    arrays. Non-finite numbers
     become None (JSON null), so that the text is valid JSON."""
     document = {"config": json.loads(landing.config.to_json())}
     document.update({name: getattr(landing, name) for name in _DOCUMENT_SCALARS})
     document["trials"] = [trial._asdict() for trial in landing.trials]
     document["solver"] = None if landing.solver is None else landing.solver._asdict()
+    document["verification"] = (None if landing.verification is None else
+                                [check._asdict() for check in landing.verification.checks])
     document.update({name: getattr(landing, name).tolist() for name in _DOCUMENT_ARRAYS})
     return _json_value(document)
 

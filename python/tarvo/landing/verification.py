@@ -50,6 +50,16 @@ class Verification:
         """The checks that did not pass, in report order."""
         return tuple(check for check in self.checks if not check.passed)
 
+    def failure_message(self) -> str:
+        """One line naming every failed check with its worst value and detail (the message
+        of a landing that failed its verification); "" when every check passed."""
+        failed = self.failed
+        if not failed:
+            return ""
+        return "verification failed: " + "; ".join(
+            f"{check.name} {_quantity(check.worst, check.unit)} ({check.detail})"
+            for check in failed)
+
     def __getitem__(self, name: str) -> Check:
         """The check called ``name``."""
         for check in self.checks:

@@ -13,6 +13,7 @@ from typing import Mapping
 
 from .dispersions import DispersionPlan, non_negative_integer
 from ..landing.batch import Batch
+from ..landing.engine import engine_options
 from .summary import StudySummary, summarise
 from .table import build_table, outcome_row, pandas
 from .._portable import same_values, to_portable
@@ -21,19 +22,19 @@ from .._tarvo import Config
 __all__ = ["monte_carlo", "Study"]
 
 def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
-                progress=False, unreachable="fail", accuracy="default", errors=None,
-                replan_every=1.0) -> "Study":
+                progress=False, method="continuous", accuracy=None, unreachable="fail",
+                errors=None, replan_every=1.0) -> "Study":
     """Plan ``runs`` landings around ``config`` with randomly dispersed inputs.
 
     ``dispersions`` maps field paths ("spacecraft.initial_position", "spacecraft.wet_mass",
     "environment.gravity", "solver.time_of_flight", ...) to `tarvo.normal` or `tarvo.uniform`
     deviates added to the nominal values. Run ``i``'s inputs depend only on ``seed`` and ``i``,
     so the same seed gives the same table whatever ``workers`` or ``executor`` (these,
-    ``progress`` and the planning options ``unreachable`` and ``accuracy`` are those of
-    `tarvo.plan_many`). Without ``errors`` the runs are drawn a block at a time as they go out
-    to be planned, so memory grows with the runs done and ``progress`` moves from the start.
-    Every problem with the arguments is raised before any landing is planned; a landing that
-    fails is a table row with ``ok`` false.
+    ``progress`` and the planning options ``method``, ``accuracy`` and ``unreachable`` are
+    those of `tarvo.plan_many`). Without ``errors`` the runs are drawn a block at a time as
+    they go out to be planned, so memory grows with the runs done and ``progress`` moves from
+    the start. Every problem with the arguments is raised before any landing is planned; a
+    landing that fails is a table row with ``ok`` false.
 
     With ``errors`` (a `tarvo.FlightErrors`) every run is also flown by `tarvo.fly`,
     re-planning every ``replan_every`` seconds (None: open loop), with a seed of its own
@@ -44,15 +45,16 @@ def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
     seed = non_negative_integer("seed", seed)
     runs = non_negative_integer("runs", runs)
     pandas()  # fail before the work if the table cannot be built
+    engine_options(method, unreachable, accuracy)
     if errors is not None:
         from ..flight.study import check_flight_options
 
         check_flight_options(errors, replan_every)
         return _flown_study(config, plan, seed, runs, errors, replan_every,
                             workers=workers, executor=executor, progress=progress,
-                            unreachable=unreachable, accuracy=accuracy)
+                            method=method, accuracy=accuracy, unreachable=unreachable)
     batch = Batch(runs, workers=workers, executor=executor, progress=progress,
-                  unreachable=unreachable, accuracy=accuracy)
+                  method=method, unreachable=unreachable, accuracy=accuracy)
     drawn = DrawnRuns(plan, seed)
     batch.run(drawn.portables, drawn.keep)
     inputs, outcomes = drawn.in_order()

@@ -28,6 +28,7 @@ struct TrialReport {
     // -infinity when the trial failed.
     double score = 0.0;
     std::optional<FailureKind> failure;  // why the trial failed; nullopt when it succeeded
+    std::string solver_status;  // the solver's status name when failure is solver_status
 };
 
 // The report of one trial, scored by its final mass; the trajectory itself is not kept.
