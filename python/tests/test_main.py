@@ -320,30 +320,6 @@ class TestPlanningOptions:
         assert document["solver"] == landing.solver._asdict()
 
 
-class TestStandardOutput:
-    @pytest.mark.parametrize("args, unbuffered", [
-        (["-"], "1"), (["-"], ""), (["--print-default-config"], "1"), (["--version"], ""),
-        (["--help"], ""),
-    ])
-    def test_closed_pipe_is_one_line(self, args, unbuffered):
-        reading, writing = os.pipe()
-        os.close(reading)
-        try:
-            run = subprocess.run([sys.executable, "-m", "tarvo", *args], input=SMALL.to_json(),
-                                 stdout=writing, stderr=subprocess.PIPE, text=True, timeout=60,
-                                 env={**os.environ, "PYTHONUNBUFFERED": unbuffered})
-        finally:
-            os.close(writing)
-        assert run.returncode == 1 and run.stderr == "standard output: Broken pipe\n"
-
-    def test_full_disk_on_standard_output_is_one_line(self):
-        with open("/dev/full", "w") as full:
-            run = subprocess.run([sys.executable, "-m", "tarvo", "-"], input=SMALL.to_json(),
-                                 stdout=full, stderr=subprocess.PIPE, text=True, timeout=60)
-        assert run.returncode == 1
-        assert run.stderr == "standard output: No space left on device\n"
-
-
 class TestMonteCarloCommand:
     def test_dispatches_to_the_study_command(self, monkeypatch):
         calls = []
