@@ -1,4 +1,3 @@
-import io
 import json
 import math
 import os
@@ -24,21 +23,6 @@ SMALL = Config(solver=Solver(n=20, time_of_flight=60.0))
 def run_main(*args, **options):
     return subprocess.run([sys.executable, "-m", "tarvo", *args], capture_output=True, text=True,
                           timeout=300, **options)
-
-
-@pytest.fixture
-def run_inline(capsys, monkeypatch):
-    """Run the command line in this process: (exit status, stdout, stderr)."""
-    def run(*args, stdin=None):
-        if stdin is not None:
-            monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(stdin)))
-        try:
-            status = main(list(args))
-        except SystemExit as leaving:
-            status = leaving.code
-        out, err = capsys.readouterr()
-        return status, out, err
-    return run
 
 
 def expected_summary(config, method="continuous"):
