@@ -366,10 +366,6 @@ class TestBadInput:
         with pytest.raises(ValueError, match=match):
             call(small_config(), **options)
 
-    @pytest.mark.parametrize("method", ["continuous", "nodes"])
-    def test_api_options_are_accepted(self, method):
-        assert plan(small_config(), method=method, accuracy="high", unreachable="closest").ok
-
 
 # Out of reach in 60 s: 10 km from the target with 300 kg of fuel.
 FAR = Config(Spacecraft(fuel=300.0, initial_position=[10000.0, 0.0, 2400.0]),
