@@ -287,17 +287,14 @@ class TestPlanningOptions:
         assert lines["touchdown error"].startswith(f"position {landing.miss_distance:.3e} m")
         assert landing.miss_distance > 100.0
 
-    def test_closest_landing_passes_its_verification(self, run_inline):
-        status, out, _ = run_inline("--closest", "--verify", "-", stdin=FAR.to_json().encode())
-        assert status == 0 and "Verification passed" in out, out
-        assert "target miss" in out
-
-    def test_high_accuracy_reaches_the_summary_and_the_result(self, run_inline, tmp_path):
+    def test_high_accuracy_closest_landing_is_verified_and_written(self, run_inline, tmp_path):
         result = tmp_path / "result.json"
-        status, out, _ = run_inline("--accuracy", "high", "--closest", "--result", str(result),
-                                    "-", stdin=FAR.to_json().encode())
+        status, out, _ = run_inline("--accuracy", "high", "--closest", "--verify", "--result",
+                                    str(result), "-", stdin=FAR.to_json().encode())
         landing = tarvo.plan(FAR, unreachable="closest", accuracy="high")
-        assert status == 0 and summary(out)["final mass"].strip() == f"{landing.final_mass:.3f} kg"
+        report, verification = out.split("Verification passed")
+        assert status == 0 and "target miss" in verification
+        assert summary(report)["final mass"].strip() == f"{landing.final_mass:.3f} kg"
         document = json.loads(result.read_text())
         assert document["miss_distance"] == landing.miss_distance
         assert document["message"] == landing.message
