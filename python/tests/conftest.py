@@ -1,3 +1,4 @@
+import io
 import struct
 import subprocess
 import sys
@@ -48,3 +49,20 @@ def run_python(code, *args, flags=(), stdin=None, timeout=120):
         [sys.executable, *flags, "-c", textwrap.dedent(code), *args],
         input=stdin, capture_output=True, text=True, timeout=timeout,
     )
+
+
+@pytest.fixture
+def run_inline(capsys, monkeypatch):
+    """Run the `tarvo` command line in this process: (exit status, stdout, stderr)."""
+    from tarvo.cli.main import main
+
+    def run(*args, stdin=None):
+        if stdin is not None:
+            monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(stdin)))
+        try:
+            status = main([str(arg) for arg in args])
+        except SystemExit as leaving:
+            status = leaving.code
+        out, err = capsys.readouterr()
+        return status, out, err
+    return run

@@ -66,7 +66,7 @@ def stream(kind, number, closing):
     return subprocess.DEVNULL
 
 
-def run_tarvo(args, stdout="pipe", stderr="pipe", limit=None):
+def run_tarvo(args, stdout="pipe", stderr="pipe", limit=None, unbuffered=None):
     """(exit status, stdout text or None, stderr text or None) of `python -m tarvo args`."""
     closing = []
     streams = stream(stdout, 1, closing), stream(stderr, 2, closing)
@@ -80,7 +80,9 @@ def run_tarvo(args, stdout="pipe", stderr="pipe", limit=None):
     try:
         run = subprocess.run([sys.executable, "-B", "-m", "tarvo", *args], input=CONFIG,
                              stdout=streams[0], stderr=streams[1], text=True, timeout=120,
-                             preexec_fn=prepare)
+                             preexec_fn=prepare,
+                             env=os.environ if unbuffered is None else
+                             {**os.environ, "PYTHONUNBUFFERED": unbuffered})
     finally:
         for value in streams:
             if hasattr(value, "close"):
@@ -150,11 +152,13 @@ def test_read_only_file_system_fails_before_the_work(tmp_path, option):
     assert run.stderr == f"{target}: Read-only file system\n"
 
 
-@pytest.mark.parametrize("args", [["--help"], ["monte-carlo", "--help"]])
+@pytest.mark.parametrize("args, unbuffered", [
+    (["--help"], None), (["monte-carlo", "--help"], None), (["--help"], ""), (["--version"], ""),
+    (["--print-default-config"], "1"), (["-"], "1"), (["-"], "")])
 @pytest.mark.parametrize("stdout, line", [("full", "standard output: No space left on device"),
                                           ("broken", "standard output: Broken pipe")])
-def test_help_that_cannot_be_shown_fails(args, stdout, line):
-    assert run_tarvo(args, stdout) == (1, None, line + "\n")
+def test_output_that_cannot_be_shown_fails(args, unbuffered, stdout, line):
+    assert run_tarvo(args, stdout, unbuffered=unbuffered) == (1, None, line + "\n")
 
 
 @pytest.mark.parametrize("command", [[], ["fly"]])

@@ -7,7 +7,6 @@ import numpy
 import pytest
 
 import tarvo
-from tarvo.cli.main import main
 from tarvo.cli.study import main as study_main
 
 pandas = pytest.importorskip("pandas")
@@ -139,18 +138,6 @@ def test_bad_flight_options_fail_before_any_work(monkeypatch, options, error):
     monkeypatch.setattr("tarvo.study.dispersions.DispersionPlan.draw", pytest.fail)
     with pytest.raises(error):
         tarvo.monte_carlo(nominal(), DISPERSIONS, 2, seed=0, **options)
-
-
-@pytest.fixture
-def run_inline(capsys):
-    def run(*argv):
-        try:
-            status = main([str(arg) for arg in argv])
-        except SystemExit as leaving:
-            status = leaving.code
-        out, err = capsys.readouterr()
-        return status, out, err
-    return run
 
 
 ERROR_ARGUMENTS = ("--thrust-error", 0.01, "--pointing-error", 0.5, "--acceleration-error", 0.02,

@@ -14,7 +14,6 @@ from tarvo import Config, Landing, Solver, Trial, _engine, plan
 from tarvo._portable import to_portable
 from tarvo.landing import engine
 from tarvo.landing.engine import engine_options
-from tarvo.landing.landing import failure_status
 
 inf = math.inf
 
@@ -64,18 +63,6 @@ class TestPlanArguments:
 
         with pytest.raises(KeyboardInterrupt):
             plan(small_config(n=10), progress=stop)
-
-
-@pytest.mark.parametrize("failure, solver_status, status", [
-    ("SolverStatus", "PrimalInfeasible", "PrimalInfeasible"),
-    ("SolverStatus", "MaxIterations", "MaxIterations"),
-    ("Infeasible", None, "Infeasible"),
-    ("SolverError", None, "SolverError"),
-    ("InvalidInput", None, "InvalidInput"),
-    ("Cancelled", None, "Cancelled"),
-])
-def test_failure_status(failure, solver_status, status):
-    assert failure_status(failure, solver_status) == status
 
 
 class TestLanding:

@@ -242,8 +242,7 @@ def test_save_and_load_keep_table_and_metadata(mixed, tmp_path, name):
     mixed.save(tmp_path / name)
     loaded = tarvo.Study.load(tmp_path / name)
     pandas.testing.assert_frame_equal(loaded.table, mixed.table)
-    assert (loaded.seed, loaded.dispersions) == (1, mixed.dispersions)
-    assert loaded.config.to_json() == mixed.config.to_json()
+    assert loaded == mixed and not loaded != mixed and loaded.seed == 1
     assert loaded.summary() == mixed.summary()
     assert loaded.run_config(2).to_json() == mixed.run_config(2).to_json()
 
@@ -259,11 +258,9 @@ def test_study_files_refuse_other_suffixes_and_plain_tables(mixed, tmp_path):
     assert bare.seed is None and bare.summary() == mixed.summary()
 
 
-@pytest.mark.parametrize("name", ["study.csv", "study.parquet"])
-def test_equal_studies(mixed, tmp_path, name):
+def test_equal_studies(mixed):
     again = tarvo.monte_carlo(nominal(), MIXED, 20, seed=1)  # other solve times
-    mixed.save(tmp_path / name)
-    for twin in (again, pickle.loads(pickle.dumps(mixed)), tarvo.Study.load(tmp_path / name)):
+    for twin in (again, pickle.loads(pickle.dumps(mixed))):
         assert twin == mixed and not twin != mixed
     with pytest.raises(TypeError, match="unhashable"):
         hash(mixed)
