@@ -66,6 +66,13 @@ def stream(kind, number, closing):
     return subprocess.DEVNULL
 
 
+def environment(unbuffered):
+    """This environment with PYTHONUNBUFFERED as given; unset by default, as most users have
+    it, so that what a failed stream's buffer still holds meets the interpreter's exit."""
+    env = {name: value for name, value in os.environ.items() if name != "PYTHONUNBUFFERED"}
+    return env if unbuffered is None else {**env, "PYTHONUNBUFFERED": unbuffered}
+
+
 def run_tarvo(args, stdout="pipe", stderr="pipe", limit=None, unbuffered=None):
     """(exit status, stdout text or None, stderr text or None) of `python -m tarvo args`."""
     closing = []
@@ -81,8 +88,7 @@ def run_tarvo(args, stdout="pipe", stderr="pipe", limit=None, unbuffered=None):
         run = subprocess.run([sys.executable, "-B", "-m", "tarvo", *args], input=CONFIG,
                              stdout=streams[0], stderr=streams[1], text=True, timeout=120,
                              preexec_fn=prepare,
-                             env=os.environ if unbuffered is None else
-                             {**os.environ, "PYTHONUNBUFFERED": unbuffered})
+                             env=environment(unbuffered))
     finally:
         for value in streams:
             if hasattr(value, "close"):

@@ -68,9 +68,11 @@ def _report_on_stdout(text) -> None:
 
 
 def stderr_failed(error) -> None:
-    """Remember that stderr failed, and why, the first time."""
+    """Remember that stderr failed, and why, the first time, and silence it as
+    `stdout_failed` does standard output."""
     if _Lost.stderr is None:
         _Lost.stderr = "closed" if sys.stderr is None else _reason(error)
+    _point_at_null(sys.stderr)
 
 
 def stdout_failed(error):
@@ -79,13 +81,19 @@ def stdout_failed(error):
     the report."""
     if _Lost.stdout is None:
         _Lost.stdout = "closed" if sys.stdout is None else _reason(error)
+    _point_at_null(sys.stdout)
+    return f"standard output: {_Lost.stdout}"
+
+
+def _point_at_null(stream) -> None:
+    """Point a failed stream's descriptor at the null device: what its buffer still holds
+    then goes nowhere at exit instead of failing the interpreter's last flush (status 120)."""
     try:
         null = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(null, sys.stdout.fileno())
+        os.dup2(null, stream.fileno())
         os.close(null)
     except (OSError, ValueError, AttributeError):
         pass
-    return f"standard output: {_Lost.stdout}"
 
 
 def _reason(error):
