@@ -227,67 +227,51 @@ TEST(ContinuousSearch, ConcurrentTrialsGiveTheSameLanding) {
     EXPECT_GE(concurrent.iterations, serial.iterations);
 }
 
-struct Refusal {
-    const char* name;
-    std::function<void(config::Config&)> change;
-    const char* text;        // the text of both methods, or of the continuous method alone
-    bool nodes_refuse;       // the nodes method refuses it too, with the same text
-};
-
-void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.name; }
-
-class ImpossibleConfiguration : public testing::TestWithParam<Refusal> {};
-
-// Refused before any solve, naming the field and its value: by both methods what solve
-// refuses, by the continuous method also numbers that are not finite and fuel at or above
-// the wet mass.
-TEST_P(ImpossibleConfiguration, IsRefusedBeforeAnySolve) {
-    const Refusal& refusal = GetParam();
-    for (const std::optional<double> tof : {std::optional(50.0), std::optional<double>()}) {
-        config::Config config = test_support::small_landing(tof);
-        refusal.change(config);
-        if (tof && !config.solver.time_of_flight) {
-            continue;  // the change itself unset the time of flight
-        }
-        for (const Method method : {Method::nodes, Method::continuous}) {
-            if (method == Method::nodes && !refusal.nodes_refuse) continue;
-            int trials = 0;
-            Options options = with(method);
-            options.observe = [&](const search::TrialReport&) { ++trials; };
-            const plan::Outcome outcome = plan_landing(config, options);
-            ASSERT_FALSE(outcome.trajectory.ok());
-            EXPECT_EQ(outcome.trajectory.error().kind, FailureKind::invalid_input);
-            EXPECT_EQ(outcome.trajectory.error().text,
-                      std::string("invalid configuration: ") + refusal.text);
-            EXPECT_EQ(trials, 0);
+// Refused before any solve, naming the field and its value: by both methods what solve and
+// the search refuse, by the continuous method also numbers that are not finite, fuel at or
+// above the wet mass and no mass flow.
+TEST(ContinuousMethod, ImpossibleConfigurationsAreRefusedBeforeAnySolve) {
+    const struct {
+        std::function<void(config::Config&)> change;
+        const char* text;
+        bool nodes_refuse;  // the nodes method refuses it too, with the same text
+    } cases[] = {
+        {[](auto& c) { c.solver.time_of_flight = -45.0; },
+         "solver.time_of_flight must be positive and finite, not -45", true},
+        {[](auto& c) { c.solver = {15, std::nullopt, 90.0, 30.0}; },
+         "solver.tof_min (90) must be less than solver.tof_max (30)", true},
+        {[](auto& c) { c.spacecraft.wet_mass = kNaN; },
+         "spacecraft.wet_mass must be finite, not NaN", false},
+        {[](auto& c) { c.spacecraft.initial_velocity = {0.0, -kInf, 1.0}; },
+         "spacecraft.initial_velocity must be finite, not (0, -inf, 1)", false},
+        {[](auto& c) { c.environment.gravity[2] = kNaN; },
+         "environment.gravity must be finite, not (0, 0, NaN)", false},
+        {[](auto& c) { c.solver.tof_max = kNaN; }, "solver.tof_max must be finite, not NaN", false},
+        {[](auto& c) { c.spacecraft.fuel = c.spacecraft.wet_mass; },
+         "spacecraft.fuel (2000) must be less than spacecraft.wet_mass (2000)", false},
+        {[](auto& c) { c.spacecraft.fuel_consumption = 0.0; },
+         "spacecraft.fuel_consumption must be positive, not 0", false},
+    };
+    for (const auto& c : cases) {
+        for (const std::optional<double> tof : {std::optional(50.0), std::optional<double>()}) {
+            config::Config config = test_support::small_landing(tof);
+            c.change(config);
+            if (tof && !config.solver.time_of_flight) continue;  // the change unset it
+            for (const Method method : {Method::nodes, Method::continuous}) {
+                if (method == Method::nodes && !c.nodes_refuse) continue;
+                int trials = 0;
+                Options options = with(method);
+                options.observe = [&](const search::TrialReport&) { ++trials; };
+                const plan::Outcome outcome = plan_landing(config, options);
+                ASSERT_FALSE(outcome.trajectory.ok()) << c.text;
+                EXPECT_EQ(outcome.trajectory.error().kind, FailureKind::invalid_input);
+                EXPECT_EQ(outcome.trajectory.error().text,
+                          std::string("invalid configuration: ") + c.text);
+                EXPECT_EQ(trials, 0) << c.text;
+            }
         }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Plan, ImpossibleConfiguration,
-    testing::Values(
-        Refusal{"negative_tof", [](auto& c) { c.solver.time_of_flight = -45.0; },
-                "solver.time_of_flight must be positive and finite, not -45", true},
-        Refusal{"reversed_bracket",
-                [](auto& c) { c.solver = {15, std::nullopt, 90.0, 30.0}; },
-                "solver.tof_min (90) must be less than solver.tof_max (30)", true},
-        Refusal{"negative_minimum", [](auto& c) { c.spacecraft.min_thrust_pct = -1.0; },
-                "spacecraft.min_thrust_pct must be 0 or more, not -1", true},
-        Refusal{"nan_wet_mass", [](auto& c) { c.spacecraft.wet_mass = kNaN; },
-                "spacecraft.wet_mass must be finite, not NaN", false},
-        Refusal{"infinite_velocity",
-                [](auto& c) { c.spacecraft.initial_velocity = {0.0, -kInf, 1.0}; },
-                "spacecraft.initial_velocity must be finite, not (0, -inf, 1)", false},
-        Refusal{"nan_gravity", [](auto& c) { c.environment.gravity[2] = kNaN; },
-                "environment.gravity must be finite, not (0, 0, NaN)", false},
-        Refusal{"nan_bound", [](auto& c) { c.solver.tof_max = kNaN; },
-                "solver.tof_max must be finite, not NaN", false},
-        Refusal{"all_fuel", [](auto& c) { c.spacecraft.fuel = c.spacecraft.wet_mass; },
-                "spacecraft.fuel (2000) must be less than spacecraft.wet_mass (2000)", false},
-        Refusal{"no_fuel_flow", [](auto& c) { c.spacecraft.fuel_consumption = 0.0; },
-                "spacecraft.fuel_consumption must be positive, not 0", false}),
-    [](const auto& test) { return std::string(test.param.name); });
 
 // A speed limit that binds: the nodes method passes it between the nodes, the continuous
 // method holds it at every instant. An infinite one means no limit to the continuous method;

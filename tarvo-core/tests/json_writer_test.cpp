@@ -1,7 +1,6 @@
 // The written document: exact layout, number formatting, and bit-exact round trips.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <bit>
 #include <cfloat>
 #include <cmath>
@@ -78,9 +77,7 @@ std::vector<double*> every_double(Config& c) {
 }
 
 TEST(JsonWriter, DefaultDocumentIsExact) {
-    const std::string text = to_json(Config{});
-    EXPECT_EQ(text, default_document);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 45);  // 46 lines, no final break
+    EXPECT_EQ(to_json(Config{}), default_document);
 }
 
 TEST(JsonWriter, FormatsDoubles) {

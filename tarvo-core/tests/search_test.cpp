@@ -1,6 +1,5 @@
 // The time-of-flight search: scripted trials pin the scan, the refinement, failures, the
 // concurrent rounds and the score; real solves the settings, cancellation and the result.
-#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstddef>
@@ -74,10 +73,6 @@ TEST(SearchScan, BestGridPointSetsTheRefinementInterval) {
         ASSERT_EQ(s.t.size(), 36u);
         EXPECT_NEAR(s.t[13], c.b - (c.b - c.a) * kGolden, 1e-12) << c.a << " " << c.b;
         EXPECT_NEAR(s.t[14], c.a + (c.b - c.a) * kGolden, 1e-12) << c.a << " " << c.b;
-        for (std::size_t call = 15; call < 36; ++call) {
-            EXPECT_GE(s.t[call], std::min(c.a, c.b));
-            EXPECT_LE(s.t[call], std::max(c.a, c.b));
-        }
     }
 }
 
