@@ -7,8 +7,8 @@ include(CMakePackageConfigHelpers)
 set(tarvo_package_dir "${CMAKE_INSTALL_LIBDIR}/cmake/tarvo")
 
 # The public headers, named one by one: the assembly of the cone program stays private.
-set(tarvo_public_headers config.hpp config_fields.hpp fault.hpp plan.hpp result.hpp search.hpp
-                          solve.hpp thread_pool.hpp)
+set(tarvo_public_headers config.hpp config_fields.hpp fault.hpp plan.hpp plan_types.hpp result.hpp
+                          search.hpp solve.hpp thread_pool.hpp)
 list(TRANSFORM tarvo_public_headers PREPEND "${PROJECT_SOURCE_DIR}/tarvo-core/include/tarvo_core/")
 install(FILES ${tarvo_public_headers}
         DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/tarvo_core" COMPONENT development)

@@ -155,7 +155,6 @@ TEST(BridgeSolveInfo, FiguresMatchHowTheSolveEnded) {
         EXPECT_GT(solved.info.iterations, 0u);
         EXPECT_LT(solved.info.iterations, 50u);
         EXPECT_GT(solved.info.solve_time, 0.0);
-        EXPECT_LT(solved.info.solve_time, 10.0);
         EXPECT_LE(std::fmin(std::fabs(solved.info.gap_abs), solved.info.gap_rel), 1e-8);
         EXPECT_LE(solved.info.res_primal, 1e-8);
         EXPECT_LE(solved.info.res_dual, 1e-8);

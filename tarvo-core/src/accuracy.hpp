@@ -3,7 +3,7 @@
 #pragma once
 
 #include "tarvo_core/config.hpp"
-#include "tarvo_core/plan.hpp"
+#include "tarvo_core/plan_types.hpp"
 #include "tarvo_core/solve.hpp"
 
 namespace tarvo_core::plan {

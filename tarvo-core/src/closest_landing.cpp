@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "number_text.hpp"
+#include "thrust_pointing.hpp"
 
 namespace tarvo_core::plan {
 namespace {

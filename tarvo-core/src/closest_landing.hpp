@@ -9,7 +9,7 @@
 #include "landing_program.hpp"
 #include "plan_trials.hpp"
 #include "tarvo_core/config.hpp"
-#include "tarvo_core/plan.hpp"
+#include "tarvo_core/plan_types.hpp"
 
 namespace tarvo_core::plan {
 

@@ -5,17 +5,17 @@
 #include <cmath>
 #include <cstddef>
 
+#include "radians.hpp"
+
 namespace tarvo_core::assemble {
 namespace {
-
-constexpr double radians_per_degree = 0.017453292519943295;
 
 // One term, right-hand side 0.
 Row one_term_row(std::size_t column, double coefficient) { return Row{{{column, coefficient}}, 0.0}; }
 
 }  // namespace
 
-double glide_slope_sine(double angle_deg) { return std::sin(angle_deg * radians_per_degree); }
+double glide_slope_sine(double angle_deg) { return std::sin(radians(angle_deg)); }
 
 std::vector<Row> altitude_rows(const VariableLayout& at) {
     std::vector<Row> rows;

@@ -11,7 +11,7 @@
 
 namespace tarvo_core::assemble {
 
-// sin(angle * pi/180). Exactly 0.0 selects altitude rows, anything else glide-slope blocks.
+// sin(radians(angle)). Exactly 0.0 selects altitude rows, anything else glide-slope blocks.
 double glide_slope_sine(double angle_deg);
 
 // Height floor r_k,2 >= 0 (nonnegative cone).

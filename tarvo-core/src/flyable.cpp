@@ -36,6 +36,7 @@
 #include "number_text.hpp"
 #include "plan_trials.hpp"
 #include "reference_profile.hpp"
+#include "thrust_pointing.hpp"
 
 namespace tarvo_core::plan {
 namespace {

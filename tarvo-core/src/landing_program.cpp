@@ -6,6 +6,7 @@
 
 #include "accuracy.hpp"
 #include "solve_program.hpp"
+#include "thrust_pointing.hpp"
 
 namespace tarvo_core::plan {
 

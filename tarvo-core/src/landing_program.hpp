@@ -5,12 +5,10 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
-#include <string>
 
 #include "formulation.hpp"
 #include "tarvo_core/config.hpp"
-#include "tarvo_core/plan.hpp"
+#include "tarvo_core/plan_types.hpp"
 #include "tarvo_core/result.hpp"
 #include "tarvo_core/solve.hpp"
 
@@ -24,15 +22,6 @@ struct LandingProgram {
 // The program that the options and the environment ask for, or why there is none (an
 // invalid pointing limit). Standard accuracy with no pointing limit is the fixed program.
 Result<LandingProgram> landing_program(const config::Config& config, const Options& options);
-
-// The unit vector opposite to gravity; nullopt when gravity is zero or not finite.
-std::optional<config::Vec3> up_direction(const config::Vec3& gravity);
-
-// The pointing cone of environment.max_angle_deg: none at 90 degrees or more; an error text
-// naming the angle when it is negative or NaN, or when gravity gives no direction to point
-// against.
-Result<std::optional<assemble::ThrustPointing>> thrust_pointing(
-    const config::Environment& environment);
 
 // The program solved at time of flight tof. `iterations` receives the solver's iteration
 // count whether or not the solve succeeds. The reported gap is in the units of the

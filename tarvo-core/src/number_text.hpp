@@ -1,4 +1,6 @@
-// The one way the core writes a number into a text for people (failure texts, notes).
+// The one way the core writes a number into a text for people (failure texts, notes). The
+// document's form of a number is config::format_double (config.hpp); both are written in
+// number_text.cpp.
 #pragma once
 
 #include <string>

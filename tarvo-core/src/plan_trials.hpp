@@ -11,7 +11,7 @@
 
 #include "landing_program.hpp"
 #include "tarvo_core/config.hpp"
-#include "tarvo_core/plan.hpp"
+#include "tarvo_core/plan_types.hpp"
 #include "tarvo_core/result.hpp"
 #include "tarvo_core/search.hpp"
 #include "tarvo_core/solve.hpp"

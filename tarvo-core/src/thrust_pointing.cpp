@@ -1,17 +1,18 @@
 // The thrust-pointing limit of the environment: the thrust acceleration stays within
 // max_angle_deg of the direction opposite to gravity.
+#include "thrust_pointing.hpp"
+
 #include <cmath>
 #include <optional>
 #include <string>
 #include <utility>
 
-#include "landing_program.hpp"
 #include "number_text.hpp"
+#include "radians.hpp"
 
 namespace tarvo_core::plan {
 namespace {
 
-constexpr double kRadiansPerDegree = 0.017453292519943295;
 constexpr double kNoLimitDeg = 90.0;  // at 90 degrees or more any thrust direction is allowed
 
 Failure invalid_limit(double angle_deg, const std::string& reason) {
@@ -48,7 +49,7 @@ Result<std::optional<assemble::ThrustPointing>> thrust_pointing(
         return invalid_limit(angle, reason);
     }
     return std::optional<assemble::ThrustPointing>(
-        assemble::ThrustPointing{*up, std::cos(angle * kRadiansPerDegree)});
+        assemble::ThrustPointing{*up, std::cos(radians(angle))});
 }
 
 }  // namespace tarvo_core::plan

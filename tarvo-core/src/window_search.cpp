@@ -22,6 +22,7 @@
 #include "number_text.hpp"
 #include "plan_trials.hpp"
 #include "search_steps.hpp"
+#include "thrust_pointing.hpp"
 
 namespace tarvo_core::plan {
 namespace {

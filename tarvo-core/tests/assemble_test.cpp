@@ -1,15 +1,17 @@
-// Assembly of the cone program: node-count limits, sizes, row and cone map, coefficients and
-// their rounding, and the column-wise form of A.
+// Assembly of the cone program: node-count limits, sizes and cone order, the coefficients of
+// every row group bit for bit (in their fixed order of operations), and what the planning
+// layer's formulation adds.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
+#include <tuple>
 #include <utility>
 #include <vector>
 
-#include "assemble.hpp"
-#include "cone_rows.hpp"
+#include "formulation.hpp"
 #include "reference_profile.hpp"
 #include "test_support.hpp"
 
@@ -18,6 +20,8 @@ namespace {
 using test_support::row_of;
 using test_support::Terms;
 using namespace tarvo_core;
+using assemble::Formulation;
+using assemble::Problem;
 using Cones = std::vector<std::pair<clarabel_bridge::ConeKind, std::size_t>>;
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr auto zero = clarabel_bridge::ConeKind::ZeroConeT;
@@ -32,29 +36,15 @@ config::Config landing(std::uint64_t n, double tof, double glide_deg = 0.0) {
     return config;
 }
 
-// The horizon of the configuration's node count and time of flight.
 assemble::Horizon horizon_of(const config::Config& config) {
     return assemble::Horizon::of(config.solver.n, config.solver.time_of_flight.value()).value();
 }
 
-assemble::Problem build(const config::Config& config) {
-    return assemble::build_problem(config, horizon_of(config));
+Problem build(const config::Config& config, const Formulation& formulation = {}) {
+    return assemble::build_problem(config, horizon_of(config), formulation);
 }
 
-std::vector<assemble::Row> equalities(const config::Config& config) {
-    return assemble::equality_rows(config, horizon_of(config));
-}
-
-bool rows_ascend_in_every_column(const clarabel_bridge::CscMatrix& a) {
-    for (std::size_t j = 0; j < a.n; ++j) {
-        for (std::size_t p = a.colptr[j]; p + 1 < a.colptr[j + 1]; ++p) {
-            if (a.rowval[p] >= a.rowval[p + 1]) return false;
-        }
-    }
-    return true;
-}
-
-Cones cones_of(const assemble::Problem& problem) {
+Cones cones_of(const Problem& problem) {
     Cones cones;
     for (const auto& cone : problem.cones) cones.emplace_back(cone.kind, cone.dim);
     return cones;
@@ -63,6 +53,19 @@ Cones cones_of(const assemble::Problem& problem) {
 assemble::ReferenceProfile profile_of(const config::Config& config) {
     const auto& sc = config.spacecraft;
     return assemble::reference_profile(sc, assemble::thrust_bounds(sc), horizon_of(config));
+}
+
+struct ExpectedRow {
+    std::size_t row;
+    Terms terms;
+    double rhs;
+};
+
+void expect_rows(const Problem& p, const std::vector<ExpectedRow>& rows) {
+    for (const auto& r : rows) {
+        EXPECT_EQ(row_of(p.A, r.row), r.terms) << "row " << r.row;
+        EXPECT_EQ(p.b[r.row], r.rhs) << "row " << r.row;
+    }
 }
 
 TEST(AssembleNodeCount, AcceptsOneToTheCeilingAndRejectsTheRestWithAReason) {
@@ -75,27 +78,19 @@ TEST(AssembleNodeCount, AcceptsOneToTheCeilingAndRejectsTheRestWithAReason) {
     for (const auto& c : cases) {
         const auto error = assemble::node_count_error(c.n);
         ASSERT_EQ(error.has_value(), c.reason != nullptr) << c.n;
-        if (error) {
-            EXPECT_NE(error->find(c.reason), std::string::npos) << *error;
-        }
+        EXPECT_TRUE(!error || error->find(c.reason) != std::string::npos) << *error;
     }
-    const auto no_horizon = assemble::Horizon::of(0, 1.0);
-    ASSERT_FALSE(no_horizon.ok());
-    EXPECT_EQ(no_horizon.error().text, *assemble::node_count_error(0));
+    EXPECT_EQ(assemble::Horizon::of(0, 1.0).error().text, *assemble::node_count_error(0));
 }
 
-TEST(AssembleShape, SizesObjectiveAndColumnOrderFollowTheNodeCount) {
+TEST(AssembleShape, SizesConesAndObjectiveFollowTheNodeCount) {
     for (std::uint64_t n : {1u, 2u, 7u, 100u}) {
         for (std::uint64_t glide : {0u, 1u}) {  // glide-slope blocks add 3 rows, 1 cone a node
-            const auto p = build(landing(n, 40.0, 10.0 * double(glide)));
+            const Problem p = build(landing(n, 40.0, 10.0 * double(glide)));
             EXPECT_EQ(p.cones[0].dim, 7 * n + 6);
             EXPECT_EQ(p.A.m, (20 + 3 * glide) * n + 7);
             EXPECT_EQ(p.cones.size(), (3 + glide) * n + 2);
             EXPECT_EQ(p.A.nnz(), (46 + 3 * glide) * n - 17);
-            EXPECT_EQ(p.A.colptr.size(), 11 * n + 1);
-            EXPECT_EQ(p.A.colptr.back(), p.A.nzval.size());
-            EXPECT_TRUE(rows_ascend_in_every_column(p.A));
-            EXPECT_EQ(p.b.size(), p.A.m);
             EXPECT_EQ(p.P.m, 11 * n);
             EXPECT_EQ(p.P.colptr, std::vector<std::size_t>(11 * n + 1, 0));
             std::vector<double> q(11 * n, 0.0);
@@ -103,11 +98,6 @@ TEST(AssembleShape, SizesObjectiveAndColumnOrderFollowTheNodeCount) {
             EXPECT_EQ(p.q, q);
         }
     }
-}
-
-TEST(AssembleShape, ConeListForOneAndTwoNodes) {
-    EXPECT_EQ(cones_of(build(landing(1, 5.0))),
-              (Cones{{zero, 13}, {nonneg, 3}, {soc, 4}, {soc, 4}, {soc, 3}}));
     EXPECT_EQ(cones_of(build(landing(2, 2.0))),
               (Cones{{zero, 20}, {nonneg, 5}, {soc, 4}, {soc, 4}, {soc, 4}, {soc, 4}, {soc, 3},
                      {soc, 3}}));
@@ -117,98 +107,60 @@ TEST(AssembleShape, ConeListForOneAndTwoNodes) {
                      {soc, 4}, {soc, 3}, {soc, 3}}));
 }
 
-TEST(AssembleShape, RowMapForTwoNodes) {
-    // Columns for N = 2: r 0..2/6..8, v 3..5/9..11, u 12..17, sigma 18..19, z 20..21.
-    const auto p = build(landing(2, 2.0));
+// Columns for N = 2: r 0..2/6..8, v 3..5/9..11, u 12..17, sigma 18..19, z 20..21.
+TEST(AssembleCoefficients, InequalityRowsForTwoNodes) {
     const double z0 = std::log(2000.0);
     const double z1 = std::log(2000.0 - 0.0005 * 1.0 * 19200.0);
     const double d1 = 1.0 / (4800.0 * std::exp(-z1)) * -2.0;
-    const struct { std::size_t row; Terms terms; double rhs; } rows[] = {
-        {6, {{20, 1.0}}, z0},
-        {20, {{2, -1.0}}, 0.0},  // altitude rows
-        {21, {{8, -1.0}}, 0.0},
-        {22, {{18, 0.10416666666666666}, {20, 1.0}}, 1.0 + z0},  // upper thrust, node 0
-        {24, {{21, -1.0}}, -std::log(300.0)},                   // dry mass
-        {25, {}, 1000.0},                                        // velocity heads
-        {29, {}, 1000.0},
-        {28, {{5, -1.0}}, 0.0},
-        {33, {{18, -1.0}}, 0.0},  // thrust magnitude
-        {40, {{17, -1.0}}, 0.0},
-        {41, {{18, -0.8333333333333333}, {20, -2.0}}, -16.201804919084164},  // lower thrust
-        {42, {{20, -2.0}}, -15.201804919084164},
-        {45, {{21, -2.0}}, z1 * -2.0},
-        {46, {{19, d1}, {21, -2.0}}, z1 * -2.0 + -3.0},
-    };
-    ASSERT_EQ(p.A.m, 47u);
-    for (const auto& r : rows) {
-        EXPECT_EQ(row_of(p.A, r.row), r.terms) << "row " << r.row;
-        EXPECT_EQ(p.b[r.row], r.rhs) << "row " << r.row;
+    expect_rows(build(landing(2, 2.0)),
+                {{20, {{2, -1.0}}, 0.0},  // altitude rows
+                 {21, {{8, -1.0}}, 0.0},
+                 {22, {{18, 0.10416666666666666}, {20, 1.0}}, 1.0 + z0},  // upper thrust, node 0
+                 {24, {{21, -1.0}}, -std::log(300.0)},                   // dry mass
+                 {25, {}, 1000.0},                                        // velocity heads
+                 {29, {}, 1000.0},
+                 {28, {{5, -1.0}}, 0.0},
+                 {33, {{18, -1.0}}, 0.0},  // thrust magnitude
+                 {40, {{17, -1.0}}, 0.0},
+                 {41, {{18, -0.8333333333333333}, {20, -2.0}}, -16.201804919084164},  // lower
+                 {42, {{20, -2.0}}, -15.201804919084164},
+                 {45, {{21, -2.0}}, z1 * -2.0},
+                 {46, {{19, d1}, {21, -2.0}}, z1 * -2.0 + -3.0}});
+    // A non-zero sine gives glide-slope cones instead of altitude rows; at 180 degrees the
+    // sine of the product is tiny, not 0.0.
+    for (const auto& [angle, sine] : {std::pair{10.0, 0.17364817766693033},
+                                      std::pair{180.0, 1.2246467991473532e-16}}) {
+        expect_rows(build(landing(2, 2.0, angle)),
+                    {{39, {{2, -1.0}}, 0.0},  // after the velocity and magnitude blocks
+                     {40, {{0, -sine}}, 0.0},
+                     {41, {{1, -sine}}, 0.0},
+                     {46, {{8, -sine}}, 0.0},
+                     {47, {{18, -0.8333333333333333}, {20, -2.0}}, -16.201804919084164}});
     }
 }
 
-TEST(AssembleShape, NonZeroGlideSlopeSineGivesConesInsteadOfAltitudeRows) {
-    // Angle 0 is covered above. 180 degrees: the sine of the product is tiny, not 0.0.
-    const struct { double angle; double sine; } cases[] = {
-        {10.0, 0.17364817766693033}, {180.0, 1.2246467991473532e-16}};
-    for (const auto& c : cases) {
-        const auto p = build(landing(2, 2.0, c.angle));
-        EXPECT_EQ(row_of(p.A, 39), (Terms{{2, -1.0}}));  // after velocity and magnitude blocks
-        EXPECT_EQ(row_of(p.A, 40), (Terms{{0, -c.sine}}));
-        EXPECT_EQ(row_of(p.A, 41), (Terms{{1, -c.sine}}));
-        EXPECT_EQ(row_of(p.A, 46), (Terms{{8, -c.sine}}));
-        EXPECT_EQ(row_of(p.A, 47), (Terms{{18, -0.8333333333333333}, {20, -2.0}}));
-    }
-}
-
-TEST(AssembleCoefficients, DefaultVehicleRowsKeepTheirTermOrder) {
-    const auto config = landing(100, 50.0);
-    const assemble::VariableLayout at{100};
-    const auto profile = profile_of(config);
-    const auto upper = assemble::upper_thrust_and_dry_mass_rows(at, profile, config.spacecraft);
-    EXPECT_EQ(upper[0].terms, (Terms{{1000, 1.0}, {900, 0.10416666666666666}}));
-    EXPECT_EQ(upper[0].rhs, 8.600902459542082);
-    EXPECT_EQ(upper[100].terms, (Terms{{1099, -1.0}}));
-    EXPECT_EQ(upper[100].rhs, -5.703782474656201);
-    const auto lower = assemble::lower_thrust_blocks(at, profile);
-    EXPECT_EQ(lower[0].rows[2].terms, (Terms{{900, -0.8333333333333333}, {1000, -2.0}}));
-    EXPECT_EQ(lower[0].rows[2].rhs, -18.201804919084164);
-}
-
-TEST(AssembleCoefficients, EqualityRowsForTwoNodesOfOneSecond) {
+TEST(AssembleCoefficients, EqualityRowsRoundInTheirFixedOrder) {
     auto config = landing(2, 2.0);
     config.environment.gravity = {1.5, -2.0, -3.71};
     config.spacecraft.target_position = {1.0, 2.0, 3.0};
     config.spacecraft.target_velocity = {4.0, 5.0, 6.0};
-    const auto rows = equalities(config);
     const double half_alpha = 0.0005 * 0.5;
-    const struct { std::size_t row; Terms terms; double rhs; } expected[] = {
-        {3, {{3, 1.0}}, -40.0},
-        {7, {{6, 1.0}, {0, -1.0}, {3, -1.0}, {12, 1.0 / -3.0}, {15, 1.0 / -6.0}}, 0.75},
-        {9, {{8, 1.0}, {2, -1.0}, {5, -1.0}, {14, 1.0 / -3.0}, {17, 1.0 / -6.0}}, -1.855},
-        {11, {{10, 1.0}, {4, -1.0}, {13, -0.5}, {16, -0.5}}, -2.0},
-        {13, {{21, 1.0}, {20, -1.0}, {18, half_alpha}, {19, half_alpha}}, 0.0},
-        {16, {{8, 1.0}}, 3.0},
-        {19, {{11, 1.0}}, 6.0},
-    };
-    ASSERT_EQ(rows.size(), 20u);
-    for (const auto& e : expected) {
-        EXPECT_EQ(rows[e.row].terms, e.terms) << "row " << e.row;
-        EXPECT_EQ(rows[e.row].rhs, e.rhs) << "row " << e.row;
-    }
+    expect_rows(build(config),
+                {{3, {{3, 1.0}}, -40.0},
+                 {7, {{0, -1.0}, {3, -1.0}, {6, 1.0}, {12, 1.0 / -3.0}, {15, 1.0 / -6.0}}, 0.75},
+                 {9, {{2, -1.0}, {5, -1.0}, {8, 1.0}, {14, 1.0 / -3.0}, {17, 1.0 / -6.0}}, -1.855},
+                 {11, {{4, -1.0}, {10, 1.0}, {13, -0.5}, {16, -0.5}}, -2.0},
+                 {13, {{18, half_alpha}, {19, half_alpha}, {20, -1.0}, {21, 1.0}}, 0.0},
+                 {16, {{8, 1.0}}, 3.0},
+                 {19, {{11, 1.0}}, 6.0}});
     // One node: no dynamics; the terminal rows fix the same state as the initial ones.
-    EXPECT_EQ(equalities(landing(1, 3.0))[12].terms, (Terms{{5, 1.0}}));
-}
-
-TEST(AssembleCoefficients, RoundingFollowsTheFixedOrderOfOperations) {
+    expect_rows(build(landing(1, 3.0)), {{12, {{5, 1.0}}, 0.0}});
     // Time steps at which another association of the same products rounds differently.
-    const struct { double tof; double u_start, u_end, rhs; } steps[] = {
-        {0.3, -0.0075, -0.00375, -0.0417375},
-        {3.3, -0.9074999999999999, -0.45374999999999993, -5.0502375}};
-    for (const auto& s : steps) {
-        const auto row = equalities(landing(2, s.tof))[9];  // position, axis 2
-        EXPECT_EQ(row.terms[3].second, s.u_start) << s.tof;
-        EXPECT_EQ(row.terms[4].second, s.u_end) << s.tof;
-        EXPECT_EQ(row.rhs, s.rhs) << s.tof;
+    for (const auto& [tof, u_start, u_end, rhs] :
+         {std::tuple{0.3, -0.0075, -0.00375, -0.0417375},
+          std::tuple{3.3, -0.9074999999999999, -0.45374999999999993, -5.0502375}}) {
+        expect_rows(build(landing(2, tof)),  // position, axis 2
+                    {{9, {{2, -1.0}, {5, -tof / 2}, {8, 1.0}, {14, u_start}, {17, u_end}}, rhs}});
     }
     EXPECT_EQ(profile_of(landing(2, 89.4)).z0[1], 7.359391250869687);
 }
@@ -217,7 +169,7 @@ TEST(AssembleCoefficients, ZeroAndNonFiniteValuesAreKeptNotDropped) {
     auto config = landing(3, 3.0);
     config.spacecraft.min_thrust_pct = 0.0;    // every d_k is +inf
     config.spacecraft.fuel_consumption = 0.0;  // zero log-mass coefficients
-    const auto p = build(config);
+    const Problem p = build(config);
     EXPECT_EQ(p.A.nnz(), 46u * 3 - 17);
     EXPECT_EQ(row_of(p.A, 58), (Terms{{27, -inf}, {30, -2.0}}));  // first lower-thrust row
     EXPECT_EQ(row_of(p.A, 13), (Terms{{27, 0.0}, {28, 0.0}, {30, -1.0}, {31, 1.0}}));
@@ -235,16 +187,63 @@ TEST(AssembleCoefficients, ZeroAndNonFiniteValuesAreKeptNotDropped) {
     EXPECT_EQ(profile_of(config).d, (std::vector<double>{inf, inf, inf}));
 }
 
-TEST(AssembleCoefficients, MaxAngleChangesNothing) {
+// The fixed program (what solve_fixed solves) has no pointing limit, whatever the angle.
+TEST(AssembleCoefficients, TheFixedProgramIgnoresThePointingLimit) {
     auto config = landing(5, 20.0, 30.0);
-    const auto reference = build(config);
+    const Problem reference = build(config);
     for (double angle : {0.0, 45.0, -1e300}) {
         config.environment.max_angle_deg = angle;
-        const auto p = build(config);
-        EXPECT_EQ(p.A.rowval, reference.A.rowval);
-        EXPECT_EQ(p.A.nzval, reference.A.nzval);
-        EXPECT_EQ(p.b, reference.b);
-        EXPECT_EQ(cones_of(p), cones_of(reference));
+        const Problem p = build(config);
+        EXPECT_TRUE(p.A.rowval == reference.A.rowval && p.A.nzval == reference.A.nzval &&
+                    p.b == reference.b && cones_of(p) == cones_of(reference)) << angle;
+    }
+}
+
+TEST(Formulation, PointingRowsFormTheirOwnNonnegativeConeAtTheEnd) {
+    const config::Config config = landing(4, 20.0);
+    Formulation pointing;
+    pointing.pointing = assemble::ThrustPointing{{0.6, 0.0, 0.8}, 0.5};
+    const Problem fixed = build(config);
+    const Problem problem = build(config, pointing);
+    ASSERT_EQ(cones_of(problem).size(), fixed.cones.size() + 1);
+    EXPECT_EQ(cones_of(problem).back(), std::pair(nonneg, std::size_t{4}));
+    ASSERT_EQ(problem.b.size(), fixed.b.size() + 4);
+    const assemble::VariableLayout at{4};
+    for (std::size_t k = 0; k < 4; ++k) {  // 0.5 sigma_k - axis . u_k <= 0
+        const std::size_t u = at.thrust_acceleration(k, 0);
+        expect_rows(problem, {{fixed.b.size() + k,
+                               {{u, -0.6}, {u + 1, -0.0}, {u + 2, -0.8}, {at.acceleration_bound(k), 0.5}},
+                               0.0}});
+    }
+}
+
+TEST(Formulation, TerminalPlaneFreesThePositionWithinTheDistanceBlock) {
+    config::Config config = landing(3, 20.0);
+    config.spacecraft.target_position = {30.0, -40.0, 5.0};
+    const assemble::VariableLayout at{3};
+    const std::size_t plane_row = 7 * 3;  // where the three terminal-position rows were
+    for (const std::optional<double> max_distance : {std::optional<double>(), std::optional(7.5)}) {
+        Formulation formulation;
+        formulation.terminal_plane = assemble::TerminalPlane{{0.0, 0.6, 0.8}, max_distance};
+        formulation.mass_weight = 4.0;
+        const Problem problem = build(config, formulation);
+        const bool nearest = !max_distance;
+        std::vector<double> q(33 + (nearest ? 1 : 0), 0.0);
+        q[nearest ? 33 : at.log_mass(2)] = nearest ? 1.0 : -4.0;
+        EXPECT_EQ(problem.q, q);
+        EXPECT_EQ(problem.cones.front().dim, 7u * 3 + 4);  // the zero cone lost two rows
+        EXPECT_EQ(row_of(problem.A, plane_row),
+                  (Terms{{at.position(2, 0), 0.0}, {at.position(2, 1), 0.6}, {at.position(2, 2), 0.8}}));
+        EXPECT_DOUBLE_EQ(problem.b[plane_row], 0.6 * -40.0 + 0.8 * 5.0);
+        expect_rows(problem, {{plane_row + 1, {{at.velocity(2, 0), 1.0}}, 0.0}});
+
+        const std::size_t head = problem.b.size() - 4;  // ||target - r_{N-1}|| <= head
+        EXPECT_EQ(cones_of(problem).back(), std::pair(soc, std::size_t{4}));
+        expect_rows(problem, {{head, nearest ? Terms{{33, -1.0}} : Terms{}, nearest ? 0.0 : 7.5}});
+        for (std::size_t i = 0; i < 3; ++i) {
+            expect_rows(problem, {{head + 1 + i, {{at.position(2, i), 1.0}},
+                                   config.spacecraft.target_position[i]}});
+        }
     }
 }
 

@@ -5,7 +5,6 @@
 // Reports the worst excess over each limit, relative to the limit.
 #pragma once
 
-#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -31,11 +30,6 @@ struct Excess {
     double real_final_mass = 0.0;          // of the flight, kg
     std::vector<double> interval_most;     // the largest thrust flown on each interval, N
     std::vector<double> interval_least;    // the least thrust flown on each interval, N
-
-    double worst_limit() const {
-        return std::max({above_max_thrust, below_min_thrust, over_speed, below_glide_slope,
-                         past_pointing, touchdown, relaxation});
-    }
 };
 
 inline double dot(const Vec3& a, const Vec3& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }

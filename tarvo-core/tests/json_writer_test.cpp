@@ -1,7 +1,6 @@
 // The written document: exact layout, number formatting, and bit-exact round trips.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <bit>
 #include <cfloat>
 #include <cmath>
@@ -78,9 +77,7 @@ std::vector<double*> every_double(Config& c) {
 }
 
 TEST(JsonWriter, DefaultDocumentIsExact) {
-    const std::string text = to_json(Config{});
-    EXPECT_EQ(text, default_document);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 45);  // 46 lines, no final break
+    EXPECT_EQ(to_json(Config{}), default_document);
 }
 
 TEST(JsonWriter, FormatsDoubles) {
@@ -88,30 +85,13 @@ TEST(JsonWriter, FormatsDoubles) {
         double value;
         const char* text;
     } const cases[] = {
-        {0.0, "0.0"},
-        {-0.0, "-0.0"},
-        {100.0, "100.0"},
-        {2000.0, "2000.0"},
-        {3.71, "3.71"},
-        {-3.71, "-3.71"},
-        {123.456, "123.456"},
-        {0.2, "0.2"},
-        {0.0005, "0.0005"},
-        {1e-5, "0.00001"},
-        {1.5e-5, "0.000015"},
-        {1e-6, "1e-6"},
-        {1.5e-7, "1.5e-7"},
-        {1e15, "1000000000000000.0"},
-        {1.5e15, "1500000000000000.0"},
-        {1e16, "1e+16"},
-        {-1.25e16, "-1.25e+16"},
-        {DBL_MAX, "1.7976931348623157e+308"},
-        {5e-324, "5e-324"},
-        {DBL_MIN, "2.2250738585072014e-308"},
-        {0.1 + 0.2, "0.30000000000000004"},
-        {123456789012345.6, "123456789012345.6"},
-        {std::nan(""), "null"},
-        {INFINITY, "null"},
+        {0.0, "0.0"}, {-0.0, "-0.0"}, {100.0, "100.0"}, {2000.0, "2000.0"}, {3.71, "3.71"},
+        {-3.71, "-3.71"}, {123.456, "123.456"}, {0.2, "0.2"}, {0.0005, "0.0005"},
+        {1e-5, "0.00001"}, {1.5e-5, "0.000015"}, {1e-6, "1e-6"}, {1.5e-7, "1.5e-7"},
+        {1e15, "1000000000000000.0"}, {1.5e15, "1500000000000000.0"}, {1e16, "1e+16"},
+        {-1.25e16, "-1.25e+16"}, {DBL_MAX, "1.7976931348623157e+308"}, {5e-324, "5e-324"},
+        {DBL_MIN, "2.2250738585072014e-308"}, {0.1 + 0.2, "0.30000000000000004"},
+        {123456789012345.6, "123456789012345.6"}, {std::nan(""), "null"}, {INFINITY, "null"},
         {-INFINITY, "null"},
     };
     for (const Case& c : cases) EXPECT_EQ(format_double(c.value), c.text) << c.text;

@@ -1,4 +1,5 @@
-#include <algorithm>
+// The time-of-flight search: scripted trials pin the scan, the refinement, failures, the
+// concurrent rounds and the score; real solves the settings, cancellation and the result.
 #include <atomic>
 #include <cmath>
 #include <cstddef>
@@ -25,8 +26,7 @@ using tarvo_core::solve::Trajectory;
 constexpr double kGolden = 0.618033988749895;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kAutoHi = 1700.0 / 2.4;  // default fuel at the default smallest thrust
-using Mass = std::optional<double>;       // nullopt: the trial fails
+using Mass = std::optional<double>;  // nullopt: the trial fails
 
 // The search with a scripted trial: mass(call index, t). Records every trial time.
 struct Scripted {
@@ -57,42 +57,22 @@ std::function<Mass(std::size_t, double)> on_grid(std::vector<Mass> grid, Mass la
     return [=](std::size_t call, double) { return call < 13 ? grid[call] : later; };
 }
 
-TEST(SearchScan, GridSpansTheBracket) {
-    Config only_min, only_max;  // a single configured bound is ignored
-    only_min.solver.tof_min = 50.0;
-    only_max.solver.tof_max = 90.0;
-    const struct { Config config; double lo, hi; } cases[] = {
-        {Config{}, 1.0, kAutoHi}, {only_min, 1.0, kAutoHi}, {only_max, 1.0, kAutoHi},
-        {bracket(10, 130), 10, 130}};
-    for (const auto& c : cases) {
-        const Scripted s(c.config, [](std::size_t, double) { return 1.0; });
-        ASSERT_EQ(s.t.size(), 36u);
-        for (std::size_t i = 0; i < 13; ++i) {
-            EXPECT_NEAR(s.t[i], c.lo + (c.hi - c.lo) * static_cast<double>(i) / 12, 1e-9);
-        }
-    }
-}
-
 TEST(SearchScan, BestGridPointSetsTheRefinementInterval) {
     const Mass no;
-    const struct { Config config; std::vector<Mass> grid; double a, b; } cases[] = {
-        {bracket(10, 130), {9, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, 10, 20},
-        {bracket(10, 130), {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 9}, 120, 130},
-        {bracket(10, 130), {1, 1, 1, 1, 1, 9, 1, 1, 1, 1, 1, 1, 1}, 50, 70},
-        {bracket(10, 130), {1, 1, 1, 7, 1, 1, 1, 7, 1, 1, 1, 1, 7}, 30, 50},  // ties: first
-        {bracket(10, 130), {no, no, -5, no, no, no, no, no, no, no, no, no, no}, 20, 40},
-        {bracket(10, 130), {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, kNaN}, 110, 130},
-        {bracket(10, 130), {no, kNaN, 5, 6, 7, 8, 9, 9, 9, 9, 9, 9, 9}, 10, 30},
+    const struct { std::vector<Mass> grid; double a, b; } cases[] = {
+        {{9, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, 10, 20},
+        {{1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 9}, 120, 130},
+        {{1, 1, 1, 1, 1, 9, 1, 1, 1, 1, 1, 1, 1}, 50, 70},
+        {{1, 1, 1, 7, 1, 1, 1, 7, 1, 1, 1, 1, 7}, 30, 50},  // ties: the first
+        {{no, no, -5, no, no, no, no, no, no, no, no, no, no}, 20, 40},
+        {{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, kNaN}, 110, 130},
+        {{no, kNaN, 5, 6, 7, 8, 9, 9, 9, 9, 9, 9, 9}, 10, 30},
     };
     for (const auto& c : cases) {
-        const Scripted s(c.config, on_grid(c.grid));
+        const Scripted s(bracket(10, 130), on_grid(c.grid));
         ASSERT_EQ(s.t.size(), 36u);
         EXPECT_NEAR(s.t[13], c.b - (c.b - c.a) * kGolden, 1e-12) << c.a << " " << c.b;
         EXPECT_NEAR(s.t[14], c.a + (c.b - c.a) * kGolden, 1e-12) << c.a << " " << c.b;
-        for (std::size_t call = 15; call < 36; ++call) {
-            EXPECT_GE(s.t[call], std::min(c.a, c.b));
-            EXPECT_LE(s.t[call], std::max(c.a, c.b));
-        }
     }
 }
 
@@ -174,6 +154,12 @@ TEST(SearchRefinement, KeepsTheGoldenRatioAtEveryStep) {
         return 1500.0 - (t - 47.3) * (t - 47.3);
     });
     EXPECT_NEAR(peaked.t.back(), 47.3, 20 * std::pow(kGolden, 20));
+    // The trial times follow the fixed order of operations of the grid and the steps, bit for
+    // bit: the time of flight of a searched landing depends on it.
+    const Scripted automatic(Config{}, [](std::size_t, double t) {
+        return 1500.0 - (t - 90.1) * (t - 90.1);
+    });
+    EXPECT_EQ(automatic.t.back(), 90.1000191962544);
 }
 
 TEST(SearchRefinement, FailedOrNaNTrialsSteerTheInterval) {
@@ -188,21 +174,6 @@ TEST(SearchRefinement, FailedOrNaNTrialsSteerTheInterval) {
     EXPECT_GT(nan.t.back(), 70.0 - 20 * std::pow(kGolden, 20));
     EXPECT_LT(nan.t.back(), 70.0);
     EXPECT_TRUE(nan.out->ok());
-}
-
-TEST(SearchRealSolve, DefaultVehicleBeatsTheGridPoints) {
-    const Config config;
-    const auto result = tarvo_core::search::search_time_of_flight(config);
-    ASSERT_TRUE(result.ok()) << result.error().text;
-    EXPECT_EQ(result.value().status, "Solved");
-    EXPECT_GT(result.value().time_of_flight, 1.0);
-    EXPECT_LT(result.value().time_of_flight, kAutoHi);
-    for (int i = 1; i < 4; ++i) {
-        const double tof = 1.0 + (kAutoHi - 1.0) / 12 * i;
-        const auto grid_point = tarvo_core::solve::solve_fixed(config, tof);
-        ASSERT_TRUE(grid_point.ok()) << i;
-        EXPECT_GE(result.value().final_mass, grid_point.value().final_mass) << i;
-    }
 }
 
 TEST(SearchRealSolve, SettingsReachEveryTrialAndCancellationIsTheOutcome) {
@@ -297,20 +268,18 @@ TEST(SearchConcurrency, EveryWidthUsesTheSameTrialsInTheSameOrder) {
     }
 }
 
-// A score replaces the final mass as what the search maximises, also with concurrent trials;
-// the reports keep the final mass beside it.
+// A score replaces the final mass as what the search maximises; the reports keep the final
+// mass beside it.
 TEST(SearchScore, TheSearchMaximisesTheScore) {
-    for (const std::size_t width : {std::size_t{1}, std::size_t{7}}) {
-        const Observed seen = search_with_width(
-            width, [](const Trajectory& t) { return -std::fabs(t.time_of_flight - 95.0); });
-        ASSERT_TRUE(seen.out->ok());
-        EXPECT_NEAR(seen.out->value().time_of_flight, 95.0, 1e-3);  // not the mass peak at 63.7
-        ASSERT_EQ(seen.trials.size(), 36u);
-        const auto& last = seen.trials.back();
-        EXPECT_EQ(last.score, -std::fabs(last.time_of_flight - 95.0));
-        EXPECT_EQ(last.final_mass, seen.out->value().final_mass);
-        EXPECT_EQ(seen.trials[11].score, -kInf);  // a failed trial scores -infinity
-    }
+    const Observed seen =
+        search_with_width(1, [](const Trajectory& t) { return -std::fabs(t.time_of_flight - 95.0); });
+    ASSERT_TRUE(seen.out->ok());
+    EXPECT_NEAR(seen.out->value().time_of_flight, 95.0, 1e-3);  // not the mass peak at 63.7
+    ASSERT_EQ(seen.trials.size(), 36u);
+    const auto& last = seen.trials.back();
+    EXPECT_EQ(last.score, -std::fabs(last.time_of_flight - 95.0));
+    EXPECT_EQ(last.final_mass, seen.out->value().final_mass);
+    EXPECT_EQ(seen.trials[11].score, -kInf);  // a failed trial scores -infinity
 }
 
 }  // namespace

@@ -33,7 +33,9 @@ struct Spacecraft {
 struct Environment {
     Vec3 gravity{0.0, 0.0, -3.71};
     double glide_slope_angle_deg = 0.0;
-    double max_angle_deg = 90.0;  // carried along; no constraint reads it
+    // The thrust's largest angle from the direction opposite to gravity: plan_landing keeps
+    // the thrust within it below 90; solve_fixed and the search ignore it.
+    double max_angle_deg = 90.0;
 };
 
 struct Solver {
