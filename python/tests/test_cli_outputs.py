@@ -32,7 +32,6 @@ def flight_command(folder):
 
 def check_landing_files(folder):
     import pandas
-
     assert json.loads((folder / "result.json").read_text())["ok"] is True
     assert len(pandas.read_csv(folder / "nodes.csv")) == 15
 
@@ -68,15 +67,11 @@ def stream(kind, number, closing):
     return subprocess.DEVNULL
 
 
-def environment(unbuffered):
-    """This environment with PYTHONUNBUFFERED as given; unset by default, as most users have
-    it, so that what a failed stream's buffer still holds meets the interpreter's exit."""
-    env = {name: value for name, value in os.environ.items() if name != "PYTHONUNBUFFERED"}
-    return env if unbuffered is None else {**env, "PYTHONUNBUFFERED": unbuffered}
-
-
 def run_tarvo(args, stdout="pipe", stderr="pipe", limit=None, unbuffered=None):
-    """(exit status, stdout text or None, stderr text or None) of `python -m tarvo args`."""
+    """(exit status, stdout text or None, stderr text or None) of `python -m tarvo args`;
+    PYTHONUNBUFFERED unset unless given, as most users have it."""
+    env = {name: value for name, value in os.environ.items() if name != "PYTHONUNBUFFERED"}
+    env.update({} if unbuffered is None else {"PYTHONUNBUFFERED": unbuffered})
     closing = []
     streams = stream(stdout, 1, closing), stream(stderr, 2, closing)
 
@@ -89,8 +84,7 @@ def run_tarvo(args, stdout="pipe", stderr="pipe", limit=None, unbuffered=None):
     try:
         run = subprocess.run([sys.executable, "-B", "-m", "tarvo", *args], input=CONFIG,
                              stdout=streams[0], stderr=streams[1], text=True, timeout=120,
-                             preexec_fn=prepare,
-                             env=environment(unbuffered))
+                             preexec_fn=prepare, env=env)
     finally:
         for value in streams:
             if hasattr(value, "close"):
