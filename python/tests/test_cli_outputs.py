@@ -30,14 +30,8 @@ def flight_command(folder):
     return ["fly", "-", "--result", f"{folder}/flight.json", "--csv", f"{folder}/samples.csv"]
 
 
-def check_flight_files(folder):
-    assert json.loads((folder / "flight.json").read_text())["status"] == "Landed"
-    assert (folder / "samples.csv").read_text().count("\n") > 10
-
-
 def check_landing_files(folder):
     import pandas
-
     assert json.loads((folder / "result.json").read_text())["ok"] is True
     assert len(pandas.read_csv(folder / "nodes.csv")) == 15
 
@@ -46,9 +40,16 @@ def check_study_files(folder):
     assert tarvo.Study.load(folder / "study.parquet").runs == 3
 
 
-COMMANDS = [pytest.param(landing_command, check_landing_files, id="tarvo"),
-            pytest.param(study_command, check_study_files, id="monte-carlo"),
-            pytest.param(flight_command, check_flight_files, id="fly")]
+def check_flight_files(folder):
+    assert json.loads((folder / "flight.json").read_text())["status"] == "Landed"
+    assert (folder / "samples.csv").read_text().count("\n") > 10
+
+
+# Each command: its arguments writing files into a folder, and the check of those files.
+COMMANDS = {"tarvo": (landing_command, check_landing_files),
+            "monte-carlo": (study_command, check_study_files),
+            "fly": (flight_command, check_flight_files)}
+NO_SPACE = "No space left on device"
 
 
 def stream(kind, number, closing):
@@ -66,15 +67,11 @@ def stream(kind, number, closing):
     return subprocess.DEVNULL
 
 
-def environment(unbuffered):
-    """This environment with PYTHONUNBUFFERED as given; unset by default, as most users have
-    it, so that what a failed stream's buffer still holds meets the interpreter's exit."""
-    env = {name: value for name, value in os.environ.items() if name != "PYTHONUNBUFFERED"}
-    return env if unbuffered is None else {**env, "PYTHONUNBUFFERED": unbuffered}
-
-
 def run_tarvo(args, stdout="pipe", stderr="pipe", limit=None, unbuffered=None):
-    """(exit status, stdout text or None, stderr text or None) of `python -m tarvo args`."""
+    """(exit status, stdout text or None, stderr text or None) of `python -m tarvo args`;
+    PYTHONUNBUFFERED unset unless given, as most users have it."""
+    env = {name: value for name, value in os.environ.items() if name != "PYTHONUNBUFFERED"}
+    env.update({} if unbuffered is None else {"PYTHONUNBUFFERED": unbuffered})
     closing = []
     streams = stream(stdout, 1, closing), stream(stderr, 2, closing)
 
@@ -87,8 +84,7 @@ def run_tarvo(args, stdout="pipe", stderr="pipe", limit=None, unbuffered=None):
     try:
         run = subprocess.run([sys.executable, "-B", "-m", "tarvo", *args], input=CONFIG,
                              stdout=streams[0], stderr=streams[1], text=True, timeout=120,
-                             preexec_fn=prepare,
-                             env=environment(unbuffered))
+                             preexec_fn=prepare, env=env)
     finally:
         for value in streams:
             if hasattr(value, "close"):
@@ -100,39 +96,46 @@ def run_tarvo(args, stdout="pipe", stderr="pipe", limit=None, unbuffered=None):
     return run.returncode, run.stdout, run.stderr
 
 
-@pytest.mark.parametrize("command, check", COMMANDS)
-@pytest.mark.parametrize("stdout, stderr, progress, status, said_on, line", [
-    ("full", "pipe", False, 1, "stderr", "standard output: No space left on device"),
-    ("broken", "pipe", False, 1, "stderr", "standard output: Broken pipe"),
-    ("closed", "pipe", False, 1, "stderr", "standard output: closed"),
-    ("pipe", "closed", False, 0, None, None),
-    ("pipe", "closed", True, 1, "stdout", "standard error: closed"),
-    ("pipe", "full", True, 1, "stdout", "standard error: No space left on device"),
-    ("closed", "closed", True, 1, None, None),
-])
-def test_files_are_written_whatever_the_streams(tmp_path, command, check, stdout, stderr,
-                                                progress, status, said_on, line):
+# (stdout, stderr, --progress, exit status, the line saying what failed, the commands run so):
+# the streams are written by code the commands share, in an order of their own.
+STREAM_CASES = [
+    ("full", "pipe", False, 1, f"standard output: {NO_SPACE}", ["tarvo", "fly"]),
+    ("broken", "pipe", False, 1, "standard output: Broken pipe", ["tarvo", "monte-carlo"]),
+    ("closed", "pipe", False, 1, "standard output: closed", ["tarvo"]),
+    ("pipe", "closed", False, 0, None, ["tarvo"]),
+    ("pipe", "closed", True, 1, "standard error: closed", ["tarvo", "monte-carlo"]),
+    ("pipe", "full", True, 1, f"standard error: {NO_SPACE}", ["tarvo", "monte-carlo", "fly"]),
+    ("closed", "closed", True, 1, None, ["tarvo"]),
+]
+
+
+@pytest.mark.parametrize("name, stdout, stderr, progress, status, line", [
+    (name, *case[:-1]) for case in STREAM_CASES for name in case[-1]])
+def test_files_are_written_whatever_the_streams(tmp_path, name, stdout, stderr, progress,
+                                                status, line):
+    command, check = COMMANDS[name]
     args = command(tmp_path) + (["--progress"] if progress else [])
     code, out, err = run_tarvo(args, stdout, stderr)
     check(tmp_path)
     assert code == status
-    if said_on == "stderr":
-        assert err == line + "\n"
-    elif said_on == "stdout":
-        assert out.endswith("\n" + line + "\n") and out.count(line) == 1
-    if stdout == "pipe" and stderr == "closed":
+    if stdout == "pipe":  # the summary, then what went wrong on stderr
         assert out.startswith(("status:", "seed:"))
+        if line:
+            assert out.endswith(f"\n{line}\n") and out.count(line) == 1
+    elif stderr == "pipe":
+        assert err == line + "\n"
 
 
-@pytest.mark.parametrize("command, check", COMMANDS)
-def test_full_disk_keeps_every_old_output(tmp_path, command, check):
+@pytest.mark.parametrize("name", COMMANDS)
+def test_full_disk_keeps_every_old_output(tmp_path, name):
+    command, check = COMMANDS[name]
     assert run_tarvo(command(tmp_path))[0] == 0
-    old = {name: (tmp_path / name).read_bytes() for name in os.listdir(tmp_path)}
+    old = {file: (tmp_path / file).read_bytes() for file in os.listdir(tmp_path)}
     code, out, err = run_tarvo(command(tmp_path), limit=1024)  # a disk that fills at 1 KiB
     assert code == 1 and ("runs:" in out or "status:" in out)
-    assert sorted(err.splitlines()) == sorted(f"{tmp_path}/{name}: File too large"
-                                              for name in old)
-    assert {name: (tmp_path / name).read_bytes() for name in os.listdir(tmp_path)} == old
+    assert sorted(err.splitlines()) == sorted(f"{tmp_path}/{file}: File too large"
+                                              for file in old)
+    assert {file: (tmp_path / file).read_bytes() for file in os.listdir(tmp_path)} == old
     check(tmp_path)
 
 
@@ -143,11 +146,11 @@ def read_only_mount_works(folder):
 
 
 @pytest.mark.skipif(shutil.which("unshare") is None, reason="needs unshare")
-@pytest.mark.parametrize("option", ["--result", "--csv", "--out"])
+@pytest.mark.parametrize("option", ["--result", "--out"])
 def test_read_only_file_system_fails_before_the_work(tmp_path, option):
     if not read_only_mount_works(tmp_path):
         pytest.skip("cannot mount a read-only file system here")
-    target = f"{tmp_path}/out.{'csv' if option != '--result' else 'json'}"
+    target = f"{tmp_path}/out.{'json' if option == '--result' else 'csv'}"
     args = ["monte-carlo", "-", "--runs", "1"] if option == "--out" else ["-"]
     # An unreadable configuration: the output must be refused before it is read.
     script = 'mount -t tmpfs -o ro none "$1" && shift && exec "$@"'
@@ -158,13 +161,16 @@ def test_read_only_file_system_fails_before_the_work(tmp_path, option):
     assert run.stderr == f"{target}: Read-only file system\n"
 
 
-@pytest.mark.parametrize("args, unbuffered", [
-    (["--help"], None), (["monte-carlo", "--help"], None), (["--help"], ""), (["--version"], ""),
-    (["--print-default-config"], "1"), (["-"], "1"), (["-"], "")])
-@pytest.mark.parametrize("stdout, line", [("full", "standard output: No space left on device"),
-                                          ("broken", "standard output: Broken pipe")])
-def test_output_that_cannot_be_shown_fails(args, unbuffered, stdout, line):
-    assert run_tarvo(args, stdout, unbuffered=unbuffered) == (1, None, line + "\n")
+# Buffered, as most users run Python, what a failed stream's buffer still holds meets the
+# interpreter's exit; unbuffered, the write itself fails.
+@pytest.mark.parametrize("args, unbuffered, stdout", [
+    (["--help"], None, "full"), (["monte-carlo", "--help"], None, "broken"),
+    (["--version"], None, "broken"), (["--print-default-config"], "1", "full"),
+    (["-"], "1", "broken"), (["-"], None, "full")])
+def test_output_that_cannot_be_shown_fails(args, unbuffered, stdout):
+    reason = {"full": NO_SPACE, "broken": "Broken pipe"}[stdout]
+    assert run_tarvo(args, stdout, unbuffered=unbuffered) == (1, None,
+                                                              f"standard output: {reason}\n")
 
 
 @pytest.mark.parametrize("command", [[], ["fly"]])

@@ -68,8 +68,8 @@ def assert_saved(path):
         assert tarvo.Study.load(path).runs == 2
 
 
-@pytest.mark.parametrize("save, name", SAVERS)
-@pytest.mark.parametrize("relative", [True, False], ids=["relative", "absolute"])
+@pytest.mark.parametrize("save, name, relative", [(save_landing, "landing.json", True),
+                                                  (save_study, "study.csv", False)])
 def test_save_through_a_link_writes_its_target(tmp_path, save, name, relative):
     (tmp_path / "data").mkdir()
     target = tmp_path / "data" / name
@@ -85,53 +85,38 @@ def test_save_through_a_link_writes_its_target(tmp_path, save, name, relative):
     assert sorted(os.listdir(tmp_path / "data")) == [name]
 
 
-@pytest.mark.parametrize("save, name", SAVERS)
-def test_save_through_a_dangling_link_creates_its_target(tmp_path, save, name):
-    link = tmp_path / name
-    link.symlink_to(tmp_path / "new" / name)
+def test_save_through_a_dangling_link_creates_its_target(tmp_path):
+    link = tmp_path / "landing.json"
+    link.symlink_to(tmp_path / "new" / "landing.json")
     with pytest.raises(FileNotFoundError) as raised:
-        save(link)  # the target's folder is missing
+        save_landing(link)  # the target's folder is missing
     assert raised.value.filename == str(link)
     (tmp_path / "new").mkdir()
-    save(link)
-    assert link.is_symlink() and (tmp_path / "new" / name).stat().st_size > 0
-
-
-def make_fifo(path):
-    os.mkfifo(path)
-
-
-def make_device(path):
-    try:
-        os.mknod(path, stat.S_IFCHR | 0o600, os.makedev(1, 3))  # the null device's numbers
-    except PermissionError:
-        pytest.skip("creating a device node needs privileges")
-
-
-def make_folder(path):
-    os.mkdir(path)
+    save_landing(link)
+    assert link.is_symlink() and (tmp_path / "new" / "landing.json").stat().st_size > 0
 
 
 @pytest.mark.parametrize("save, name", SAVERS)
-@pytest.mark.parametrize("make, kind, reason", [
-    (make_fifo, stat.S_ISFIFO, "is a FIFO, not a regular file"),
-    (make_device, stat.S_ISCHR, "is a character device, not a regular file"),
-    (make_folder, stat.S_ISDIR, "is a folder"),
+@pytest.mark.parametrize("mode, reason", [
+    (stat.S_IFIFO, "is a FIFO, not a regular file"),
+    (stat.S_IFCHR, "is a character device, not a regular file"),
+    (stat.S_IFDIR, "is a folder"),
 ])
 @pytest.mark.parametrize("through_link", [False, True], ids=["direct", "link"])
-def test_save_refuses_what_is_not_a_regular_file(tmp_path, save, name, make, kind, reason,
+def test_save_refuses_what_is_not_a_regular_file(tmp_path, save, name, mode, reason,
                                                   through_link):
     node = tmp_path / ("node" + os.path.splitext(name)[1])
-    make(node)
-    path = tmp_path / name
+    try:  # a device node of the null device's numbers
+        os.mkdir(node) if mode == stat.S_IFDIR else os.mknod(node, mode | 0o600, os.makedev(1, 3))
+    except PermissionError:
+        pytest.skip("creating a device node needs privileges")
+    path = tmp_path / name if through_link else node
     if through_link:
         path.symlink_to(node)
-    else:
-        path = node
     with pytest.raises(OSError) as raised:
         save(path)
     assert (raised.value.strerror, raised.value.filename) == (reason, str(path))
-    assert kind(os.lstat(node).st_mode)
+    assert stat.S_IFMT(os.lstat(node).st_mode) == mode
     assert len(os.listdir(tmp_path)) == 1 + through_link
 
 
@@ -149,7 +134,7 @@ except OSError as error:
 """
 
 
-@pytest.mark.parametrize("name", ["study.parquet", "study.csv", "landing.json"])
+@pytest.mark.parametrize("name", ["study.parquet", "landing.json"])  # pyarrow's writer, ours
 def test_full_disk_reports_the_real_error_and_keeps_the_old_file(tmp_path, name):
     path = tmp_path / name
     path.write_text("old content\n")
@@ -187,15 +172,11 @@ def saved(request, tmp_path, study):
     return whole.read_bytes(), tmp_path / ("changed" + request.param)
 
 
-def test_load_refuses_a_cut_file(saved):
-    data, cut = saved
-    for length in cuts(len(data)):
-        cut.write_bytes(data[:length])
-        refused(cut)
-
-
-def test_load_refuses_a_damaged_file_or_reads_it_unchanged(study, saved):
+def test_load_refuses_a_cut_or_damaged_file_or_reads_it_unchanged(study, saved):
     data, damaged = saved
+    for length in cuts(len(data)):
+        damaged.write_bytes(data[:length])
+        refused(damaged)
     for position in cuts(len(data), 60):
         flipped = bytearray(data)
         flipped[min(position, len(data) - 1)] ^= 0x5A
@@ -208,44 +189,24 @@ def test_load_refuses_a_damaged_file_or_reads_it_unchanged(study, saved):
             assert loaded == study
 
 
-@pytest.mark.parametrize("old, new", [(b",False,", b",True,"), (b"PrimalInfeasible", b"Solved"),
-                                      (b'"seed": 4', b'"seed": 5')])
-def test_load_refuses_a_changed_csv_file(tmp_path, study, old, new):
-    path = tmp_path / "study.csv"
-    study.save(path)
-    data = path.read_bytes()
-    path.write_bytes(data.replace(old, new, 1))
-    refused(path, "does not match the checksum")
-
-
-@pytest.mark.parametrize("change", [
-    lambda table, metadata: (table.set_column(0, "run", [list(range(1, 13))]), metadata),
-    lambda table, metadata: (table, metadata.replace(b'"seed": 4', b'"seed": 5')),
-])
-def test_load_refuses_a_changed_parquet_file(tmp_path, study, change):
+def test_load_refuses_parquet_metadata_changed_in_place(tmp_path, study):
     parquet = pytest.importorskip("pyarrow.parquet")
     path = tmp_path / "study.parquet"
     study.save(path)
     table = parquet.read_table(path)
-    table, metadata = change(table, table.schema.metadata[b"tarvo.study"])
+    metadata = table.schema.metadata[b"tarvo.study"].replace(b'"seed": 4', b'"seed": 5')
     parquet.write_table(table.replace_schema_metadata({b"tarvo.study": metadata}), path)
     refused(path, "does not match the checksum")
 
 
-def first_format_csv(study, path):
-    """The study as a CSV of the first file format: no run count and no checksum."""
+def test_first_format_files_are_read_when_whole(tmp_path, study):
+    path = tmp_path / "study.csv"  # the first format: no run count and no checksum
     study.save(path)
     first, body = path.read_bytes().split(b"\n", 1)
     metadata = json.loads(first[len(b"# tarvo study: "):])
     metadata = {key: value for key, value in metadata.items() if key not in ("runs", "sha256")}
     path.write_bytes(b"# tarvo study: " + json.dumps({**metadata, "format": 1}).encode()
                      + b"\n" + body)
-    return body
-
-
-def test_first_format_files_are_read_when_whole(tmp_path, study):
-    path = tmp_path / "study.csv"
-    body = first_format_csv(study, path)
     assert tarvo.Study.load(path) == study
     data = path.read_bytes()
     rows = data.count(b"\n")

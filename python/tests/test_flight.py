@@ -1,6 +1,5 @@
 """`tarvo.fly`: flights without errors land on the plan, the dynamics match an integration
-written here, closed loop beats open loop under the errors of a real vehicle, and a flight is
-a reproducible, immutable value."""
+written here, closed loop beats open loop under real errors, a flight is a reproducible value."""
 
 import copy
 import json
@@ -17,7 +16,7 @@ from tarvo.flight.errors import draw_vehicle_errors
 # knowledge errors of 0.5 m and 0.05 m/s.
 REAL = tarvo.FlightErrors(thrust_magnitude=0.01, thrust_pointing_deg=0.5, acceleration=0.02,
                           position_knowledge=0.5, velocity_knowledge=0.05)
-SEEDS = (0, 1, 2, 3)
+SEEDS = (0, 1)
 # A landing whose thrust stays within the engine's range between nodes too.
 DELIVERABLE = tarvo.Config(spacecraft=tarvo.Spacecraft(min_thrust_pct=0.1),
                            solver=tarvo.Solver(n=60, time_of_flight=45.0))
@@ -26,10 +25,6 @@ DELIVERABLE = tarvo.Config(spacecraft=tarvo.Spacecraft(min_thrust_pct=0.1),
 def engine_range(config):
     craft = config.spacecraft
     return craft.min_thrust_pct * craft.real_max_thrust, craft.real_max_thrust
-
-
-def dry_mass(config):
-    return config.spacecraft.wet_mass - config.spacecraft.fuel
 
 
 def ceiling_arc_start(landing):
@@ -52,55 +47,49 @@ def real_flights():
                    tarvo.fly(tarvo.Config(), errors=REAL, seed=seed)) for seed in SEEDS}
 
 
-class TestWithoutErrors:
-    def test_closed_loop_lands_on_the_target_with_the_planned_fuel(self, perfect):
-        assert perfect.ok and perfect.status == "Landed" and perfect.message is None
-        assert perfect.touchdown_position_error < 0.01
-        assert perfect.touchdown_velocity_error < 0.01
-        final_plan_fuel = perfect.config.spacecraft.wet_mass - perfect.replans[-1].final_mass
-        assert perfect.fuel_used == pytest.approx(final_plan_fuel, rel=1e-3)
-        # Re-planning spends no more than the first plan booked (it saves a little).
-        assert perfect.fuel_used <= perfect.landing.fuel_used * (1 + 1e-3)
-        numpy.testing.assert_array_equal(perfect.masses, perfect.believed_masses)
+def test_closed_loop_without_errors_lands_with_the_planned_fuel(perfect):
+    assert perfect.ok and perfect.status == "Landed" and perfect.message is None
+    assert max(perfect.touchdown_position_error, perfect.touchdown_velocity_error) < 0.01
+    final_plan_fuel = perfect.config.spacecraft.wet_mass - perfect.replans[-1].final_mass
+    assert perfect.fuel_used == pytest.approx(final_plan_fuel, rel=1e-3)
+    # Re-planning spends no more than the first plan booked (it saves a little).
+    assert perfect.fuel_used <= perfect.landing.fuel_used * (1 + 1e-3)
+    numpy.testing.assert_array_equal(perfect.masses, perfect.believed_masses)
+    # The re-plans keep the end and the node spacing, and stop below 5 nodes.
+    spacing, end = perfect.landing.time_points[1], perfect.landing.time_points[-1]
+    times = [replan.time for replan in perfect.replans]
+    assert times == [float(k) for k in range(1, len(times) + 1)]
+    for replan in perfect.replans:
+        assert replan.time_to_go == pytest.approx(end - replan.time, abs=1e-9)
+        assert replan.nodes == 1 + round(replan.time_to_go / spacing) >= 5
+        assert replan.knowledge == ((0.0,) * 3,) * 2
+    stopped = perfect.replanning_stopped
+    assert stopped == times[-1] + 1.0 and 1 + round((end - stopped) / spacing) < 5
+    assert perfect.touchdown_time == pytest.approx(end)
 
-    def test_replans_fail_only_where_the_plan_rides_its_ceiling(self, perfect):
-        """Before the last burn every re-plan lands within the planner's ceiling. On that
-        burn the plan being flown needs all of it, so a re-plan on another node grid, held
-        between its nodes too, may find none: the guidance then tries the whole engine, or
-        flies on with the plan it has."""
-        arc = ceiling_arc_start(perfect.landing)
-        ceiling = perfect.config.spacecraft.max_thrust_pct
-        assert any(replan.time < arc for replan in perfect.replans)
-        for replan in perfect.replans:
-            if replan.time < arc:
-                assert replan.ok and replan.thrust_ceiling == ceiling
-            else:
-                assert replan.ok or replan.status in ("Infeasible", "PrimalInfeasible")
 
-    def test_open_loop_flies_a_deliverable_plan_exactly(self):
-        landing = tarvo.plan(DELIVERABLE)
-        verification = landing.verify()
-        assert verification["minimum thrust"].passed and verification["maximum thrust"].passed
-        flight = tarvo.fly(DELIVERABLE, replan_every=None)
-        assert flight.ok and flight.replans == () and flight.replanning_stopped is None
-        assert flight.touchdown_position_error < 0.01
-        assert flight.touchdown_velocity_error < 0.01
-        assert flight.fuel_used == pytest.approx(landing.fuel_used, rel=1e-3)
-        # The plan ends on the ground, so the flight may come down through it a hair early.
-        assert flight.touchdown_time == pytest.approx(landing.time_points[-1], abs=1e-5)
+def test_replans_fail_only_where_the_plan_rides_its_ceiling(perfect):
+    """On the last burn the plan flown needs the whole ceiling, so a re-plan on another node
+    grid, held between its nodes too, may find none; before it every re-plan lands."""
+    arc = ceiling_arc_start(perfect.landing)
+    ceiling = perfect.config.spacecraft.max_thrust_pct
+    assert any(replan.time < arc for replan in perfect.replans)
+    for replan in perfect.replans:
+        if replan.time < arc:
+            assert replan.ok and replan.thrust_ceiling == ceiling
+        else:
+            assert replan.ok or replan.status in ("Infeasible", "PrimalInfeasible")
 
-    def test_replans_keep_the_end_and_the_node_spacing_then_stop(self, perfect):
-        spacing = perfect.landing.time_points[1]
-        end = perfect.landing.time_points[-1]
-        times = [replan.time for replan in perfect.replans]
-        assert times == [float(k) for k in range(1, len(times) + 1)]
-        for replan in perfect.replans:
-            assert replan.time_to_go == pytest.approx(end - replan.time, abs=1e-9)
-            assert replan.nodes == 1 + round(replan.time_to_go / spacing) >= 5
-            assert replan.knowledge == ((0.0,) * 3,) * 2
-        stopped = perfect.replanning_stopped
-        assert stopped == times[-1] + 1.0 and 1 + round((end - stopped) / spacing) < 5
-        assert perfect.touchdown_time == pytest.approx(end)
+
+def test_open_loop_flies_a_deliverable_plan_exactly():
+    landing = tarvo.plan(DELIVERABLE)
+    assert landing.verify()["minimum thrust"].passed and landing.verify()["maximum thrust"].passed
+    flight = tarvo.fly(DELIVERABLE, replan_every=None)
+    assert flight.ok and flight.replans == () and flight.replanning_stopped is None
+    assert max(flight.touchdown_position_error, flight.touchdown_velocity_error) < 0.01
+    assert flight.fuel_used == pytest.approx(landing.fuel_used, rel=1e-3)
+    # The plan ends on the ground, so the flight may come down through it a hair early.
+    assert flight.touchdown_time == pytest.approx(landing.time_points[-1], abs=1e-5)
 
 
 def rotation(angle_deg, azimuth_deg):
@@ -173,42 +162,22 @@ def test_open_loop_dynamics_match_an_independent_integration():
                                       states[flown, columns], atol=tolerance, err_msg=name)
 
 
-class TestWithTheErrorsOfARealVehicle:
-    def test_open_loop_misses_and_closed_loop_lands(self, real_flights):
-        for seed, (open_loop, closed_loop) in real_flights.items():
-            assert open_loop.touchdown_position_error >= 5.0, seed
-            assert closed_loop.touchdown_position_error <= 2.0, seed
-            assert (closed_loop.touchdown_position_error
-                    <= open_loop.touchdown_position_error / 10), seed
-            assert closed_loop.status in ("Landed", "MissedTarget"), seed
-            assert len(closed_loop.replans) >= 40
-
-    def test_thrust_stays_in_the_engine_range_and_fuel_in_the_tank(self, real_flights):
-        for flights in real_flights.values():
-            for flight in flights:
-                low, high = engine_range(flight.config)
-                thrust = numpy.linalg.norm(flight.thrust_actual, axis=1)
-                assert numpy.all(thrust >= low * (1 - 1e-12))
-                assert numpy.all(thrust <= high * (1 + 1e-12))
-                assert 0.0 < flight.fuel_used <= flight.config.spacecraft.fuel
-                assert numpy.all(numpy.diff(flight.masses) <= 0.0)
-
-    def test_the_guidance_books_the_mass_it_commands(self, real_flights):
-        """The engine's bias makes the true mass drift from the believed one."""
-        for open_loop, closed_loop in real_flights.values():
-            gap = abs(open_loop.masses[-1] - open_loop.believed_masses[-1])
-            assert 0.0 < gap < 0.05 * open_loop.fuel_used
-
-    def test_same_seed_same_flight_bit_for_bit(self, real_flights):
-        again = tarvo.fly(tarvo.Config(), errors=REAL, seed=SEEDS[0])
-        flight = real_flights[SEEDS[0]][1]
-        assert again == flight and again is not flight
-        for name in ("times", "positions", "velocities", "masses", "thrust_actual"):
-            assert getattr(again, name).tobytes() == getattr(flight, name).tobytes()
-        assert again.vehicle_errors == flight.vehicle_errors
-        assert [replan.knowledge for replan in again.replans] == [
-            replan.knowledge for replan in flight.replans]
-        assert real_flights[SEEDS[1]][1] != flight
+def test_with_real_errors_open_loop_misses_and_closed_loop_lands(real_flights):
+    for seed, (open_loop, closed_loop) in real_flights.items():
+        assert open_loop.touchdown_position_error >= 5.0, seed
+        assert closed_loop.touchdown_position_error <= 2.0, seed
+        assert (closed_loop.touchdown_position_error
+                <= open_loop.touchdown_position_error / 10), seed
+        assert closed_loop.status in ("Landed", "MissedTarget") and len(closed_loop.replans) >= 40
+        # The engine's bias makes the true mass drift from the one the guidance books.
+        gap = abs(open_loop.masses[-1] - open_loop.believed_masses[-1])
+        assert 0.0 < gap < 0.05 * open_loop.fuel_used
+        for flight in (open_loop, closed_loop):  # thrust in the engine's range, fuel in the tank
+            low, high = engine_range(flight.config)
+            thrust = numpy.linalg.norm(flight.thrust_actual, axis=1)
+            assert numpy.all(thrust >= low * (1 - 1e-12)) and numpy.all(thrust <= high * (1 + 1e-12))
+            assert 0.0 < flight.fuel_used <= flight.config.spacecraft.fuel
+            assert numpy.all(numpy.diff(flight.masses) <= 0.0)
 
 
 def test_draws_come_from_independent_streams():
@@ -229,8 +198,9 @@ def test_fuel_running_out_stops_the_engine():
     seed = next(seed for seed in range(100) if draw_vehicle_errors(errors, seed).mass_flow_bias > 0.2)
     flight = tarvo.fly(config, replan_every=None, errors=errors, seed=seed)
     assert flight.status == "OutOfFuel" and not flight.ok and "fuel ran out" in flight.message
-    assert flight.final_mass == dry_mass(config) and flight.fuel_used == pytest.approx(205.0)
-    empty = flight.masses == dry_mass(config)
+    dry_mass = config.spacecraft.wet_mass - config.spacecraft.fuel
+    assert flight.final_mass == dry_mass and flight.fuel_used == pytest.approx(205.0)
+    empty = flight.masses == dry_mass
     assert empty[-1] and not empty[0]
     numpy.testing.assert_array_equal(flight.thrust_actual[empty], 0.0)
 
@@ -258,19 +228,21 @@ def test_failed_replans_are_recorded_and_the_flight_goes_on():
         assert (len(path) == replan.nodes) == replan.ok
         assert replan.ok or (math.isnan(replan.final_mass) and replan.message)
     assert flight.status in ("MissedTarget", "Landed") and len(flight.times) > 100
-
-
-def test_progress_exceptions_stop_the_flight():
-    def stop(replan):
-        raise KeyError("stop")
-
-    with pytest.raises(KeyError):
-        tarvo.fly(tarvo.Config(solver=tarvo.Solver(n=20, time_of_flight=45.0)), progress=stop)
+    with pytest.raises(KeyError):  # an exception of progress stops the flight
+        tarvo.fly(tarvo.Config(solver=tarvo.Solver(n=20, time_of_flight=45.0)),
+                  progress=lambda replan: {}["stop"])
 
 
 class TestValue:
-    def test_immutable_picklable_and_copied_as_itself(self, real_flights):
-        flight = real_flights[SEEDS[2]][1]
+    def test_same_seed_same_flight_bit_for_bit_immutable_and_picklable(self, real_flights):
+        again = tarvo.fly(tarvo.Config(), errors=REAL, seed=SEEDS[0])
+        flight = real_flights[SEEDS[0]][1]
+        assert again == flight and again is not flight and real_flights[SEEDS[1]][1] != flight
+        for name in ("times", "positions", "velocities", "masses", "thrust_actual"):
+            assert getattr(again, name).tobytes() == getattr(flight, name).tobytes()
+        assert again.vehicle_errors == flight.vehicle_errors
+        assert [replan.knowledge for replan in again.replans] == [
+            replan.knowledge for replan in flight.replans]
         for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
             assert pickle.loads(pickle.dumps(flight, protocol)) == flight
         assert copy.deepcopy(flight) is flight
@@ -315,42 +287,34 @@ class TestValue:
         assert len(faint) == sum(1 for replan in flight.replans if replan.ok)
 
 
-@pytest.mark.parametrize("arguments, error, words", [
-    (dict(config="{}"), TypeError, ["Config"]),
-    (dict(replan_every=0.0), ValueError, ["replan_every", "0.01"]),
-    (dict(replan_every=math.nan), ValueError, ["replan_every"]),
-    (dict(replan_every=math.inf), ValueError, ["replan_every"]),
-    (dict(replan_every="1"), TypeError, ["replan_every"]),
-    (dict(replan_every=True), TypeError, ["replan_every"]),
-    (dict(sample_step=-0.1), ValueError, ["sample_step"]),
-    (dict(sample_step=1e-6), ValueError, ["sample_step"]),
-    (dict(seed=-1), ValueError, ["seed"]),
-    (dict(seed=1.5), TypeError, ["seed"]),
-    (dict(errors={"thrust_magnitude": 0.01}), TypeError, ["FlightErrors"]),
-    (dict(progress=3), TypeError, ["progress"]),
-    (dict(accuracy="best"), ValueError, ["accuracy"]),
-    (dict(unreachable="never"), ValueError, ["unreachable"]),
+@pytest.mark.parametrize("make, arguments, error, word", [
+    ("fly", dict(config="{}"), TypeError, "Config"),
+    ("fly", dict(replan_every=0.0), ValueError, "0.01"),
+    ("fly", dict(replan_every=math.nan), ValueError, "replan_every"),
+    ("fly", dict(replan_every="1"), TypeError, "replan_every"),
+    ("fly", dict(replan_every=True), TypeError, "replan_every"),
+    ("fly", dict(sample_step=-0.1), ValueError, "sample_step"),
+    ("fly", dict(sample_step=1e-6), ValueError, "sample_step"),
+    ("fly", dict(seed=-1), ValueError, "seed"),
+    ("fly", dict(seed=1.5), TypeError, "seed"),
+    ("fly", dict(errors={"thrust_magnitude": 0.01}), TypeError, "FlightErrors"),
+    ("fly", dict(progress=3), TypeError, "progress"),
+    ("fly", dict(accuracy="best"), ValueError, "accuracy"),
+    ("fly", dict(unreachable="never"), ValueError, "unreachable"),
+    ("FlightErrors", dict(thrust_magnitude=-0.1), ValueError, "thrust_magnitude"),
+    ("FlightErrors", dict(thrust_magnitude=1.5), ValueError, "thrust_magnitude"),
+    ("FlightErrors", dict(thrust_pointing_deg=181.0), ValueError, "thrust_pointing_deg"),
+    ("FlightErrors", dict(acceleration=math.inf), ValueError, "acceleration"),
+    ("FlightErrors", dict(position_knowledge=math.nan), ValueError, "position_knowledge"),
+    ("FlightErrors", dict(velocity_knowledge="0.1"), TypeError, "velocity_knowledge"),
+    ("FlightErrors", dict(acceleration=True), TypeError, "acceleration"),
 ])
-def test_bad_arguments_are_refused(arguments, error, words):
-    config = arguments.pop("config", tarvo.Config(solver=tarvo.Solver(n=10, time_of_flight=45.0)))
-    with pytest.raises(error) as info:
-        tarvo.fly(config, **arguments)
-    assert all(word in str(info.value) for word in words)
-
-
-@pytest.mark.parametrize("arguments, error", [
-    (dict(thrust_magnitude=-0.1), ValueError),
-    (dict(thrust_magnitude=1.5), ValueError),
-    (dict(mass_flow=2.0), ValueError),
-    (dict(thrust_pointing_deg=181.0), ValueError),
-    (dict(acceleration=math.inf), ValueError),
-    (dict(position_knowledge=math.nan), ValueError),
-    (dict(velocity_knowledge="0.1"), TypeError),
-    (dict(acceleration=True), TypeError),
-])
-def test_bad_errors_are_refused(arguments, error):
-    with pytest.raises(error, match=next(iter(arguments))):
-        tarvo.FlightErrors(**arguments)
+def test_bad_arguments_are_refused(make, arguments, error, word):
+    if make == "fly":
+        arguments = {"config": tarvo.Config(solver=tarvo.Solver(n=10, time_of_flight=45.0)),
+                     **arguments}
+    with pytest.raises(error, match=word):
+        getattr(tarvo, make)(**arguments)
 
 
 def test_flight_errors_are_frozen_values():
