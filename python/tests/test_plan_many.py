@@ -226,10 +226,10 @@ class TestExecutors:
         for chunksize in (1, 4):
             landings = plan_many(MIXED, executor=executor, chunksize=chunksize)
             assert len(landings) == 6 and all(is_worker_failure(landing) for landing in landings)
-        assert landings[5].message.startswith("the executor failed on entries 4 to 5: RuntimeError")
+        assert landings[5].message.startswith("the executor failed on entries 4 to 5: RuntimeError: ")
         assert [config_bits(landing.config) for landing in landings] == list(map(config_bits, MIXED))
         single = plan_many(MIXED[:1], executor=executor)[0]
-        assert single.message.startswith("the executor failed on entry 0: RuntimeError")
+        assert single.message.startswith("the executor failed on entry 0: RuntimeError: ")
 
     def test_worker_process_killed_mid_batch(self):
         with second_task_replaced(ProcessPoolExecutor, lambda submit: submit(os._exit, 3), 1,
