@@ -1,5 +1,4 @@
 import io
-import struct
 import subprocess
 import sys
 import textwrap
@@ -24,16 +23,6 @@ def solve_outcome(config):
         return tarvo.solve(config), None
     except ValueError as error:
         return None, str(error)
-
-
-@pytest.fixture(scope="module")
-def trajectory():
-    return tarvo.solve(small_config())
-
-
-def bits(x):
-    """The IEEE-754 bit pattern, so that -0.0 and 0.0 (and NaN payloads) differ."""
-    return struct.pack("<d", x)
 
 
 def raised(call):

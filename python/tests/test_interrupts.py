@@ -1,6 +1,8 @@
 """Work that is interrupted or left behind: the interpreter ending while a daemon thread
 plans, Ctrl-C during a solver setup that cannot stop at once, and an executor left after
-Ctrl-C. Each scenario runs in its own interpreter; a crash shows as its return code."""
+Ctrl-C. Each scenario runs in its own interpreter; a crash shows as its return code. The
+Ctrl-C scenarios restore Python's own handler, which a test run started in the background
+inherits as "ignore"."""
 
 import json
 
@@ -17,11 +19,9 @@ import sys, threading, time
 import numpy  # else the first landing's arrays import it in the thread the exit ends (*)
 import tarvo
 
-scenario = sys.argv[1]
 started = threading.Event()
 long_fixed = tarvo.Config(solver=tarvo.Solver(n=6000, time_of_flight=50.0))
-small = [tarvo.Config(solver=tarvo.Solver(n=60, time_of_flight=40.0 + 0.01 * i))
-         for i in range(20000)]
+small = [tarvo.Config(solver=tarvo.Solver(n=60, time_of_flight=40.0 + 0.01 * i)) for i in range(20000)]
 
 def busy_progress(*args):
     started.set()
@@ -29,18 +29,14 @@ def busy_progress(*args):
 
 def in_process_dask():
     from dask.distributed import Client, LocalCluster
-    cluster = LocalCluster(processes=False, n_workers=1, threads_per_worker=2,
-                           dashboard_address=None, silence_logs=50)
-    client = Client(cluster)
+    client = Client(LocalCluster(processes=False, n_workers=1, threads_per_worker=2,
+                                 dashboard_address=None, silence_logs=50))
     futures = client.map(tarvo.plan, [long_fixed] * 4, pure=False)
     started.set()
     tarvo.plan_many(small, executor=client.get_executor(), progress=busy_progress)
 
 def first_then(call):
-    def run():
-        started.set()
-        call()
-    return run
+    return lambda: (started.set(), call())
 
 scenarios = {
     "plan": first_then(lambda: tarvo.plan(long_fixed)),
@@ -50,7 +46,7 @@ scenarios = {
     "plan_many with progress": lambda: tarvo.plan_many(small, workers=2, progress=busy_progress),
     "in-process Dask cluster": in_process_dask,
 }
-threading.Thread(target=scenarios[scenario], daemon=True).start()
+threading.Thread(target=scenarios[sys.argv[1]], daemon=True).start()
 started.wait(60)
 time.sleep(0.3)
 print("main thread ends", flush=True)
@@ -76,6 +72,8 @@ CTRL_C_IN_SETUP = """
 import json, os, signal, threading, time
 import numpy  # its own threads start here, before the count
 import tarvo
+
+signal.signal(signal.SIGINT, signal.default_int_handler)
 
 def threads():
     with open("/proc/self/status") as status:
@@ -121,13 +119,15 @@ import json, multiprocessing, os, signal, threading
 from concurrent.futures import ProcessPoolExecutor
 import tarvo
 
-configs = [tarvo.Config(solver=tarvo.Solver(n=150, time_of_flight=40.0 + 0.01 * i))
-           for i in range(400)]
+signal.signal(signal.SIGINT, signal.default_int_handler)
+configs = [tarvo.Config(solver=tarvo.Solver(n=150, time_of_flight=40.0 + 0.01 * i)) for i in range(400)]
 started = threading.Event()
+
 def progress(done, total):
     if not started.is_set():
         started.set()
         threading.Timer(0.2, os.kill, (os.getpid(), signal.SIGINT)).start()
+
 try:
     with ProcessPoolExecutor(2) as executor:
         tarvo.plan_many(configs, executor=executor, chunksize=6, progress=progress)
@@ -140,8 +140,7 @@ try:
     accepts_work = True
 except RuntimeError:
     accepts_work = False
-print(json.dumps({"outcome": outcome, "still_running": still_running,
-                  "accepts_work": accepts_work}))
+print(json.dumps({"outcome": outcome, "still_running": still_running, "accepts_work": accepts_work}))
 """
 
 
