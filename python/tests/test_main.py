@@ -78,12 +78,9 @@ def test_version_and_default_document(run_inline):
 ])
 def test_unreadable_configuration_is_one_line(run_inline, tmp_path, source, content, message):
     path = tmp_path / "config.json"
-    if source == "stdin":
-        result = run_inline("-", stdin=content)
-    else:
-        if content is not None:
-            path.write_bytes(content)
-        result = run_inline(path)
+    if source == "file" and content is not None:
+        path.write_bytes(content)
+    result = run_inline("-", stdin=content) if source == "stdin" else run_inline(path)
     assert result == (1, "", message.format(path=path) + "\n")
 
 
@@ -113,10 +110,7 @@ def test_failed_plan_is_one_line(run_inline, config, method, words):
      ["unknown member 'Solver' at the top level is ignored; did you mean 'solver'?",
       "unknown member 'comment' at the top level is ignored",
       "unknown member 'comment' at the top level is ignored"]),
-    ('{"environment": {"glide_slope_deg": 5, "x\\ny": 0}}',
-     ["unknown member 'glide_slope_deg' in record 'environment' is ignored; "
-      "did you mean 'glide_slope_angle_deg'?",
-      "unknown member 'x\\ny' in record 'environment' is ignored"]),
+    ('{"environment": {"x\\ny": 0}}', ["unknown member 'x\\ny' in record 'environment' is ignored"]),
     ('{"spacecraft": [2000, {"nonsense": 1}], "solver": {"n": 3}}', []),  # array form
     ('[{"a": 1}]', []),
     ('{"x": ' + "[" * 100_000 + "]" * 100_000 + "}", []),  # too deep for Python's json
@@ -133,11 +127,6 @@ def test_unknown_members_are_warned_and_the_landing_still_planned(run_inline):
     assert status == 0 and summary(out)["time of flight"] == "60.000 s (fixed)"
     assert err == ("warning: <stdin>: unknown member 'tof_mx' in record 'solver' is ignored;"
                    " did you mean 'tof_max'?\n")
-    document.update({f"extra{index}": index for index in range(25)})
-    status, _, err = run_inline("-", stdin=json.dumps(document).encode())
-    lines = err.splitlines()
-    assert status == 0 and len(lines) == 21  # 20 named, then the count of the rest
-    assert lines[-1] == "warning: <stdin>: 6 more unknown members"
 
 
 def test_plot_csv_and_result_files(run_inline, tmp_path):
@@ -221,6 +210,5 @@ def test_closest_landing_is_shown_and_written(run_inline, tmp_path, options, pla
     assert fields["touchdown error"].startswith(f"position {landing.miss_distance:.3e} m")
     assert ("target miss" in out) == ("--verify" in options)
     document = json.loads(result.read_text())
-    assert document["miss_distance"] == landing.miss_distance
-    assert document["message"] == landing.message
-    assert document["solver"] == landing.solver._asdict()
+    assert (document["miss_distance"], document["message"], document["solver"]) == (
+        landing.miss_distance, landing.message, landing.solver._asdict())

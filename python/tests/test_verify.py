@@ -9,7 +9,6 @@ import numpy as np
 import pytest
 
 import tarvo
-from tarvo.landing.extremes import cubic_roots
 from tarvo.landing.verify import _Flight, _FlownPath
 
 
@@ -242,17 +241,3 @@ def test_extremes_between_nodes_are_exact(check, u, dt, alpha, extra):
     reported = landing.verify()[check]
     assert reported.worst == pytest.approx(fine[where], rel=1e-9)
     assert "between nodes 0 and 1" in reported.detail
-
-
-@pytest.mark.parametrize("roots", [
-    (0.3, 0.7, 2.0), (0.25, 0.25 + 1e-9, -1.0), (1.0, 0.5, 3.0), (0.0, -0.5, 0.9),
-    (0.4, 5.0, 9.0),
-], ids=["two inside", "nearly double", "at the end", "at the start", "one inside"])
-def test_cubic_roots_in_the_interval(roots):
-    coefficients = np.polynomial.polynomial.polyfromroots(roots)
-    found = cubic_roots(*(np.array([c]) for c in coefficients))[0]
-    found = np.unique(found[~np.isnan(found)])  # a root on a piece's end comes twice
-    expected = sorted(root for root in roots if 0.0 <= root <= 1.0)
-    if np.ptp(roots[:2]) < 1e-6:  # a near-double root: one of the two suffices
-        expected, found = expected[:1], found[:1]
-    np.testing.assert_allclose(found, expected, atol=1e-9)
