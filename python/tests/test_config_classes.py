@@ -1,4 +1,5 @@
 import ast
+import contextlib
 import inspect
 import math
 import pathlib
@@ -95,12 +96,10 @@ class ConversionOf:
     (Spacecraft, "wet_mass", 2**70, float(2**70)),
     (Solver, "time_of_flight", np.int64(-12), -12.0),
     (Environment, "gravity", (1, 2, 3), [1.0, 2.0, 3.0]),
-    (Spacecraft, "initial_velocity", np.arange(3, dtype=np.int32), [0.0, 1.0, 2.0]),
-    (Spacecraft, "target_position", range(4, 7), [4.0, 5.0, 6.0]),
+    (Spacecraft, "initial_velocity", range(3), [0.0, 1.0, 2.0]),
     (Environment, "gravity", (ConversionOf(), np.float32(0.5), True), [7.0, 0.5, 1.0]),
     (Solver, "n", 0, 0),
     (Solver, "n", 2**64 - 1, 2**64 - 1),
-    (Solver, "n", np.uint64(2**64 - 1), 2**64 - 1),
     (Solver, "n", ConversionOf(), 7),
     # Doubles are stored as given, unvalidated, and None clears a bound.
     *[(Spacecraft, "wet_mass", x, x) for x in (-1.0, -0.0, math.inf, -math.inf, math.nan, 1e308, 5e-324)],
@@ -130,7 +129,6 @@ class FailsOnSecond:
     (Spacecraft, "wet_mass", "2000", TypeError, None),
     (Environment, "max_angle_deg", None, TypeError, None),
     (Spacecraft, "initial_position", [1, 2], ValueError, "expected a sequence of length 3 (got 2)"),
-    (Spacecraft, "initial_velocity", "abcd", ValueError, "expected a sequence of length 3 (got 4)"),
     (Spacecraft, "initial_position", 5, TypeError, "'int' object is not an instance of 'Sequence'"),
     (Spacecraft, "target_velocity", None, TypeError, "'None' is not an instance of 'Sequence'"),
     (Environment, "gravity", {1.0, 2.0, 3.0}, TypeError, "'set' object is not an instance of 'Sequence'"),
@@ -142,7 +140,6 @@ class FailsOnSecond:
     (Solver, "tof_max", "1", TypeError, None),
     (Config, "spacecraft", None, TypeError, "'None' is not an instance of 'Spacecraft'"),
     (Config, "environment", Solver(), TypeError, "'Solver' object is not an instance of 'Environment'"),
-    (Config, "solver", {"n": 5}, TypeError, "'dict' object is not an instance of 'Solver'"),
 ])
 def test_conversion_error_names_the_field_and_changes_nothing(how, cls, name, value, kind, message):
     obj = cls()
@@ -153,25 +150,22 @@ def test_conversion_error_names_the_field_and_changes_nothing(how, cls, name, va
     assert same_value(before, getattr(obj, name))
 
 
-def test_arguments_convert_in_order_and_the_first_failure_is_named():
-    assert raised(lambda: Spacecraft(wet_mass="x", fuel="y")).__notes__ == ["while processing 'wet_mass'"]
-
-
 @pytest.mark.parametrize("cls", FIELDS)
 def test_binding_errors_name_new(cls):
     new, fields = f"{cls.__name__}.__new__()", FIELDS[cls]
-    count, first, last = len(fields), fields[0], fields[-1]
+    count, first = len(fields), fields[0]
     for call, kind, message in [
         (lambda: cls(*([0] * (count + 1))), TypeError,
          f"{new} takes from 0 to {count} positional arguments but {count + 1} were given"),
         (lambda: cls(bogus=1), TypeError, f"{new} got an unexpected keyword argument 'bogus'"),
         (lambda: cls(None, **{first: None}), TypeError, f"{new} got multiple values for argument '{first}'"),
-        (lambda: cls(*([None] * count), **{last: None}), TypeError,
-         f"{new} got multiple values for argument '{last}'"),
         (lambda: cls(**{first + "\udcff": 1}), UnicodeEncodeError, None),
     ]:
         error = raised(call)
         assert type(error) is kind and (message is None or str(error) == message)
+    # Arguments convert in order, and the first failure is named.
+    error = raised(lambda: cls(**{name: "x" for name in reversed(fields)}))
+    assert error.__notes__ == [f"while processing '{first}'"]
 
 
 def test_delete_is_refused_and_changes_nothing():
@@ -217,19 +211,14 @@ def test_conversion_may_touch_the_object_and_the_sequence_being_read():
 
 
 @pytest.mark.parametrize("value", [[1.0, 2.0, 3.0], [1.0, 2.0], ["x", 2.0, 3.0]])
-@pytest.mark.parametrize("call", [
-    lambda v: Spacecraft(initial_position=v),
-    lambda v: setattr(Environment(), "gravity", v),
-    lambda v: Spacecraft(wet_mass=v[0]),
-    lambda v: Config(spacecraft=Spacecraft(initial_position=v)),
-], ids=["constructor", "setter", "element", "record"])
-def test_arguments_keep_their_reference_counts(call, value):
+def test_arguments_keep_their_reference_counts(value):
     before = (sys.getrefcount(value), sys.getrefcount(value[0]))
-    for _ in range(50):
-        try:
-            call(value)
-        except (TypeError, ValueError):
-            pass
+    for call in (lambda: Spacecraft(initial_position=value), lambda: Spacecraft(wet_mass=value[0]),
+                 lambda: setattr(Environment(), "gravity", value),
+                 lambda: Config(spacecraft=Spacecraft(initial_position=value))):
+        for _ in range(50):
+            with contextlib.suppress(TypeError, ValueError):
+                call()
     assert (sys.getrefcount(value), sys.getrefcount(value[0])) == before
 
 
@@ -244,17 +233,12 @@ def test_records_and_vectors_are_copied_in_and_out():
     config.solver = solver
     craft.wet_mass, solver.n = 1.0, 6
     assert (config.spacecraft.wet_mass, config.solver.n) == (2000.0, 5)
-    before = sys.getrefcount(craft)
-    config.spacecraft = craft
-    assert sys.getrefcount(craft) == before
-    read = config.environment
-    assert read is not config.environment
-    read.max_angle_deg = 5.0
-    assert config.environment.max_angle_deg == 90.0
+    read, before = config.environment, sys.getrefcount(craft)
+    config.spacecraft, read.max_angle_deg = craft, 5.0
+    assert (sys.getrefcount(craft), config.environment.max_angle_deg) == (before, 90.0)
     source = np.array([4.0, 5.0, 6.0])
     craft = Spacecraft(initial_position=source)
-    source[0] = -7.0
-    vector = craft.initial_position
+    source[0], vector = -7.0, craft.initial_position
     vector[0] = 99.0
     vector.append(1.0)
     assert type(vector) is list and craft.initial_position == [4.0, 5.0, 6.0]

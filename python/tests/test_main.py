@@ -18,11 +18,6 @@ FAR = Config(spacecraft=tarvo.Spacecraft(fuel=400.0, target_position=[7600.0, 0.
              solver=Solver(n=15, time_of_flight=80.0))
 
 
-def run_main(*args):
-    return subprocess.run([sys.executable, "-m", "tarvo", *args], capture_output=True, text=True,
-                          timeout=300)
-
-
 def expected_summary(config, method="continuous"):
     """The summary's numbers, computed here from the configuration and its landing: for the
     nodes method, tarvo.solve's trajectory."""
@@ -46,10 +41,10 @@ def one_line(text):
     return text.count("\n") == 1 and "Traceback" not in text
 
 
-def test_default_configuration_search_is_flyable():
-    run = run_main("--verify")
-    assert run.returncode == 0, run.stdout + run.stderr
-    fields = summary(run.stdout.split("Verification passed")[0])
+def test_default_configuration_search_is_flyable(run_inline):
+    status, out, err = run_inline("--verify")
+    assert (status, err) == (0, ""), out
+    fields = summary(out.split("Verification passed")[0])
     assert fields["status"] in ("Solved", "AlmostSolved") and fields["nodes"] == "100"
     assert expected_summary(Config()).items() <= fields.items()
     assert {"peak thrust", "touchdown error"} <= set(fields)
@@ -68,14 +63,10 @@ def test_version_and_default_document(run_inline):
     assert tarvo.__version__ == project["project"]["version"]
     assert run_inline("--version") == (0, f"tarvo {tarvo.__version__}\n", "")
     assert run_inline("--print-default-config") == (0, Config().to_json() + "\n", "")
-
-
-def test_installed_tarvo_command():
-    script = Path(sys.executable).parent / "tarvo"
-    if not script.exists():
-        pytest.skip("the package is not installed beside this interpreter")
-    run = subprocess.run([str(script), "--version"], capture_output=True, text=True, timeout=60)
-    assert (run.returncode, run.stdout) == (0, f"tarvo {tarvo.__version__}\n")
+    script = Path(sys.executable).parent / "tarvo"  # the installed command, when installed here
+    if script.exists():
+        run = subprocess.run([str(script), "--version"], capture_output=True, text=True, timeout=60)
+        assert (run.returncode, run.stdout) == (0, f"tarvo {tarvo.__version__}\n")
 
 
 @pytest.mark.parametrize("source, content, message", [
@@ -87,12 +78,9 @@ def test_installed_tarvo_command():
 ])
 def test_unreadable_configuration_is_one_line(run_inline, tmp_path, source, content, message):
     path = tmp_path / "config.json"
-    if source == "stdin":
-        result = run_inline("-", stdin=content)
-    else:
-        if content is not None:
-            path.write_bytes(content)
-        result = run_inline(path)
+    if source == "file" and content is not None:
+        path.write_bytes(content)
+    result = run_inline("-", stdin=content) if source == "stdin" else run_inline(path)
     assert result == (1, "", message.format(path=path) + "\n")
 
 
@@ -122,10 +110,7 @@ def test_failed_plan_is_one_line(run_inline, config, method, words):
      ["unknown member 'Solver' at the top level is ignored; did you mean 'solver'?",
       "unknown member 'comment' at the top level is ignored",
       "unknown member 'comment' at the top level is ignored"]),
-    ('{"environment": {"glide_slope_deg": 5, "x\\ny": 0}}',
-     ["unknown member 'glide_slope_deg' in record 'environment' is ignored; "
-      "did you mean 'glide_slope_angle_deg'?",
-      "unknown member 'x\\ny' in record 'environment' is ignored"]),
+    ('{"environment": {"x\\ny": 0}}', ["unknown member 'x\\ny' in record 'environment' is ignored"]),
     ('{"spacecraft": [2000, {"nonsense": 1}], "solver": {"n": 3}}', []),  # array form
     ('[{"a": 1}]', []),
     ('{"x": ' + "[" * 100_000 + "]" * 100_000 + "}", []),  # too deep for Python's json
@@ -142,11 +127,6 @@ def test_unknown_members_are_warned_and_the_landing_still_planned(run_inline):
     assert status == 0 and summary(out)["time of flight"] == "60.000 s (fixed)"
     assert err == ("warning: <stdin>: unknown member 'tof_mx' in record 'solver' is ignored;"
                    " did you mean 'tof_max'?\n")
-    document.update({f"extra{index}": index for index in range(25)})
-    status, _, err = run_inline("-", stdin=json.dumps(document).encode())
-    lines = err.splitlines()
-    assert status == 0 and len(lines) == 21  # 20 named, then the count of the rest
-    assert lines[-1] == "warning: <stdin>: 6 more unknown members"
 
 
 def test_plot_csv_and_result_files(run_inline, tmp_path):
@@ -175,22 +155,16 @@ def test_progress_reports_every_trial(run_inline):
     assert status == 0 and len(expected) > 1 and err.splitlines() == expected
 
 
-@pytest.mark.parametrize("min_thrust_pct, status, verdict", [
-    (0.05, 0, "Verification passed"),
-    (0.2, 1, "Verification FAILED"),  # the thrust dips below the minimum between nodes
-])
-def test_verify_prints_the_checks_and_fails_with_them(run_inline, min_thrust_pct, status,
-                                                     verdict):
-    config = Config(spacecraft=tarvo.Spacecraft(min_thrust_pct=min_thrust_pct), solver=SMALL.solver)
-    code, out, _ = run_inline("--verify", "--method", "nodes", "-", stdin=config.to_json().encode())
-    report = str(tarvo.plan(config, method="nodes").verify())
-    assert code == status and report.startswith(verdict)
-    assert out.endswith(report + "\n") and out.startswith("status:")
-
-
-def test_a_landing_that_failed_its_verification_is_shown_and_fails(run_inline, monkeypatch):
-    config = Config(spacecraft=tarvo.Spacecraft(min_thrust_pct=0.2), solver=SMALL.solver)
-    dipping = tarvo.plan(config, method="nodes")
+def test_verification_is_shown_and_a_failed_one_fails(run_inline, monkeypatch):
+    # A minimum thrust of 20 % is held at the nodes but not between them.
+    for min_thrust_pct, status, verdict in [(0.05, 0, "passed"), (0.2, 1, "FAILED")]:
+        config = Config(spacecraft=tarvo.Spacecraft(min_thrust_pct=min_thrust_pct), solver=SMALL.solver)
+        code, out, _ = run_inline("--verify", "--method", "nodes", "-", stdin=config.to_json().encode())
+        dipping = tarvo.plan(config, method="nodes")
+        report = str(dipping.verify())
+        assert code == status and report.startswith(f"Verification {verdict}")
+        assert out.endswith(report + "\n") and out.startswith("status:")
+    # The same landing refused by its verification, as the continuous method refuses it.
     failed = Landing(config, **{**dipping._values, "method": "continuous", "ok": False,
                                 "status": "VerificationFailed",
                                 "message": dipping.verification.failure_message()},
@@ -205,7 +179,6 @@ def test_a_landing_that_failed_its_verification_is_shown_and_fails(run_inline, m
 @pytest.mark.parametrize("options, message", [
     (["--csv", "{tmp}/missing/nodes.csv"], "{tmp}/missing/nodes.csv: No such file or directory"),
     (["--result", "{tmp}"], "{tmp}: is a folder"),
-    (["--result", "{tmp}/new/"], "{tmp}/new/: is a folder"),
     (["--result", ""], "--result: the file name is empty"),
     (["--result", "{tmp}/fifo.json"], "{tmp}/fifo.json: is a FIFO, not a regular file"),
     (["--result", "/proc/self/status"], "/proc/self/status: No such file or directory"),
@@ -237,6 +210,5 @@ def test_closest_landing_is_shown_and_written(run_inline, tmp_path, options, pla
     assert fields["touchdown error"].startswith(f"position {landing.miss_distance:.3e} m")
     assert ("target miss" in out) == ("--verify" in options)
     document = json.loads(result.read_text())
-    assert document["miss_distance"] == landing.miss_distance
-    assert document["message"] == landing.message
-    assert document["solver"] == landing.solver._asdict()
+    assert (document["miss_distance"], document["message"], document["solver"]) == (
+        landing.miss_distance, landing.message, landing.solver._asdict())

@@ -9,7 +9,6 @@ import numpy as np
 import pytest
 
 import tarvo
-from tarvo.landing.extremes import MAX_STEPS, bracketed_roots, cubic_roots
 from tarvo.landing.verify import _Flight, _FlownPath
 
 
@@ -49,108 +48,108 @@ def clean():
     return landing
 
 
-class TestPlantedFaults:
-    # A plant, the checks it fails and the worst value of the one it fails.
-    @pytest.mark.parametrize("plant, expected, worst", [
-        (lambda L: altered(L, positions=nudged(L.positions, 40, [0.0, 1.0, 0.0])),
-         {"dynamics: position"}, 1.0),
-        (lambda L: altered(L, velocities=nudged(L.velocities, 40, [0.0, 0.0, 0.01])),
-         {"dynamics: velocity"}, 0.01),
-        (lambda L: altered(L, s_values=nudged(L.s_values, 30, 1e-2)), {"relaxation gap"}, 1e-2),
-        (lambda L: altered(L, s_values=nudged(L.s_values, 30, -1e-2)), {"relaxation gap"}, -1e-2),
-        (lambda L: altered(L, {"target_position": [0.0, 0.5, 0.0]}), {"touchdown position"}, 0.5),
-        (lambda L: altered(L, {"target_velocity": [0.02, 0.0, 0.0]}), {"touchdown velocity"}, 0.02),
-        (lambda L: altered(L, {"max_velocity": 60.0}), {"speed limit"}, None),
-        (lambda L: altered(L, {"min_thrust_pct": 0.3}), {"minimum thrust"}, None),
-        (lambda L: altered(L, z_values=nudged(L.z_values, -1, math.log(250.0) - L.z_values[-1])),
-         {"dry mass", "final mass"}, None),
-        # The booked final mass above the real one, or too far below it.
-        (lambda L: altered(L, z_values=nudged(L.z_values, -1, 1e-5)), {"final mass"}, None),
-        (lambda L: altered(L, z_values=nudged(L.z_values, -1, -1e-3)), {"final mass"}, None),
-        # Less fuel on board than the flight burns.
-        (lambda L: altered(L, {"fuel": L.config.spacecraft.wet_mass - L.final_mass - 5.0}),
-         {"dry mass"}, 1772.805),
-    ])
-    def test_fails_its_check(self, clean, plant, expected, worst):
-        verification = plant(clean).verify()
-        assert not verification.ok and failed_names(verification) == expected
-        if worst is not None:
-            (check,) = verification.failed
-            assert check.worst == pytest.approx(worst, rel=1e-3)
-
-    def test_thrust_above_the_limit_is_caught_at_its_node(self, clean):
-        # Thrust acceleration 30 % up on one node, sigma with it (so no gap).
-        landing = altered(clean, u_values=nudged(clean.u_values, 1, 0.3 * clean.u_values[1]),
-                          s_values=nudged(clean.s_values, 1, 0.3 * clean.s_values[1]))
-        check = landing.verify()["maximum thrust"]
-        assert not check.passed and "at node 1" in check.detail
-        assert check.worst == pytest.approx(1.3 * clean.thrusts[1], rel=1e-3)
-
-    def test_pointing_limit_is_checked_against_the_widest_tilt(self, clean):
-        u = clean.u_values
-        widest = np.degrees(np.arccos(u[:, 2] / np.linalg.norm(u, axis=1))).max()
-        below, above = (altered(clean, environment={"max_angle_deg": widest + by}).verify()["thrust pointing"]
-                        for by in (-0.5, 0.5))
-        assert not below.passed and below.worst == pytest.approx(widest, abs=1e-9) and above.passed
-        assert "thrust pointing" not in {c.name for c in clean.verify().checks}  # 90 deg default
-
-    def test_non_finite_values_fail_quietly(self, clean):
-        landing = altered(clean, positions=nudged(clean.positions, 10, [math.nan, 0.0, 0.0]),
-                          u_values=nudged(clean.u_values, 20, [math.inf, 0.0, 0.0]))
-        with warnings.catch_warnings():
-            warnings.simplefilter("error")
-            verification = landing.verify()
-        assert {"dynamics: position", "maximum thrust"} <= failed_names(verification)
+# A plant, the checks it fails and the worst value of the one it fails.
+@pytest.mark.parametrize("plant, expected, worst", [
+    (lambda L: altered(L, positions=nudged(L.positions, 40, [0.0, 1.0, 0.0])),
+     {"dynamics: position"}, 1.0),
+    (lambda L: altered(L, velocities=nudged(L.velocities, 40, [0.0, 0.0, 0.01])),
+     {"dynamics: velocity"}, 0.01),
+    (lambda L: altered(L, s_values=nudged(L.s_values, 30, 1e-2)), {"relaxation gap"}, 1e-2),
+    (lambda L: altered(L, s_values=nudged(L.s_values, 30, -1e-2)), {"relaxation gap"}, -1e-2),
+    (lambda L: altered(L, {"target_position": [0.0, 0.5, 0.0]}), {"touchdown position"}, 0.5),
+    (lambda L: altered(L, {"target_velocity": [0.02, 0.0, 0.0]}), {"touchdown velocity"}, 0.02),
+    (lambda L: altered(L, {"max_velocity": 60.0}), {"speed limit"}, None),
+    (lambda L: altered(L, {"min_thrust_pct": 0.3}), {"minimum thrust"}, None),
+    (lambda L: altered(L, z_values=nudged(L.z_values, -1, math.log(250.0) - L.z_values[-1])),
+     {"dry mass", "final mass"}, None),
+    # The booked final mass above the real one, or too far below it.
+    (lambda L: altered(L, z_values=nudged(L.z_values, -1, 1e-5)), {"final mass"}, None),
+    (lambda L: altered(L, z_values=nudged(L.z_values, -1, -1e-3)), {"final mass"}, None),
+    # Less fuel on board than the flight burns.
+    (lambda L: altered(L, {"fuel": L.config.spacecraft.wet_mass - L.final_mass - 5.0}),
+     {"dry mass"}, 1772.805),
+])
+def test_planted_fault_fails_its_check(clean, plant, expected, worst):
+    verification = plant(clean).verify()
+    assert not verification.ok and failed_names(verification) == expected
+    if worst is not None:
+        (check,) = verification.failed
+        assert check.worst == pytest.approx(worst, rel=1e-3)
 
 
-class TestRealLandings:
-    @pytest.mark.parametrize("real", [
-        config(gravity=(0.5, -0.3, -3.6)), config(glide=30.0), config(max_velocity=75.0),
-        config(n=100, tof=100.0), config(tof=40.0, gravity=(0.0, 0.0, -9.81), real_max_thrust=60000.0),
-        tarvo.Config(solver=tarvo.Solver(n=30)),
-    ], ids=["tilted gravity", "glide slope", "speed limit", "long flight", "heavy gravity", "search"])
-    def test_pass_but_for_dips_between_nodes(self, real):
-        verification = tarvo.plan(real, method="nodes").verify()
-        assert failed_names(verification) <= {"minimum thrust"}, verification
-        if not verification.ok:
-            assert "between nodes" in verification["minimum thrust"].detail
+def test_thrust_above_the_limit_is_caught_at_its_node(clean):
+    # Thrust acceleration 30 % up on one node, sigma with it (so no gap).
+    landing = altered(clean, u_values=nudged(clean.u_values, 1, 0.3 * clean.u_values[1]),
+                      s_values=nudged(clean.s_values, 1, 0.3 * clean.s_values[1]))
+    check = landing.verify()["maximum thrust"]
+    assert not check.passed and "at node 1" in check.detail
+    assert check.worst == pytest.approx(1.3 * clean.thrusts[1], rel=1e-3)
 
-    def test_a_dip_between_nodes_is_reported_and_the_report_is_a_value(self, clean):
-        # With a 60 m/s limit at 50 s on 50 nodes, the nodes hold 4800 N but the thrust
-        # between nodes 6 and 7 falls to about 4754 N, and the speed passes 60 m/s.
-        landing = tarvo.plan(config(tof=50.0, max_velocity=60.0), method="nodes")
+
+def test_pointing_limit_is_checked_against_the_widest_tilt(clean):
+    u = clean.u_values
+    widest = np.degrees(np.arccos(u[:, 2] / np.linalg.norm(u, axis=1))).max()
+    below, above = (altered(clean, environment={"max_angle_deg": widest + by}).verify()["thrust pointing"]
+                    for by in (-0.5, 0.5))
+    assert not below.passed and below.worst == pytest.approx(widest, abs=1e-9) and above.passed
+    assert "thrust pointing" not in {c.name for c in clean.verify().checks}  # 90 deg default
+
+
+def test_non_finite_values_fail_quietly(clean):
+    landing = altered(clean, positions=nudged(clean.positions, 10, [math.nan, 0.0, 0.0]),
+                      u_values=nudged(clean.u_values, 20, [math.inf, 0.0, 0.0]))
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
         verification = landing.verify()
-        dip = verification["minimum thrust"]
-        assert 4750.0 < dip.worst < 4758.0 and "between nodes 6 and 7" in dip.detail
-        assert landing.thrusts.min() >= 4800.0 - dip.tolerance
-        text = str(verification)
-        assert text.startswith("Verification FAILED: 2 of 11 checks (minimum thrust, speed limit)")
-        assert all(check.name in text for check in verification.checks)
-        assert text.count("FAIL") == 3 and "4754." in text
-        assert repr(verification) == ("Verification(ok=False, failed=('minimum thrust', "
-                                      "'speed limit'), checks=11)")
-        assert str(clean.verify()).startswith("Verification passed: all 11 checks")
-        assert pickle.loads(pickle.dumps(verification)) == verification
-        with pytest.raises(AttributeError):
-            verification.checks = ()
-        with pytest.raises(KeyError):
-            verification["no such check"]
+    assert {"dynamics: position", "maximum thrust"} <= failed_names(verification)
 
-    def test_closest_landing_is_held_to_the_point_it_landed_on(self):
-        far = config(n=15, fuel=300.0, initial_position=[10000.0, 0.0, 2400.0])
-        landing = tarvo.plan(far, method="nodes", unreachable="closest")
-        verification = landing.verify()
-        assert landing.miss_distance > 4000.0
-        assert failed_names(verification) <= {"minimum thrust"}  # a dip between nodes
-        assert "against the point it landed on" in verification["touchdown position"].detail
-        assert f"a miss of {landing.miss_distance:.6g} m" in verification["target miss"].detail
-        # A wrong miss is caught, and so is the same landing claiming to reach the target.
-        wrong = altered(landing, miss_distance=landing.miss_distance + 1.0).verify()
-        assert failed_names(wrong) - failed_names(verification) == {"target miss"}
-        assert wrong["target miss"].worst == pytest.approx(1.0)
-        reached = altered(landing, miss_distance=0.0).verify()
-        assert failed_names(reached) - failed_names(verification) == {"touchdown position"}
-        assert "target miss" not in {check.name for check in reached.checks}
+
+@pytest.mark.parametrize("real", [
+    config(gravity=(0.5, -0.3, -3.6)), config(glide=30.0), config(max_velocity=75.0),
+    config(n=100, tof=100.0), config(tof=40.0, gravity=(0.0, 0.0, -9.81), real_max_thrust=60000.0),
+    tarvo.Config(solver=tarvo.Solver(n=30)),
+], ids=["tilted gravity", "glide slope", "speed limit", "long flight", "heavy gravity", "search"])
+def test_real_landings_pass_but_for_dips_between_nodes(real):
+    verification = tarvo.plan(real, method="nodes").verify()
+    assert failed_names(verification) <= {"minimum thrust"}, verification
+    if not verification.ok:
+        assert "between nodes" in verification["minimum thrust"].detail
+
+
+def test_a_dip_between_nodes_is_reported_and_the_report_is_a_value(clean):
+    # With a 60 m/s limit at 50 s on 50 nodes, the nodes hold 4800 N but the thrust
+    # between nodes 6 and 7 falls to about 4754 N, and the speed passes 60 m/s.
+    landing = tarvo.plan(config(tof=50.0, max_velocity=60.0), method="nodes")
+    verification = landing.verify()
+    dip = verification["minimum thrust"]
+    assert 4750.0 < dip.worst < 4758.0 and "between nodes 6 and 7" in dip.detail
+    assert landing.thrusts.min() >= 4800.0 - dip.tolerance
+    text = str(verification)
+    assert text.startswith("Verification FAILED: 2 of 11 checks (minimum thrust, speed limit)")
+    assert text.count("FAIL") == 3 and "4754." in text
+    assert str(clean.verify()).startswith("Verification passed: all 11 checks")
+    assert pickle.loads(pickle.dumps(verification)) == verification
+    with pytest.raises(AttributeError):
+        verification.checks = ()
+    with pytest.raises(KeyError):
+        verification["no such check"]
+
+
+def test_closest_landing_is_held_to_the_point_it_landed_on():
+    far = config(n=15, fuel=300.0, initial_position=[10000.0, 0.0, 2400.0])
+    landing = tarvo.plan(far, method="nodes", unreachable="closest")
+    verification = landing.verify()
+    assert landing.miss_distance > 4000.0
+    assert failed_names(verification) <= {"minimum thrust"}  # a dip between nodes
+    assert "against the point it landed on" in verification["touchdown position"].detail
+    assert f"a miss of {landing.miss_distance:.6g} m" in verification["target miss"].detail
+    # A wrong miss is caught, and so is the same landing claiming to reach the target.
+    wrong = altered(landing, miss_distance=landing.miss_distance + 1.0).verify()
+    assert failed_names(wrong) - failed_names(verification) == {"target miss"}
+    assert wrong["target miss"].worst == pytest.approx(1.0)
+    reached = altered(landing, miss_distance=0.0).verify()
+    assert failed_names(reached) - failed_names(verification) == {"touchdown position"}
+    assert "target miss" not in {check.name for check in reached.checks}
 
 
 def synthetic(u, dt, *, fuel_consumption=5e-4, glide=0.0, max_angle=90.0,
@@ -242,37 +241,3 @@ def test_extremes_between_nodes_are_exact(check, u, dt, alpha, extra):
     reported = landing.verify()[check]
     assert reported.worst == pytest.approx(fine[where], rel=1e-9)
     assert "between nodes 0 and 1" in reported.detail
-
-
-@pytest.mark.parametrize("roots", [
-    (0.3, 0.7, 2.0), (0.25, 0.25 + 1e-9, -1.0), (1.0, 0.5, 3.0), (0.0, -0.5, 0.9),
-    (0.4, 5.0, 9.0),
-], ids=["two inside", "nearly double", "at the end", "at the start", "one inside"])
-def test_cubic_roots_in_the_interval(roots):
-    coefficients = np.polynomial.polynomial.polyfromroots(roots)
-    found = cubic_roots(*(np.array([c]) for c in coefficients))[0]
-    found = np.unique(found[~np.isnan(found)])  # a root on a piece's end comes twice
-    expected = sorted(root for root in roots if 0.0 <= root <= 1.0)
-    if np.ptp(roots[:2]) < 1e-6:  # a near-double root: one of the two suffices
-        expected, found = expected[:1], found[:1]
-    np.testing.assert_allclose(found, expected, atol=1e-9)
-
-
-@pytest.mark.parametrize("noise", [0.0, 1e-16, 1e-13])
-def test_a_root_is_found_where_rounding_hides_the_last_digits(noise):
-    """A shallow root whose values carry noise above slope * tolerance and never vanish:
-    the search stops once its bracket closes, on the root, long before its step limit."""
-    root, slope = np.array([0.5154869972569269, 0.25]), 1e-4
-    calls = []
-
-    def function_at(index):
-        def function(x):
-            calls.append(x)
-            away = x - root[index]
-            jitter = noise * (1.5 + np.sin(1e15 * x))  # never zero, with the sign of away
-            return slope * away + np.copysign(jitter, away), np.full_like(x, slope)
-        return function
-
-    found = bracketed_roots(function_at, np.array([True, True]), np.zeros(2), np.ones(2))
-    np.testing.assert_allclose(found, root, atol=1e-13)
-    assert len(calls) < MAX_STEPS // 2
