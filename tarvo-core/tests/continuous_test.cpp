@@ -10,6 +10,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "flight_bounds.hpp"
@@ -140,6 +141,24 @@ TEST(FlightBounds, ContainTheFlownThrustOnEveryInterval) {
     }
 }
 
+// Landings that pass the glide slope (or the ground) between the nodes when only the nodes
+// hold it: with six nodes, coming in low and moving away from the target, the path sags
+// through it on its way back. The continuous method holds it at every instant.
+TEST(ContinuousMethod, HoldsTheGlideSlopeAndTheGroundBetweenTheNodes) {
+    for (const auto& [altitude, glide_deg] : {std::pair{800.0, 0.0}, std::pair{1500.0, 5.0}}) {
+        config::Config config = test_support::small_landing(60.0);
+        config.solver.n = 6;
+        config.spacecraft.initial_position = {2000.0, 0.0, altitude};
+        config.spacecraft.initial_velocity = {100.0, 0.0, -75.0};
+        config.environment.glide_slope_angle_deg = glide_deg;
+        const plan::Outcome nodes = plan_landing(config, with(Method::nodes));
+        const plan::Outcome continuous = plan_landing(config, with(Method::continuous));
+        ASSERT_TRUE(nodes.trajectory.ok() && continuous.trajectory.ok()) << glide_deg;
+        EXPECT_GT(flight_check::fly(config, nodes.trajectory.value()).below_glide_slope, 1e-4);
+        expect_flyable(config, continuous.trajectory.value(), "glide slope " + std::to_string(glide_deg));
+    }
+}
+
 // A searched landing with plenty of fuel, and the least fuel it needs.
 struct FuelNeed {
     config::Config config;
@@ -196,6 +215,30 @@ TEST(ContinuousSearch, FindsNarrowWindowsWhereFixedTimesLand) {
         }
     }
     EXPECT_GE(windows_between_grid_points, 3);  // the grid alone would have missed them
+}
+
+// A vertical descent that holds at least 44 % of the maximum thrust within 5 degrees of the
+// vertical lands only between about 29 and 34 s: of the grid 15, 31, ..., 207 s only 31 s
+// lands, and both first points of the golden section around it fail. The refinement keeps
+// the part that holds the landing and closes in on the window's fuel-optimal end.
+TEST(ContinuousSearch, KeepsTheWindowBetweenTwoFailedGoldenSectionPoints) {
+    config::Config config = test_support::small_landing(std::nullopt);
+    config.spacecraft.initial_position = {0.0, 0.0, 1000.0};
+    config.spacecraft.initial_velocity = {0.0, 0.0, -60.0};
+    config.spacecraft.min_thrust_pct = 0.44;
+    config.environment.max_angle_deg = 5.0;
+    config.solver = {20, std::nullopt, 15.0, 207.0};
+    std::vector<search::TrialReport> trials;
+    Options options = with(Method::continuous);
+    options.observe = [&](const search::TrialReport& t) { trials.push_back(t); };
+    plan_landing(config, options);
+    ASSERT_GE(trials.size(), 35u);
+    const auto landed = [](const search::TrialReport& t) { return t.ok; };
+    EXPECT_EQ(std::count_if(trials.begin(), trials.begin() + 13, landed), 1);
+    EXPECT_FALSE(trials[13].ok || trials[14].ok);
+    double refined = -kInf;
+    for (std::size_t i = 15; i < 35; ++i) refined = std::fmax(refined, trials[i].score);
+    EXPECT_GT(refined, trials[1].score + 4.0);  // 2 s earlier: 3.2 kg a second
 }
 
 // Concurrent trials take the same trials in the same order and give the same landing, also
