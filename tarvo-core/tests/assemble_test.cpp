@@ -194,8 +194,8 @@ TEST(AssembleCoefficients, TheFixedProgramIgnoresThePointingLimit) {
     for (double angle : {0.0, 45.0, -1e300}) {
         config.environment.max_angle_deg = angle;
         const Problem p = build(config);
-        EXPECT_TRUE(p.A.rowval == reference.A.rowval && p.A.nzval == reference.A.nzval &&
-                    p.b == reference.b && cones_of(p) == cones_of(reference)) << angle;
+        EXPECT_TRUE(p.A.nzval == reference.A.nzval && p.b == reference.b) << angle;
+        EXPECT_TRUE(p.A.rowval == reference.A.rowval && cones_of(p) == cones_of(reference));
     }
 }
 
@@ -239,11 +239,10 @@ TEST(Formulation, TerminalPlaneFreesThePositionWithinTheDistanceBlock) {
 
         const std::size_t head = problem.b.size() - 4;  // ||target - r_{N-1}|| <= head
         EXPECT_EQ(cones_of(problem).back(), std::pair(soc, std::size_t{4}));
-        expect_rows(problem, {{head, nearest ? Terms{{33, -1.0}} : Terms{}, nearest ? 0.0 : 7.5}});
-        for (std::size_t i = 0; i < 3; ++i) {
-            expect_rows(problem, {{head + 1 + i, {{at.position(2, i), 1.0}},
-                                   config.spacecraft.target_position[i]}});
-        }
+        expect_rows(problem, {{head, nearest ? Terms{{33, -1.0}} : Terms{}, nearest ? 0.0 : 7.5},
+                              {head + 1, {{at.position(2, 0), 1.0}}, 30.0},
+                              {head + 2, {{at.position(2, 1), 1.0}}, -40.0},
+                              {head + 3, {{at.position(2, 2), 1.0}}, 5.0}});
     }
 }
 

@@ -1,12 +1,15 @@
 // The time-of-flight search: scripted trials pin the scan, the refinement, failures, the
 // concurrent rounds and the score; real solves the settings, cancellation and the result.
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <limits>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -190,17 +193,11 @@ TEST(SearchRealSolve, SettingsReachEveryTrialAndCancellationIsTheOutcome) {
 // Final mass as a function of the time of flight alone, so trials can run in any order:
 // a peak with failures far to the right and a NaN at one grid point.
 Result<Trajectory> shaped_trial(const Config&, double tof) {
-    if (tof > 115.0) {
+    if (tof > 115.0)
         return Failure{FailureKind::solver_status, "solver status: PrimalInfeasible",
                        "PrimalInfeasible"};
-    }
-    if (tof == 20.0) {
-        Trajectory trajectory;
-        trajectory.final_mass = kNaN;
-        return trajectory;
-    }
     Trajectory trajectory;
-    trajectory.final_mass = 1500.0 - (tof - 63.7) * (tof - 63.7);
+    trajectory.final_mass = tof == 20.0 ? kNaN : 1500.0 - (tof - 63.7) * (tof - 63.7);
     trajectory.time_of_flight = tof;
     return trajectory;
 }
@@ -255,12 +252,10 @@ TEST(SearchConcurrency, EveryWidthUsesTheSameTrialsInTheSameOrder) {
         const Observed wide = search_with_width(c.width);
         ASSERT_EQ(wide.trials.size(), serial.trials.size()) << c.width;
         for (std::size_t i = 0; i < serial.trials.size(); ++i) {
-            const auto& a = serial.trials[i];
-            const auto& b = wide.trials[i];
+            const auto& [a, b] = std::tie(serial.trials[i], wide.trials[i]);
             EXPECT_EQ(a.time_of_flight, b.time_of_flight) << c.width << " trial " << i;
             EXPECT_EQ(a.ok, b.ok);
-            EXPECT_EQ(std::isnan(a.final_mass) ? 0.0 : a.final_mass,
-                      std::isnan(b.final_mass) ? 0.0 : b.final_mass);
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(a.final_mass), std::bit_cast<std::uint64_t>(b.final_mass));
         }
         EXPECT_EQ(wide.out->value().time_of_flight, serial.out->value().time_of_flight);
         EXPECT_EQ(wide.rounds, c.rounds) << c.width;
