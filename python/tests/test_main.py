@@ -10,11 +10,9 @@ from pathlib import Path
 import pytest
 
 import tarvo
-from tarvo import Config, Solver, _engine
-from tarvo._portable import to_portable
+from tarvo import Config, Solver
 from tarvo.cli.main import main
 from tarvo.landing import engine
-from tarvo.landing.engine import engine_options
 from tarvo.cli.config_warnings import unknown_member_warnings
 
 SMALL = Config(solver=Solver(n=20, time_of_flight=60.0))
@@ -231,9 +229,8 @@ class TestOutputs:
         """A continuous landing that failed its verification: its summary, the failed check
         in the note, the report with --verify, and exit status 1."""
         config = Config(solver=Solver(n=20, time_of_flight=60.0))
-        portable = to_portable(config)
-        failed = engine._landing(portable, _engine.plan(portable, **engine_options("nodes")),
-                                 "continuous")
+        nodes = tarvo.plan(config, method="nodes")
+        failed = engine._verified(tarvo.Landing(config, **{**nodes._values, "method": "continuous"}))
         assert failed.status == "VerificationFailed"
         monkeypatch.setattr("tarvo.cli.main.plan_landing", lambda *arguments: failed)
         code, out, err = run_inline(*(["--verify"] if verify else []), "-",
