@@ -156,11 +156,6 @@ PyObject* frozen_array(ModuleState& state, std::span<const double> values, int c
     return frozen_copy(state, values.data(), values.size(), columns);
 }
 
-PyObject* frozen_array(ModuleState& state, const std::vector<double>& values)
-{
-    return frozen_copy(state, values.data(), values.size(), 1);
-}
-
 PyObject* frozen_array(ModuleState& state, const std::vector<Vec3>& vectors)
 {
     static_assert(sizeof(Vec3) == 3 * sizeof(double), "a vector is three packed doubles");

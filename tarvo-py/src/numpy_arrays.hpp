@@ -23,8 +23,7 @@ PyObject* to_array(ModuleState& state, const std::vector<tarvo_core::config::Vec
 // made as numpy.frombuffer(bytes).reshape(shape) makes it: a view of a flat array over a
 // bytes object. As bytes cannot be written, neither array can be made writeable again.
 // Throws tarvo_core::InternalFault when NumPy is unavailable.
-PyObject* frozen_array(ModuleState& state, std::span<const double> values, int columns);
-PyObject* frozen_array(ModuleState& state, const std::vector<double>& values);
+PyObject* frozen_array(ModuleState& state, std::span<const double> values, int columns = 1);
 PyObject* frozen_array(ModuleState& state, const std::vector<tarvo_core::config::Vec3>& vectors);
 
 }  // namespace tarvo_py

@@ -28,34 +28,30 @@ constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 // What the engine makes landings with, in ModuleState::landing_kit.
 enum KitItem : std::size_t { landing_class, trial_class, figures_class, numpy_exp };
 
+// Where each item of the kit comes from.
+constexpr std::array<std::array<const char*, 2>, 4> kit_sources{{
+    {"tarvo.landing.landing", "Landing"},
+    {"tarvo.landing.landing", "Trial"},
+    {"tarvo.landing.landing", "SolverFigures"},
+    {"numpy", "exp"},
+}};
+
 // The kit, imported on first use: the package's classes, and NumPy's exp, the very function
 // a Landing made by its constructor takes its masses from. Throws InternalFault.
 const std::array<PyObject*, 4>& landing_kit(ModuleState& state)
 {
     std::array<PyObject*, 4>& kit = state.landing_kit;
-    if (kit[numpy_exp] != nullptr) {
-        return kit;
-    }
-    const OwnedRef package(PyImport_ImportModule("tarvo.landing.landing"));
-    const OwnedRef numpy(package ? PyImport_ImportModule("numpy") : nullptr);
-    std::array<OwnedRef, 4> loaded;
-    if (numpy) {
-        loaded[landing_class].reset(PyObject_GetAttrString(package.get(), "Landing"));
-        loaded[trial_class].reset(PyObject_GetAttrString(package.get(), "Trial"));
-        loaded[figures_class].reset(PyObject_GetAttrString(package.get(), "SolverFigures"));
-        loaded[numpy_exp].reset(PyObject_GetAttrString(numpy.get(), "exp"));
-    }
-    for (const OwnedRef& item : loaded) {
-        if (!item) {
-            throw tarvo_core::InternalFault("Failed to import what a landing is made of: " +
+    for (std::size_t item = 0; kit[numpy_exp] == nullptr && item < kit.size(); ++item) {
+        const auto [module_name, name] = kit_sources[item];
+        const OwnedRef module(PyImport_ImportModule(module_name));
+        OwnedRef loaded(module ? PyObject_GetAttrString(module.get(), name) : nullptr);
+        if (!loaded || (item == landing_class && !PyType_Check(loaded.get()))) {
+            throw tarvo_core::InternalFault(std::string("Failed to import ") + module_name +
+                                            "." + name + " as a landing needs it: " +
                                             take_error_text());
         }
-    }
-    if (!PyType_Check(loaded[landing_class].get())) {
-        throw tarvo_core::InternalFault("tarvo.landing.landing.Landing is not a class");
-    }
-    for (std::size_t item = 0; item < kit.size(); ++item) {
-        kit[item] = loaded[item].release();
+        Py_XDECREF(kit[item]);  // left by an import that failed part way
+        kit[item] = loaded.release();
     }
     return kit;
 }
