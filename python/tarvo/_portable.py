@@ -1,8 +1,7 @@
 """The exact portable form of a configuration: a flat tuple of its field values.
 
-A `Config` is an object of the extension module; to ship it to another thread, process or
-machine (or to hand it to a solver that must not touch Python objects) it travels as 18
-plain values in declaration order: the 11 `Spacecraft` fields, the 3 `Environment` fields
+A `Config` is an object of the extension module; to ship it to another process or machine
+(an executor's task, a pickle) it travels as 18 plain values in declaration order: the 11 `Spacecraft` fields, the 3 `Environment` fields
 and the 4 `Solver` fields. A double is a `float`, a 3-vector a tuple of three floats, the
 node count ``n`` an `int`, an optional double None or a float.
 
@@ -20,8 +19,8 @@ from typing import Any, Union
 
 from ._tarvo import Config, Environment, Solver, Spacecraft
 
-__all__ = ["FIELDS", "RECORDS", "Portable", "to_portable", "from_portable", "exact_float",
-           "same_values"]
+__all__ = ["FIELDS", "RECORDS", "Portable", "to_portable", "from_portable", "copy_config",
+           "exact_float", "same_values"]
 
 # Constructor parameters of each record class, in declaration order, as the extension
 # declares them (its classes are built from the core's field tables).
@@ -87,6 +86,11 @@ def from_portable(values: Portable) -> Config:
         records.append(record(*values[start:stop]))
         start = stop
     return Config(*records)
+
+
+def copy_config(config: Config) -> Config:
+    """An independent `Config` (never a subclass) with the same fields, bit for bit."""
+    return from_portable(to_portable(config))
 
 
 def same_values(a: Any, b: Any) -> bool:

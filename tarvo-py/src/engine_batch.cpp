@@ -1,17 +1,17 @@
 // plan_batch: many landings on a pool of threads, each entry's trials one after another on
-// its thread; an entry that fails alone (a bad portable configuration, an internal fault)
-// becomes that entry's exception object and never costs another entry its result.
+// its thread; an entry that fails alone (one that is no Config, an internal fault) becomes
+// that entry's exception object and never costs another entry its result.
 #include <algorithm>
 #include <atomic>
 #include <exception>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "background_work.hpp"
 #include "engine_plan.hpp"
 #include "planned_landing.hpp"
-#include "portable_config.hpp"
 #include "tarvo_core/thread_pool.hpp"
 
 namespace tarvo_py {
@@ -20,10 +20,10 @@ namespace {
 
 using tarvo_core::config::Config;
 
-// One entry to plan: its index in the input, its configuration, and what planning left.
+// One entry to plan: its index in the input, and its landing (the configuration, then what
+// planning left).
 struct BatchEntry {
     Py_ssize_t index;
-    Config config;
     PlannedLanding landing;
     std::exception_ptr fault;  // an internal fault of this entry's planning
 };
@@ -39,15 +39,15 @@ PyObject* exception_as_result()
     return error;
 }
 
-// The entry's result: its landing's dict, or the exception its planning or the conversion
-// of its landing raised. Null only as exception_as_result.
+// The entry's result: its landing, or the exception its planning or the making of its
+// landing raised. Null only as exception_as_result.
 PyObject* entry_result(ModuleState& state, const BatchEntry& entry) noexcept
 {
     try {
         if (entry.fault) {
             std::rethrow_exception(entry.fault);
         }
-        if (PyObject* landing = landing_to_python(state, entry.landing)) {
+        if (PyObject* landing = landing_object(state, entry.landing)) {
             return landing;
         }
     } catch (...) {
@@ -56,15 +56,17 @@ PyObject* entry_result(ModuleState& state, const BatchEntry& entry) noexcept
     return exception_as_result();
 }
 
-// Reads every portable configuration; a bad one's exception is stored as its result at once.
-// False with an exception set when the list of results cannot be filled.
-bool read_entries(PyObject* portables, PyObject* results, std::vector<BatchEntry>& entries)
+// Reads every configuration; an entry that is no Config has its exception stored as its
+// result at once. False with an exception set when the list of results cannot be filled.
+bool read_entries(const ModuleState& state, PyObject* configs, PyObject* results,
+                  std::vector<BatchEntry>& entries)
 {
-    const Py_ssize_t count = PyList_Size(portables);
+    const Py_ssize_t count = PyList_Size(configs);
     for (Py_ssize_t index = 0; index < count; ++index) {
         Config config;
-        if (config_from_portable(PyList_GetItem(portables, index), config)) {
-            entries.push_back({index, config, {}, nullptr});
+        const std::string name = "configs[" + std::to_string(index) + "]";
+        if (read_config(state, PyList_GetItem(configs, index), name, config)) {
+            entries.push_back({index, PlannedLanding(config), nullptr});
             continue;
         }
         PyObject* error = exception_as_result();
@@ -95,7 +97,7 @@ void plan_entries(BatchPlan& batch, std::atomic<bool>& cancel, Mailbox<std::size
         try {
             tarvo_core::plan::Options options = plan_options(batch.settings);
             options.cancel = &cancel;
-            entry.landing = plan_and_time(entry.config, std::move(options));
+            plan_and_time(entry.landing, std::move(options));
         } catch (...) {
             entry.fault = std::current_exception();
         }
@@ -130,13 +132,13 @@ bool deliver_entry(ModuleState& state, BatchEntry& entry, PyObject* results,
 
 }  // namespace
 
-PyObject* plan_batch(ModuleState& state, PyObject* portables, const PlanSettings& settings,
+PyObject* plan_batch(ModuleState& state, PyObject* configs, const PlanSettings& settings,
                      PyObject* on_landing)
 {
-    const OwnedRef items(PySequence_List(portables));
+    const OwnedRef items(PySequence_List(configs));
     const OwnedRef results(items ? PyList_New(PyList_Size(items.get())) : nullptr);
     const auto batch = std::make_shared<BatchPlan>();
-    if (!results || !read_entries(items.get(), results.get(), batch->entries)) {
+    if (!results || !read_entries(state, items.get(), results.get(), batch->entries)) {
         return nullptr;
     }
     if (batch->entries.empty()) {

@@ -15,16 +15,15 @@ namespace {
 using tarvo_core::search::TrialReport;
 
 // Calls on_trial with the trial; false with the callback's exception set.
-bool report_trial(PyObject* on_trial, const TrialReport& trial)
+bool report_trial(ModuleState& state, PyObject* on_trial, const TrialReport& trial)
 {
-    const OwnedRef arguments(trial_to_python(trial));
-    const OwnedRef result(arguments ? PyObject_CallObject(on_trial, arguments.get()) : nullptr);
+    const OwnedRef argument(trial_object(state, trial));
+    const OwnedRef result(argument ? PyObject_CallFunctionObjArgs(on_trial, argument.get(), nullptr) : nullptr);
     return static_cast<bool>(result);
 }
 
-// What planning one landing uses and leaves: the work's own copy of the configuration.
+// What planning one landing uses and leaves.
 struct OnePlan {
-    tarvo_core::config::Config config;
     PlanSettings settings;
     PlannedLanding landing;
 };
@@ -42,11 +41,11 @@ PyObject* plan_one(ModuleState& state, const tarvo_core::config::Config& config,
                    const PlanSettings& settings, PyObject* on_trial)
 {
     const auto channel = std::make_shared<WorkChannel<TrialReport>>();
-    const auto job = std::make_shared<OnePlan>(OnePlan{config, settings, {}});
+    const auto job = std::make_shared<OnePlan>(OnePlan{settings, PlannedLanding(config)});
     const bool observed = on_trial != nullptr;
     const auto work = [channel, job, observed] {
         std::optional<tarvo_core::ThreadPool> pool;
-        if (const std::size_t helpers = helper_threads(job->config, job->settings.workers)) {
+        if (const std::size_t helpers = helper_threads(job->landing.config, job->settings.workers)) {
             pool.emplace(helpers);  // ThreadPool(0) would mean one thread per core
         }
         tarvo_core::plan::Options options = plan_options(job->settings);
@@ -63,15 +62,15 @@ PyObject* plan_one(ModuleState& state, const tarvo_core::config::Config& config,
                 mailbox.post(trial);
             };
         }
-        job->landing = plan_and_time(job->config, std::move(options));
+        plan_and_time(job->landing, std::move(options));
     };
-    const auto deliver = [on_trial](const TrialReport& trial) {
-        return report_trial(on_trial, trial);
+    const auto deliver = [&state, on_trial](const TrialReport& trial) {
+        return report_trial(state, on_trial, trial);
     };
     if (!run_while_waiting<TrialReport>(channel, work, deliver)) {
         return nullptr;
     }
-    return landing_to_python(state, job->landing);
+    return landing_object(state, job->landing);
 }
 
 }  // namespace tarvo_py

@@ -10,19 +10,19 @@
 namespace tarvo_py {
 
 // Plans `config` with settings.workers threads for the search's trials; on_trial (null for
-// none) receives each trial, in order, as the arguments trial_to_python makes of it
-// (planned_landing.hpp). Returns the landing's dict (see planned_landing.hpp), or null with
-// the exception of the callback or of a signal handler, or the internal fault.
+// none) receives each trial, in order, as trial_object makes it (planned_landing.hpp).
+// Returns the landing as landing_object makes it, or null with the exception of the
+// callback or of a signal handler, or the internal fault.
 PyObject* plan_one(ModuleState& state, const tarvo_core::config::Config& config,
                    const PlanSettings& settings, PyObject* on_trial);
 
-// Plans every entry of the iterable `portables` (portable configurations), each one's
-// trials one after another, settings.workers entries at once; on_landing (null for none)
-// receives the index of each entry as it finishes. Returns the list of results in input
-// order: a landing's dict, or the exception that stopped that entry alone (a bad portable
-// configuration, an internal fault). Null with the exception of the callback or of a
-// signal handler, or when `portables` cannot be read.
-PyObject* plan_batch(ModuleState& state, PyObject* portables, const PlanSettings& settings,
+// Plans every entry of the iterable `configs` (tarvo.Config objects, read when the call
+// starts), each one's trials one after another, settings.workers entries at once; on_landing
+// (null for none) receives the index of each entry as it finishes. Returns the list of
+// results in input order: a landing, or the exception that stopped that entry alone (an
+// entry that is no Config, an internal fault). Null with the exception of the callback or
+// of a signal handler, or when `configs` cannot be read.
+PyObject* plan_batch(ModuleState& state, PyObject* configs, const PlanSettings& settings,
                      PyObject* on_landing);
 
 }  // namespace tarvo_py

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <thread>
 
+#include "tarvo_state.hpp"
+
 namespace tarvo_py {
 
 namespace {
@@ -56,10 +58,12 @@ bool read_unreachable(PyObject* value, Unreachable& out)
     return index >= 0;
 }
 
+// In the order of Method's enumerators.
+constexpr const char* method_names[] = {"nodes", "continuous"};
+
 bool read_method(PyObject* value, Method& out)
 {
-    static constexpr const char* choices[] = {"nodes", "continuous"};
-    const int index = value != nullptr ? choose(value, "method", choices) : 0;
+    const int index = value != nullptr ? choose(value, "method", method_names) : 0;
     out = index == 1 ? Method::continuous : Method::nodes;
     return index >= 0;
 }
@@ -110,6 +114,22 @@ bool read_settings(PyObject* accuracy, PyObject* unreachable, PyObject* workers,
         return false;
     }
     out = settings;
+    return true;
+}
+
+const char* method_name(Method method)
+{
+    return method_names[method == Method::continuous ? 1 : 0];
+}
+
+bool read_config(const ModuleState& state, PyObject* value, const std::string& name,
+                 tarvo_core::config::Config& out)
+{
+    if (!PyObject_TypeCheck(value, class_of<tarvo_core::config::Config>(state))) {
+        raise_wrong_type(name + " must be a tarvo.Config", value);
+        return false;
+    }
+    out = as_value_object<tarvo_core::config::Config>(value)->value;
     return true;
 }
 

@@ -1,7 +1,8 @@
-// The options of the engine's functions, checked and converted before any work starts.
+// The arguments of the engine's functions, checked and converted before any work starts.
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "support.hpp"
 #include "tarvo_core/plan.hpp"
@@ -26,6 +27,14 @@ std::size_t machine_cores() noexcept;
 // argument takes the default. False with TypeError or ValueError set, naming the argument.
 bool read_settings(PyObject* accuracy, PyObject* unreachable, PyObject* workers,
                    PyObject* method, PlanSettings& out);
+
+// The name of a method, as read_settings reads it.
+const char* method_name(tarvo_core::plan::Method method);
+
+// The configuration held by a tarvo.Config (or an instance of a subclass), copied into `out`.
+// False with TypeError set ("<name> must be a tarvo.Config, not <type>").
+bool read_config(const ModuleState& state, PyObject* value, const std::string& name,
+                 tarvo_core::config::Config& out);
 
 // A callback argument: null or None (no callback) or a callable. False with TypeError set.
 bool check_callback(PyObject* callback, const char* name);

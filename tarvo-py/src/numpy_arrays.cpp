@@ -1,5 +1,6 @@
 #include "numpy_arrays.hpp"
 
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 
@@ -55,20 +56,13 @@ void** array_api(ModuleState& state)
     return state.numpy_api;
 }
 
-// Wraps `buffer` in a writeable float64 array whose base is a new buffer owner holding it.
-PyObject* wrap_buffer(ModuleState& state, Buffer buffer, int nd, const npy_intp* dims,
-                      const npy_intp* strides)
+// A new float64 array over `data` whose base is `base` (whose reference it takes, also when
+// it fails); writeable or read-only by `flags`.
+PyObject* new_array(ModuleState& state, int nd, const npy_intp* dims, const npy_intp* strides,
+                    void* data, int flags, PyObject* base)
 {
+    OwnedRef owner(base);
     void** api = array_api(state);
-    OwnedRef owner(new_value_object(state.buffer_owner_type, std::move(buffer)));
-    if (!owner) {
-        throw InternalFault("Failed to create slice container: " + take_error_text());
-    }
-    Buffer& held = as_value_object<Buffer>(owner.get())->value;
-    // An empty array still needs a data pointer, or NumPy would allocate (and own) one.
-    static double empty_data = 0.0;
-    void* data = held.empty() ? &empty_data : held.data();
-
     auto descr_from_type = reinterpret_cast<DescrFromType>(api[descr_from_type_slot]);
     auto new_from_descr = reinterpret_cast<NewFromDescr>(api[new_from_descr_slot]);
     auto set_base_object = reinterpret_cast<SetBaseObject>(api[set_base_object_slot]);
@@ -77,13 +71,51 @@ PyObject* wrap_buffer(ModuleState& state, Buffer buffer, int nd, const npy_intp*
     PyObject* descr = descr_from_type(npy_double);
     // PyArray_NewFromDescr takes the descriptor's reference.
     OwnedRef array(descr != nullptr ? new_from_descr(array_type, descr, nd, dims, strides, data,
-                                                     npy_array_writeable, nullptr)
+                                                     flags, nullptr)
                                     : nullptr);
     // PyArray_SetBaseObject takes the owner's reference, also when it fails.
     if (!array || set_base_object(array.get(), owner.release()) < 0) {
         throw InternalFault("Failed to create a NumPy array: " + take_error_text());
     }
     return array.release();
+}
+
+// Wraps `buffer` in a writeable array whose base is a new buffer owner holding it.
+PyObject* wrap_buffer(ModuleState& state, Buffer buffer, int nd, const npy_intp* dims,
+                      const npy_intp* strides)
+{
+    array_api(state);  // NumPy first: its absence is the fault to report
+    PyObject* owner = new_value_object(state.buffer_owner_type, std::move(buffer));
+    if (owner == nullptr) {
+        throw InternalFault("Failed to create slice container: " + take_error_text());
+    }
+    Buffer& held = as_value_object<Buffer>(owner)->value;
+    // An empty array still needs a data pointer, or NumPy would allocate (and own) one.
+    static double empty_data = 0.0;
+    void* data = held.empty() ? &empty_data : held.data();
+    return new_array(state, nd, dims, strides, data, npy_array_writeable, owner);
+}
+
+// The read-only array over a copy of `count` doubles at `data` (as bytes, so that the
+// doubles of a vector of Vec3 are read as one run); `columns` as in frozen_array.
+PyObject* frozen_copy(ModuleState& state, const void* data, std::size_t count, int columns)
+{
+    array_api(state);
+    PyObject* bytes = PyBytes_FromStringAndSize(static_cast<const char*>(data),
+                                                static_cast<Py_ssize_t>(count * sizeof(double)));
+    if (bytes == nullptr) {
+        throw InternalFault("Failed to copy an array's values: " + take_error_text());
+    }
+    char* copy = PyBytes_AsString(bytes);
+    const npy_intp length = static_cast<npy_intp>(count);
+    const npy_intp step = sizeof(double);
+    PyObject* flat = new_array(state, 1, &length, &step, copy, 0, bytes);
+    if (columns <= 1) {
+        return new_array(state, 1, &length, &step, copy, 0, flat);
+    }
+    const npy_intp dims[2] = {length / columns, columns};
+    const npy_intp strides[2] = {columns * step, step};
+    return new_array(state, 2, dims, strides, copy, 0, flat);
 }
 
 }  // namespace
@@ -117,6 +149,17 @@ PyObject* to_array(ModuleState& state, const std::vector<Vec3>& vectors)
     const npy_intp dims[2] = {rows, 3};
     const npy_intp strides[2] = {rows > 0 ? 24 : 0, rows > 0 ? 8 : 0};
     return wrap_buffer(state, std::move(buffer), 2, dims, strides);
+}
+
+PyObject* frozen_array(ModuleState& state, std::span<const double> values, int columns)
+{
+    return frozen_copy(state, values.data(), values.size(), columns);
+}
+
+PyObject* frozen_array(ModuleState& state, const std::vector<Vec3>& vectors)
+{
+    static_assert(sizeof(Vec3) == 3 * sizeof(double), "a vector is three packed doubles");
+    return frozen_copy(state, vectors.data(), vectors.size() * 3, 3);
 }
 
 }  // namespace tarvo_py

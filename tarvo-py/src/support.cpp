@@ -131,6 +131,9 @@ int traverse_module_state(PyObject* module, visitproc visit, void* arg) noexcept
         for (PyTypeObject* type : state->classes) {
             Py_VISIT(reinterpret_cast<PyObject*>(type));
         }
+        for (PyObject* object : state->landing_kit) {
+            Py_VISIT(object);
+        }
     }
     return 0;
 }
@@ -142,6 +145,9 @@ int clear_module_state(PyObject* module) noexcept
         Py_CLEAR(state->buffer_owner_type);
         for (PyTypeObject*& type : state->classes) {
             Py_CLEAR(type);
+        }
+        for (PyObject*& object : state->landing_kit) {
+            Py_CLEAR(object);
         }
         state->numpy_api = nullptr;
     }

@@ -138,12 +138,15 @@ void raise_not_instance(PyObject* object, const char* expected) noexcept;
 void raise_wrong_type(const std::string& requirement, PyObject* value) noexcept;
 
 // The state of either extension module: the references it owns, which its GC slots visit
-// and clear, and NumPy's table.
+// and clear, and NumPy's table. The engine shares _tarvo's exception and classes.
 struct ModuleState {
     PyObject* panic_exception;             // tarvo._tarvo.PanicException
-    PyTypeObject* buffer_owner_type;       // owns the buffer of each array (numpy_arrays.hpp)
+    PyTypeObject* buffer_owner_type;       // _tarvo's: owns each writeable array's buffer
     std::array<PyTypeObject*, 5> classes;  // _tarvo's exported classes (tarvo_state.hpp)
-    void** numpy_api;                      // NumPy's C-API table, loaded on first use
+    // The engine's, imported with its first landing (null until then, and in _tarvo): the
+    // package's classes Landing, Trial and SolverFigures, and numpy.exp (planned_landing.hpp).
+    std::array<PyObject*, 4> landing_kit;
+    void** numpy_api;  // NumPy's C-API table, loaded on first use
 };
 
 // The definition of the module this code is linked into (each module defines its own); its

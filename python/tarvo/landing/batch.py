@@ -1,7 +1,8 @@
 """`plan_many`: many landings on the local thread pool or on any `concurrent.futures` executor.
 
-With an executor, configurations travel in their portable form (`tarvo._portable`), in
-chunks, to `plan_chunk`, which every worker can import; the landings come back pickled. A
+On the local pool the engine reads the configurations themselves. With an executor they
+travel in their portable form (`tarvo._portable`), in chunks, to `plan_chunk`, which every
+worker can import; the landings come back pickled. A
 chunk that the executor or its worker fails to return (a dead process, a lost cluster
 worker, a refused submission) becomes failed landings with status "WorkerFailed" and the
 reason, so no entry is ever missing from the result.
@@ -18,7 +19,7 @@ from typing import Any
 
 from . import engine
 from .landing import Landing
-from .._portable import Portable, from_portable, to_portable
+from .._portable import Portable, copy_config, from_portable, to_portable
 from .progress import BatchProgress, ProgressArgument, check_progress
 from .._tarvo import Config
 
@@ -87,25 +88,26 @@ def plan_many(
     ImportError
         ``progress=True`` without tqdm installed.
     """
-    portables = _portable_entries(configs)
-    batch = Batch(len(portables), workers=workers, executor=executor, progress=progress,
+    entries = _config_entries(configs)
+    batch = Batch(len(entries), workers=workers, executor=executor, progress=progress,
                   chunksize=chunksize, method=method, unreachable=unreachable,
                   accuracy=accuracy)
-    results: list[Landing | None] = [None] * len(portables)
+    if executor is not None:  # read now: the chunks go out as earlier ones return
+        entries = [copy_config(config) for config in entries]
+    results: list[Landing | None] = [None] * len(entries)
 
     def keep(entries: range, landings: list[Landing]) -> None:
         results[entries.start:entries.stop] = landings
 
-    batch.run(lambda entries: portables[entries.start:entries.stop], keep,
-              local_block=len(portables))
+    batch.run(lambda chosen: entries[chosen.start:chosen.stop], keep, local_block=len(entries))
     return results  # type: ignore[return-value]  # every range was delivered
 
 
 class Batch:
     """``total`` landings to plan with the options of `plan_many`, all checked at once.
 
-    `run` plans them a range of entries at a time, drawing each range's portable
-    configurations only when it is about to go out, so a batch too large to hold at once
+    `run` plans them a range of entries at a time, drawing each range's configurations
+    only when it is about to go out, so a batch too large to hold at once
     (a long study) keeps in memory only the ranges in flight.
     """
 
@@ -130,21 +132,21 @@ class Batch:
         self.progress = check_progress(progress)
 
     def run(
-        self, portables_of: Callable[[range], list[Portable]],
+        self, configs_of: Callable[[range], list[Config]],
         deliver: Callable[[range, list[Landing]], object], local_block: int | None = None,
     ) -> None:
-        """Plan every entry: ``portables_of(entries)`` gives the portable configurations of
-        a range of entries, and ``deliver(entries, landings)`` receives their landings, in
+        """Plan every entry: ``configs_of(entries)`` gives the configurations of a range of
+        entries, and ``deliver(entries, landings)`` receives their landings, in
         order on the local pool (``local_block`` entries at a time, default LOCAL_BLOCK), in
         the order they finish on an executor."""
         with BatchProgress(self.progress, self.total) as bar:
             if self.executor is not None:
                 size = self.chunksize or default_chunksize(self.total)
-                _run_on_executor(self.executor, _ranges(self.total, size), portables_of,
+                _run_on_executor(self.executor, _ranges(self.total, size), configs_of,
                                  deliver, bar, self.options)
                 return
             for entries in _ranges(self.total, max(1, local_block or LOCAL_BLOCK)):
-                deliver(entries, engine.solve_batch(portables_of(entries), self.workers,
+                deliver(entries, engine.solve_batch(configs_of(entries), self.workers,
                                                     lambda index: bar.advance(), self.options))
 
 
@@ -157,17 +159,18 @@ def plan_chunk(
     them, so that the chunk is planned as the caller asked. One thread: the executor
     decides how many tasks run at once.
     """
-    return engine.solve_batch(portables, workers=1, options=options)
+    configs = [from_portable(portable) for portable in portables]
+    return engine.solve_batch(configs, workers=1, options=options)
 
 
-def _portable_entries(configs: Iterable[Config]) -> list[Portable]:
+def _config_entries(configs: Iterable[Config]) -> list[Config]:
     if isinstance(configs, Config):
         raise TypeError("plan_many() expects an iterable of Config; use plan() for one")
     entries = list(configs)
     for index, config in enumerate(entries):
         if not isinstance(config, Config):
             raise TypeError(f"configs[{index}] is a {type(config).__name__}, not a Config")
-    return [to_portable(config) for config in entries]
+    return entries
 
 
 def _positive_count(name: str, value: Any) -> int | None:
@@ -195,19 +198,20 @@ def _ranges(total: int, size: int) -> Iterator[range]:
 
 def _run_on_executor(
     executor: concurrent.futures.Executor, chunks: Iterator[range],
-    portables_of: Callable[[range], list[Portable]],
+    configs_of: Callable[[range], list[Config]],
     deliver: Callable[[range, list[Landing]], object], bar: BatchProgress,
     options: dict[str, str],
 ) -> None:
     """Keeps up to MAX_IN_FLIGHT chunks on the executor, sending the next as one returns."""
-    in_flight: dict[concurrent.futures.Future[list[Landing]], tuple[range, list[Portable]]] = {}
+    in_flight: dict[concurrent.futures.Future[list[Landing]], tuple[range, list[Config]]] = {}
 
     def send(chunk: range) -> None:
-        portables = portables_of(chunk)
+        configs = configs_of(chunk)
+        portables = [to_portable(config) for config in configs]
         try:
-            in_flight[executor.submit(plan_chunk, portables, options)] = chunk, portables
+            in_flight[executor.submit(plan_chunk, portables, options)] = chunk, configs
         except Exception as error:  # a shut-down or broken executor refuses the task
-            deliver(chunk, _failed(chunk, portables, _describe_error(error), options))
+            deliver(chunk, _failed(chunk, configs, _describe_error(error), options))
             bar.advance(len(chunk))
 
     def fill() -> None:  # a refused chunk is delivered at once and takes no place
@@ -219,8 +223,8 @@ def _run_on_executor(
         while in_flight:
             done, _ = concurrent.futures.wait(in_flight, return_when="FIRST_COMPLETED")
             for future in done:
-                chunk, portables = in_flight.pop(future)
-                deliver(chunk, _landings(future, chunk, portables, options))
+                chunk, configs = in_flight.pop(future)
+                deliver(chunk, _landings(future, chunk, configs, options))
                 bar.advance(len(chunk))
             fill()
     except BaseException as error:
@@ -245,30 +249,29 @@ def _leave(executor: concurrent.futures.Executor) -> None:
 
 
 def _landings(
-    future: concurrent.futures.Future[list[Landing]], chunk: range, portables: list[Portable],
+    future: concurrent.futures.Future[list[Landing]], chunk: range, configs: list[Config],
     options: dict[str, str],
 ) -> list[Landing]:
     """The chunk's landings, or failed landings saying why the executor did not return them."""
     try:
         landings = future.result()
     except Exception as error:  # a dead worker process, a lost cluster worker, ...
-        return _failed(chunk, portables, _describe_error(error), options)
+        return _failed(chunk, configs, _describe_error(error), options)
     if (not isinstance(landings, list) or len(landings) != len(chunk)
             or not all(isinstance(landing, Landing) for landing in landings)):
-        return _failed(chunk, portables, f"the task returned {_describe(landings)} "
+        return _failed(chunk, configs, f"the task returned {_describe(landings)} "
                                          f"for {len(chunk)} configurations", options)
     return landings
 
 
 def _failed(
-    chunk: range, portables: list[Portable], reason: str, options: dict[str, str],
+    chunk: range, configs: list[Config], reason: str, options: dict[str, str],
 ) -> list[Landing]:
     entries = (f"entry {chunk.start}" if len(chunk) == 1
                else f"entries {chunk.start} to {chunk.stop - 1}")
     reason = f"the executor failed on {entries}: {reason}"
-    return [Landing.failed(from_portable(portable), options["method"], engine.WORKER_FAILED,
-                           reason)
-            for portable in portables]
+    return [Landing.failed(config, options["method"], engine.WORKER_FAILED, reason)
+            for config in configs]
 
 
 def _describe_error(error: BaseException) -> str:

@@ -1,11 +1,12 @@
 """How landings are computed: the seam between the planning API and the engine.
 
-`solve_one` plans one configuration and `solve_batch` a list of them, both given in the
-portable form (`tarvo._portable`) and both returning `Landing` values; everything above
-(`plan`, `plan_many`, executors, progress) goes through these two functions only. Both run
-on `tarvo._engine`: the numeric work runs without the interpreter lock on C++ threads, the
-callbacks run in the calling thread, and Ctrl-C is raised within a tenth of a second (work
-still in a solver setup, which cannot be interrupted, ends on its own).
+`solve_one` plans one `Config` and `solve_batch` a list of them, both returning `Landing`
+values; everything above (`plan`, `plan_many`, executors, progress) goes through these two
+functions only. Both run on `tarvo._engine`, which reads the configurations and makes the
+landings: the numeric work runs without the interpreter lock on C++ threads, the callbacks
+run in the calling thread, and Ctrl-C is raised within a tenth of a second (work still in a
+solver setup, which cannot be interrupted, ends on its own). Here each landing is verified
+once, before it reaches the caller.
 """
 
 from __future__ import annotations
@@ -15,8 +16,8 @@ from collections.abc import Callable, Sequence
 from typing import Any
 
 from .. import _engine
-from .landing import METHODS, NODE_ARRAYS, VERIFICATION_FAILED, Landing, Trial, failure_status
-from .._portable import Portable, from_portable
+from .landing import METHODS, VERIFICATION_FAILED, Landing, Trial
+from .._tarvo import Config
 
 __all__ = [
     "solve_one", "solve_batch", "engine_options", "default_workers", "WORKER_FAILED",
@@ -66,7 +67,7 @@ def _choice(name: str, value: Any, choices: dict[str, str]) -> str:
 
 
 def solve_one(
-    portable: Portable, on_trial: Callable[[Trial], object] | None = None,
+    config: Config, on_trial: Callable[[Trial], object] | None = None,
     options: dict[str, str] | None = None,
 ) -> Landing:
     """Plan one landing; ``on_trial`` receives each trial, in order, in the calling thread.
@@ -75,17 +76,11 @@ def solve_one(
     runs its trials on the machine's cores.
     """
     options = options or engine_options()
-    report = None
-    if on_trial is not None:
-        def report(*trial: Any) -> None:
-            on_trial(_trial(*trial))
-
-    result = _engine.plan(portable, on_trial=report, **options)
-    return _landing(portable, result, options["method"])
+    return _verified(_engine.plan(config, on_trial=on_trial, **options))
 
 
 def solve_batch(
-    portables: Sequence[Portable], workers: int | None = None,
+    configs: Sequence[Config], workers: int | None = None,
     on_landing: Callable[[int], object] | None = None, options: dict[str, str] | None = None,
 ) -> list[Landing]:
     """Plan many landings on ``workers`` threads (default: the cores); input order kept.
@@ -95,41 +90,29 @@ def solve_batch(
     status "WorkerFailed"; the others are kept.
     """
     options = options or engine_options()
-    results = _engine.plan_batch(portables, workers=workers, on_landing=on_landing, **options)
-    return [_landing(portable, result, options["method"])
-            for portable, result in zip(portables, results)]
+    results = _engine.plan_batch(configs, workers=workers, on_landing=on_landing, **options)
+    return [
+        Landing.failed(config, options["method"], WORKER_FAILED,
+                       f"planning raised {type(result).__name__}: {result}")
+        if isinstance(result, BaseException) else _verified(result)
+        for config, result in zip(configs, results)
+    ]
 
 
-def _trial(tof: float, status: str, final_mass: float, iterations: int,
-           failure: str | None, solver_status: str | None) -> Trial:
-    """A trial of the engine; a failed one gets the short status of its failure."""
-    if failure is not None:
-        status = failure_status(failure, solver_status)
-    return Trial(tof, status, final_mass)
-
-
-def _landing(portable: Portable, result: dict[str, Any] | BaseException, method: str) -> Landing:
-    config = from_portable(portable)
-    if isinstance(result, BaseException):
-        return Landing.failed(config, method, WORKER_FAILED,
-                              f"planning raised {type(result).__name__}: {result}")
-    trials = [_trial(*trial) for trial in result["trials"]]
-    common = dict(method=method, trials=trials, iterations=result["iterations"],
-                  solve_seconds=result["solve_seconds"])
-    if not result["ok"]:
-        return Landing.failed(config, status=failure_status(result["failure"],
-                                                            result["solver_status"]),
-                              message=result["status"], **common)
-    landing = Landing(
-        config, ok=True, status=result["status"], message=result["note"] or None,
-        time_of_flight=result["time_of_flight"], objective=result["objective"],
-        final_mass=result["final_mass"], miss_distance=result["miss_distance"],
-        solver=result["solver"], **common, **{name: result[name] for name in NODE_ARRAYS},
-    )
-    if method == "nodes" or landing.verification.ok:
+def _verified(landing: Landing) -> Landing:
+    """The engine's landing with its verification, which the engine leaves to be made here,
+    once. A continuous landing that fails it becomes "VerificationFailed" in place, its
+    arrays kept."""
+    if not len(landing.z_values):
         return landing
-    values = landing._values
-    reasons = (landing.verification.failure_message(), landing.message)
-    values.update(ok=False, status=VERIFICATION_FAILED,
-                  message="; ".join(reason for reason in reasons if reason))
-    return Landing(config, verification=landing.verification, **values)
+    from .verify import verify_landing
+
+    verification = verify_landing(landing)
+    fields: dict[str, Any] = {"verification": verification}
+    if landing.method == "continuous" and not verification.ok:
+        reasons = (verification.failure_message(), landing.message)
+        fields.update(ok=False, status=VERIFICATION_FAILED,
+                      message="; ".join(reason for reason in reasons if reason))
+    for name, value in fields.items():
+        object.__setattr__(landing, name, value)
+    return landing

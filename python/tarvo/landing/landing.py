@@ -6,7 +6,7 @@ import math
 from collections.abc import Iterable
 from typing import TYPE_CHECKING, Any, NamedTuple
 
-from .._portable import Portable, from_portable, same_values, to_portable
+from .._portable import Portable, copy_config, from_portable, same_values, to_portable
 from .._text import fixed
 from .._tarvo import Config
 
@@ -22,8 +22,8 @@ if TYPE_CHECKING:
 
     FloatArray = numpy.typing.NDArray[numpy.float64]
 
-__all__ = ["Landing", "Trial", "SolverFigures", "failure_status", "peak_thrust",
-           "touchdown_errors", "METHODS", "VERIFICATION_FAILED"]
+__all__ = ["Landing", "Trial", "SolverFigures", "peak_thrust", "touchdown_errors", "METHODS",
+           "VERIFICATION_FAILED"]
 
 # The planning methods: a landing that holds every limit between the nodes too, and the
 # fixed formulation that holds them at the nodes, exactly as `tarvo.solve`.
@@ -54,19 +54,6 @@ class SolverFigures(NamedTuple):
     gap_rel: float
     res_primal: float
     res_dual: float
-
-
-def failure_status(failure: str, solver_status: str | None) -> str:
-    """The short status of a failure the engine reports by its kind.
-
-    A solver that stopped short ("SolverStatus") gives the solver's status name
-    ("PrimalInfeasible", "MaxIterations", ...); any other kind is the status itself:
-    "Infeasible" (no time of flight lands), "InvalidInput" (a configuration that names its
-    fault), "SolverError", "Cancelled".
-    """
-    if failure == "SolverStatus" and solver_status:
-        return solver_status
-    return failure
 
 
 # Per-node arrays, named as on `PyTrajectory`, with the shape of one node's entry.
@@ -121,6 +108,8 @@ class Landing:
 
     Like scipy's ``OptimizeResult``, a failure is a value with ``ok`` false and the reason
     in ``message``, not an exception. A `Landing` cannot be changed; it pickles and copies.
+    The planning engine makes landings without this constructor (the same attributes, set
+    once); the constructor serves failed entries, unpickling and users.
 
     Attributes
     ----------
@@ -230,7 +219,7 @@ class Landing:
         if method not in METHODS:
             raise ValueError(f"method must be {' or '.join(map(repr, METHODS))}, not {method!r}")
         values = locals()  # the keyword arguments by name
-        fields: dict[str, Any] = {"_config": to_portable(config), "trials": _trials(trials),
+        fields: dict[str, Any] = {"_config": copy_config(config), "trials": _trials(trials),
                                   "solver": _solver_figures(solver)}
         fields.update((name, convert(values[name])) for name, convert in _SCALARS.items())
         fields.update(
@@ -262,7 +251,7 @@ class Landing:
     @property
     def config(self) -> Config:
         """The planned configuration (a new copy on every read)."""
-        return from_portable(self._config)
+        return copy_config(self._config)
 
     def plot(self, **options: Any) -> Figure:
         """A matplotlib Figure of the landing; see `tarvo.landing.plot.plot_landing`."""
@@ -305,13 +294,13 @@ class Landing:
         return {name: getattr(self, name) for name in names}
 
     def __reduce__(self) -> tuple[Any, ...]:
-        return _rebuild, (self._config, self._values, self.verification)
+        return _rebuild, (to_portable(self._config), self._values, self.verification)
 
     def __eq__(self, other: object) -> bool:
         if not isinstance(other, Landing):
             return NotImplemented
         mine, theirs = self._values, other._values
-        return same_values(self._config, other._config) and all(
+        return same_values(to_portable(self._config), to_portable(other._config)) and all(
             same_values(mine[name], theirs[name]) for name in mine if name != "solve_seconds")
 
     def __hash__(self) -> int:

@@ -7,7 +7,6 @@ from collections.abc import Callable
 from . import engine
 from .batch import plan_many
 from .landing import Landing, Trial
-from .._portable import to_portable
 from .._tarvo import Config
 
 __all__ = ["plan", "plan_many"]
@@ -76,4 +75,4 @@ def plan(
     if progress is not None and not callable(progress):
         raise TypeError(f"progress must be a callable or None, not {type(progress).__name__}")
     options = engine.engine_options(method, unreachable, accuracy)
-    return engine.solve_one(to_portable(config), progress, options)
+    return engine.solve_one(config, progress, options)

@@ -56,7 +56,7 @@ def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
     batch = Batch(runs, workers=workers, executor=executor, progress=progress,
                   method=method, unreachable=unreachable, accuracy=accuracy)
     drawn = DrawnRuns(plan, seed)
-    batch.run(drawn.portables, drawn.keep)
+    batch.run(drawn.configs, drawn.keep)
     inputs, outcomes = drawn.in_order()
     if len(outcomes) != runs:
         raise RuntimeError(f"planning returned {len(outcomes)} landings for {runs} runs")
@@ -73,11 +73,11 @@ class DrawnRuns:
         self._in_flight: dict[int, list] = {}  # first run of a range -> its inputs
         self._done: dict[int, tuple[list, list]] = {}  # -> its inputs and outcome rows
 
-    def portables(self, runs: range) -> list:
-        """The portable configurations of ``runs``; their inputs are kept until they return."""
+    def configs(self, runs: range) -> list:
+        """The configurations of ``runs``; their inputs are kept until they return."""
         inputs = [self.plan.draw(self.seed, run) for run in runs]
         self._in_flight[runs.start] = inputs
-        return [to_portable(self.plan.config(values)) for values in inputs]
+        return [self.plan.config(values) for values in inputs]
 
     def keep(self, runs: range, landings: list) -> None:
         inputs = self._in_flight.pop(runs.start)
