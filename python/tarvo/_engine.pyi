@@ -4,13 +4,13 @@ from typing import Any, Literal
 from ._tarvo import Config
 from .landing.landing import Landing, Trial
 
-_Accuracy = Literal["standard", "high"]
+_Accuracy = Literal["default", "high"]
 _Unreachable = Literal["fail", "closest"]
 _Method = Literal["nodes", "continuous"]
 
 def plan(
     config: Config,
-    accuracy: _Accuracy = "standard",
+    accuracy: _Accuracy = "default",
     unreachable: _Unreachable = "fail",
     workers: int | None = None,
     on_trial: Callable[[Trial], Any] | None = None,
@@ -21,7 +21,7 @@ def plan(
 
 def plan_batch(
     configs: Iterable[Config],
-    accuracy: _Accuracy = "standard",
+    accuracy: _Accuracy = "default",
     unreachable: _Unreachable = "fail",
     workers: int | None = None,
     on_landing: Callable[[int], Any] | None = None,

@@ -235,7 +235,7 @@ class TestBadInput:
         assert str(results[1]) == f"configs[1] must be a tarvo.Config, not {type(value).__name__}"
 
     @pytest.mark.parametrize("options, error, match", [
-        ({"accuracy": "best"}, ValueError, "accuracy must be 'standard' or 'high', not 'best'"),
+        ({"accuracy": "best"}, ValueError, "accuracy must be 'default' or 'high', not 'best'"),
         ({"unreachable": "nearest"}, ValueError, "unreachable must be 'fail' or 'closest'"),
         ({"workers": 0}, ValueError, "workers must be from 1 to 1024, got 0"),
         ({"workers": 2**70}, ValueError, "workers must be from 1 to 1024"),

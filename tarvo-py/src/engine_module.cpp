@@ -66,7 +66,7 @@ PyObject* plan_batch(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
 
 PyMethodDef functions[] = {
     {"plan", reinterpret_cast<PyCFunction>(slot_function(plan)), METH_FASTCALL | METH_KEYWORDS,
-     "plan(config, accuracy='standard', unreachable='fail', workers=None, on_trial=None,\n"
+     "plan(config, accuracy='default', unreachable='fail', workers=None, on_trial=None,\n"
      "     method='nodes')\n"
      "--\n\n"
      "Plan one landing of a tarvo.Config and return it as a tarvo.Landing whose\n"
@@ -78,7 +78,7 @@ PyMethodDef functions[] = {
      "exception raised by on_trial, is raised within a tenth of a second and no result is\n"
      "returned: the work stops at its next solver iteration, or ends on its own after a\n"
      "solver setup that cannot be interrupted.\n\n"
-     "accuracy is 'standard' (the solver's default tolerances) or 'high'; unreachable is\n"
+     "accuracy is 'default' (the solver's default tolerances) or 'high'; unreachable is\n"
      "'fail' or 'closest' (the landing nearest to an unreachable target); method is 'nodes'\n"
      "(the limits held at the nodes: the numbers of tarvo.solve) or 'continuous' (held at\n"
      "every instant of the flight; use it with accuracy='high').\n\n"
@@ -90,7 +90,7 @@ PyMethodDef functions[] = {
      "ValueError naming the option."},
     {"plan_batch", reinterpret_cast<PyCFunction>(slot_function(plan_batch)),
      METH_FASTCALL | METH_KEYWORDS,
-     "plan_batch(configs, accuracy='standard', unreachable='fail', workers=None,\n"
+     "plan_batch(configs, accuracy='default', unreachable='fail', workers=None,\n"
      "           on_landing=None, method='nodes')\n"
      "--\n\n"
      "Plan every tarvo.Config of the iterable `configs`, all read when the call starts, and\n"

@@ -44,7 +44,7 @@ int choose(PyObject* value, const char* name, const char* const (&choices)[Count
 
 bool read_accuracy(PyObject* value, Accuracy& out)
 {
-    static constexpr const char* choices[] = {"standard", "high"};
+    static constexpr const char* choices[] = {"default", "high"};
     const int index = value != nullptr ? choose(value, "accuracy", choices) : 0;
     out = index == 1 ? Accuracy::high : Accuracy::standard;
     return index >= 0;

@@ -22,7 +22,7 @@ struct PlanSettings {
 // The cores this process may run on (at least 1).
 std::size_t machine_cores() noexcept;
 
-// accuracy: "standard" or "high"; unreachable: "fail" or "closest"; workers: None (the
+// accuracy: "default" or "high"; unreachable: "fail" or "closest"; workers: None (the
 // machine's cores) or an int from 1 to max_workers; method: "nodes" or "continuous". A null
 // argument takes the default. False with TypeError or ValueError set, naming the argument.
 bool read_settings(PyObject* accuracy, PyObject* unreachable, PyObject* workers,

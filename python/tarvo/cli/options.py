@@ -13,7 +13,7 @@ def add_planning_options(parser) -> None:
                         help="continuous: every limit holds between the nodes too (default); "
                              "nodes: the fixed formulation, limits at the nodes only")
     defaults = ", ".join(f"{accuracy} for {method}" for method, accuracy in DEFAULT_ACCURACY.items())
-    parser.add_argument("--accuracy", choices=tuple(ACCURACIES),
+    parser.add_argument("--accuracy", choices=ACCURACIES,
                         help=f"the solver's default tolerances, or tightened ones "
                              f"(default: the method's, {defaults})")
     parser.add_argument("--closest", action="store_true",

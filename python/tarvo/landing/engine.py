@@ -21,15 +21,15 @@ from .._tarvo import Config
 
 __all__ = [
     "solve_one", "solve_batch", "engine_options", "default_workers", "WORKER_FAILED",
-    "ACCURACIES", "UNREACHABLE", "DEFAULT_ACCURACY",
+    "ACCURACIES", "DEFAULT_ACCURACY",
 ]
 
 WORKER_FAILED = "WorkerFailed"
 
-# The planning options of the API and the engine's name for each choice: the one place
-# where the API's accuracy vocabulary meets the engine's.
-ACCURACIES = {"default": "standard", "high": "high"}
-UNREACHABLE = {"fail": "fail", "closest": "closest"}
+# The choices of the planning options, named alike in the API and the engine: the solver's
+# default tolerances or tightened ones; fail on an unreachable target or land closest to it.
+ACCURACIES = ("default", "high")
+UNREACHABLE_CHOICES = ("fail", "closest")
 # The accuracy each method plans with when none is given: the continuous method's guarantee
 # holds at the optimum, which the tight tolerances reach; the nodes method keeps the
 # solver's own, as `tarvo.solve`.
@@ -52,16 +52,16 @@ def engine_options(
 
     Raises ValueError for any other value, before any work starts.
     """
-    method = _choice("method", method, dict(zip(METHODS, METHODS)))
+    method = _choice("method", method, METHODS)
     if accuracy is None:
         accuracy = DEFAULT_ACCURACY[method]
-    return {"method": method, "unreachable": _choice("unreachable", unreachable, UNREACHABLE),
-            "accuracy": _choice("accuracy", accuracy, ACCURACIES)}
+    return {"method": method, "accuracy": _choice("accuracy", accuracy, ACCURACIES),
+            "unreachable": _choice("unreachable", unreachable, UNREACHABLE_CHOICES)}
 
 
-def _choice(name: str, value: Any, choices: dict[str, str]) -> str:
+def _choice(name: str, value: Any, choices: tuple[str, ...]) -> str:
     if isinstance(value, str) and value in choices:
-        return choices[value]
+        return value
     allowed = " or ".join(repr(choice) for choice in choices)
     raise ValueError(f"{name} must be {allowed}, not {value!r}")
 
