@@ -53,7 +53,7 @@ def test_flown_runs_keep_the_plain_study_and_add_the_flights(flown):
     assert table["flight_touchdown_position_error"].max() <= 2.0
 
 
-def test_summary_gives_the_landing_rate_and_touchdown_percentiles(flown):
+def test_summary_and_figure_give_the_landings_and_touchdowns(flown):
     summary = flown.summary()
     flights = summary.flights
     landed = int(flown.table["landed"].sum())
@@ -62,10 +62,10 @@ def test_summary_gives_the_landing_rate_and_touchdown_percentiles(flown):
     errors = flown.table["flight_touchdown_position_error"]
     assert flights.touchdown_position_error == pytest.approx(
         tuple(numpy.percentile(errors, [50, 95, 99])))
-    assert flights.replans == flown.table["replans"].sum()
-    text = str(summary)
-    assert "landed:" in text and "touchdown miss (m): P50" in text and "P99" in text
+    assert flights.replans == flown.table["replans"].sum() and "landed:" in str(summary)
     assert tarvo.monte_carlo(nominal(), {}, 1, seed=0).summary().flights is None
+    pytest.importorskip("matplotlib")
+    assert [axes.get_title() for axes in flown.plot().axes][3:] == ["Touchdown"]
 
 
 @pytest.mark.parametrize("name", ["study.csv", "study.parquet"])
@@ -73,32 +73,19 @@ def test_files_keep_the_flights(flown, tmp_path, name):
     flown.save(tmp_path / name)
     read = tarvo.Study.load(tmp_path / name)
     pandas.testing.assert_frame_equal(read.table, flown.table)
-    assert read.errors == REAL and read.replan_every == 1.0
     assert read == flown  # the flight options too, the wall times aside
     same = dict(config=flown.config, dispersions=flown.dispersions, seed=flown.seed)
     assert tarvo.Study(flown.table, **same, errors=REAL, replan_every=2.0) != flown
     assert tarvo.Study(flown.table, **same) != flown  # no flight options
 
 
-def test_figure_adds_the_touchdowns(flown):
-    pytest.importorskip("matplotlib")
-    titles = [axes.get_title() for axes in flown.plot().axes]
-    assert titles[-1] == "Touchdown" and len(titles) == 4
-
-
-def test_open_loop_study_has_no_replans():
-    table = tarvo.monte_carlo(nominal(), DISPERSIONS, 2, seed=SEED, errors=REAL,
-                              replan_every=None).table
+def test_open_loop_runs_keep_the_plain_study_of_their_method_and_miss():
+    plain = tarvo.monte_carlo(nominal(), DISPERSIONS, 2, seed=SEED, method="nodes")
+    table = tarvo.monte_carlo(nominal(), DISPERSIONS, 2, seed=SEED, method="nodes",
+                              errors=REAL, replan_every=None).table
+    pandas.testing.assert_frame_equal(untimed(table[plain.table.columns]), untimed(plain.table))
     assert table["replans"].eq(0).all() and table["worst_guidance_seconds"].isna().all()
     assert table["flight_touchdown_position_error"].min() > 2.0
-
-
-def test_the_method_reaches_every_flown_run():
-    plain = tarvo.monte_carlo(nominal(), DISPERSIONS, 2, seed=SEED, method="nodes")
-    flown = tarvo.monte_carlo(nominal(), DISPERSIONS, 2, seed=SEED, method="nodes",
-                              errors=REAL, replan_every=None)
-    pandas.testing.assert_frame_equal(untimed(flown.table[plain.table.columns]),
-                                      untimed(plain.table))
 
 
 class RefusingExecutor(concurrent.futures.Executor):
@@ -141,7 +128,6 @@ class TestFlyCommand:
         assert status == (0 if flight.ok else 1)
         assert f"status:           {flight.status}" in out
         assert f"position {flight.touchdown_position_error:.3f} m" in out
-        assert "guidance time:    worst" in out and "median" in out
         assert f"re-plans:         {len(flight.replans)} (" in out
         assert err.count("re-plan at t = ") == len(flight.replans)
         assert outputs[0].read_bytes().startswith(b"\x89PNG")
@@ -154,11 +140,8 @@ class TestFlyCommand:
         assert "re-plans:         0 (0 failed), open loop" in out and "note:" in out
 
     @pytest.mark.parametrize("argv, word", [
-        (["--thrust-error", "-0.1"], "thrust_magnitude"),
         (["--position-error", "nan"], "position_knowledge"),
         (["--open-loop", "--replan-every", "1"], "exclude"),
-        (["--replan-every", "0"], "replan_every"),
-        (["--seed", "-2"], "seed"),
         (["-"], "guidance failed: the first plan failed: "),  # with 5 kg of fuel
     ])
     def test_bad_options_and_a_failed_plan_are_one_line(self, run_inline, argv, word):
@@ -171,12 +154,9 @@ def test_study_command_flies_with_the_flight_options(capsys, tmp_path):
     config = tmp_path / "nominal.json"
     config.write_text(nominal().to_json())
     common = [str(config), "--runs", "2", "--seed", "1", "--no-progress"]
-    assert study_main(common) == 0
-    assert "landed:" not in capsys.readouterr().out
     out_file = tmp_path / "study.csv"
     assert study_main([*common, *map(str, ERROR_ARGUMENTS), "--out", str(out_file)]) == 0
-    out = capsys.readouterr().out
-    assert "landed:" in out and "touchdown miss (m):" in out
+    assert "touchdown miss (m):" in capsys.readouterr().out
     assert tarvo.Study.load(out_file).errors == REAL
     assert study_main([*common, "--velocity-error", "-1"]) == 1
     assert "velocity_knowledge" in capsys.readouterr().err
