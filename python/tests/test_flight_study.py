@@ -1,7 +1,6 @@
 """Closed-loop Monte Carlo studies and the `tarvo fly` command."""
 
 import concurrent.futures
-import math
 
 import numpy
 import pytest
@@ -15,55 +14,47 @@ REAL = tarvo.FlightErrors(thrust_magnitude=0.01, thrust_pointing_deg=0.5, accele
                           position_knowledge=0.5, velocity_knowledge=0.05)
 DISPERSIONS = {"spacecraft.initial_position": tarvo.normal([20.0, 20.0, 10.0])}
 RUNS, SEED = 4, 2
-TIMING = ["solve_seconds", "worst_guidance_seconds"]
 
 
 def nominal():
     return tarvo.Config(solver=tarvo.Solver(n=20, time_of_flight=45.0))
 
 
-def study(**options):
-    return tarvo.monte_carlo(nominal(), DISPERSIONS, RUNS, seed=SEED, errors=REAL, **options)
-
-
-def untimed(table):
-    return table.drop(columns=[name for name in TIMING if name in table.columns])
+def assert_plain_columns_equal(flown, plain):
+    """The flown study's columns of the plain study hold its values, wall times aside."""
+    timing = ["solve_seconds", "worst_guidance_seconds"]
+    pandas.testing.assert_frame_equal(
+        *(table[plain.columns].drop(columns=timing, errors="ignore") for table in (flown, plain)))
 
 
 @pytest.fixture(scope="module")
 def flown():
-    return study(workers=1)
+    return tarvo.monte_carlo(nominal(), DISPERSIONS, RUNS, seed=SEED, errors=REAL, workers=1)
 
 
-def test_flown_runs_keep_the_plain_study_and_add_the_flights(flown):
+def test_flown_runs_keep_the_plain_study_and_add_the_flights_and_their_summary(flown):
     plain = tarvo.monte_carlo(nominal(), DISPERSIONS, RUNS, seed=SEED)
     assert plain.errors is None and "landed" not in plain.table.columns
-    pandas.testing.assert_frame_equal(untimed(flown.table[plain.table.columns]),
-                                      untimed(plain.table))
+    assert plain.summary().flights is None
     table = flown.table
+    assert_plain_columns_equal(table, plain.table)
     assert table["replans"].gt(10).all() and table["landed"].dtype == bool
     for run in range(RUNS):
-        flight = flown.run_flight(run)
-        row = table.loc[run]
+        flight, row = flown.run_flight(run), table.loc[run]
         assert row["flight_touchdown_position_error"] == flight.touchdown_position_error
         assert row["flight_fuel_used"] == flight.fuel_used
         assert row["replans"] == len(flight.replans) and row["landed"] == flight.ok
         miss = flight.positions[-1] - flight.config.spacecraft.target_position
         assert list(row[["flight_miss_x", "flight_miss_y", "flight_miss_z"]]) == list(miss)
-    assert table["flight_touchdown_position_error"].max() <= 2.0
-
-
-def test_summary_and_figure_give_the_landings_and_touchdowns(flown):
+    errors = table["flight_touchdown_position_error"]
+    assert errors.max() <= 2.0
     summary = flown.summary()
-    flights = summary.flights
-    landed = int(flown.table["landed"].sum())
+    flights, landed = summary.flights, int(table["landed"].sum())
     assert flights.landings == landed and flights.landing_rate == landed / RUNS
     assert flights.landing_interval == tarvo.study.summary.wilson_interval(landed, RUNS)
-    errors = flown.table["flight_touchdown_position_error"]
     assert flights.touchdown_position_error == pytest.approx(
         tuple(numpy.percentile(errors, [50, 95, 99])))
-    assert flights.replans == flown.table["replans"].sum() and "landed:" in str(summary)
-    assert tarvo.monte_carlo(nominal(), {}, 1, seed=0).summary().flights is None
+    assert flights.replans == table["replans"].sum() and "landed:" in str(summary)
     pytest.importorskip("matplotlib")
     assert [axes.get_title() for axes in flown.plot().axes][3:] == ["Touchdown"]
 
@@ -83,7 +74,7 @@ def test_open_loop_runs_keep_the_plain_study_of_their_method_and_miss():
     plain = tarvo.monte_carlo(nominal(), DISPERSIONS, 2, seed=SEED, method="nodes")
     table = tarvo.monte_carlo(nominal(), DISPERSIONS, 2, seed=SEED, method="nodes",
                               errors=REAL, replan_every=None).table
-    pandas.testing.assert_frame_equal(untimed(table[plain.table.columns]), untimed(plain.table))
+    assert_plain_columns_equal(table, plain.table)
     assert table["replans"].eq(0).all() and table["worst_guidance_seconds"].isna().all()
     assert table["flight_touchdown_position_error"].min() > 2.0
 
@@ -94,22 +85,10 @@ class RefusingExecutor(concurrent.futures.Executor):
 
 
 def test_runs_an_executor_fails_are_rows():
-    table = study(executor=RefusingExecutor()).table
+    table = tarvo.monte_carlo(nominal(), DISPERSIONS, RUNS, seed=SEED, errors=REAL,
+                              executor=RefusingExecutor()).table
     assert (table["flight_status"] == "WorkerFailed").all() and not table["landed"].any()
     assert table["flight_message"].str.contains("shut down").all()
-
-
-@pytest.mark.parametrize("options, error", [
-    (dict(errors=0.01), TypeError),
-    (dict(errors=REAL, replan_every=0.0), ValueError),
-    (dict(errors=REAL, replan_every="1"), TypeError),
-    (dict(errors=REAL, method="exact"), ValueError),
-    (dict(method="nodes", accuracy="standard"), ValueError),
-])
-def test_bad_flight_options_fail_before_any_work(monkeypatch, options, error):
-    monkeypatch.setattr("tarvo.study.dispersions.DispersionPlan.draw", pytest.fail)
-    with pytest.raises(error):
-        tarvo.monte_carlo(nominal(), DISPERSIONS, 2, seed=0, **options)
 
 
 ERROR_ARGUMENTS = ("--thrust-error", 0.01, "--pointing-error", 0.5, "--acceleration-error", 0.02,
@@ -120,24 +99,20 @@ class TestFlyCommand:
     def test_flies_prints_and_writes(self, run_inline, tmp_path):
         config = tmp_path / "landing.json"
         config.write_text(nominal().to_json())
-        outputs = tmp_path / "flight.png", tmp_path / "flight.json", tmp_path / "flight.csv"
         status, out, err = run_inline("fly", config, *ERROR_ARGUMENTS, "--seed", 3,
-                                      "--plot", outputs[0], "--result", outputs[1],
-                                      "--csv", outputs[2], "--progress")
+                                      "--plot", tmp_path / "flight.png", "--progress")
         flight = tarvo.fly(nominal(), errors=REAL, seed=3)
         assert status == (0 if flight.ok else 1)
         assert f"status:           {flight.status}" in out
         assert f"position {flight.touchdown_position_error:.3f} m" in out
         assert f"re-plans:         {len(flight.replans)} (" in out
         assert err.count("re-plan at t = ") == len(flight.replans)
-        assert outputs[0].read_bytes().startswith(b"\x89PNG")
-        assert '"replans"' in outputs[1].read_text()
-        assert pandas.read_csv(outputs[2])["t_s"].iloc[-1] == pytest.approx(flight.touchdown_time)
+        assert (tmp_path / "flight.png").read_bytes().startswith(b"\x89PNG")
 
     def test_open_loop_misses_and_says_so(self, run_inline):
         status, out, err = run_inline("fly", *ERROR_ARGUMENTS, "--open-loop")
         assert status == 1 and "status:           MissedTarget" in out
-        assert "re-plans:         0 (0 failed), open loop" in out and "note:" in out
+        assert "re-plans:         0 (0 failed), open loop" in out
 
     @pytest.mark.parametrize("argv, word", [
         (["--position-error", "nan"], "position_knowledge"),
@@ -151,10 +126,9 @@ class TestFlyCommand:
 
 
 def test_study_command_flies_with_the_flight_options(capsys, tmp_path):
-    config = tmp_path / "nominal.json"
+    config, out_file = tmp_path / "nominal.json", tmp_path / "study.csv"
     config.write_text(nominal().to_json())
     common = [str(config), "--runs", "2", "--seed", "1", "--no-progress"]
-    out_file = tmp_path / "study.csv"
     assert study_main([*common, *map(str, ERROR_ARGUMENTS), "--out", str(out_file)]) == 0
     assert "touchdown miss (m):" in capsys.readouterr().out
     assert tarvo.Study.load(out_file).errors == REAL

@@ -59,8 +59,13 @@ def test_bad_distributions_are_refused(make, arguments, error):
     (dict(runs=-1), ValueError, ["runs"]), (dict(runs=True), TypeError, ["runs"]),
     (dict(seed=-3), ValueError, ["seed"]), (dict(seed=1.5), TypeError, ["seed"]),
     (dict(config=nominal().to_json()), TypeError, ["Config"]),
+    (dict(errors=0.01), TypeError, ["errors"]),
+    (dict(errors=tarvo.FlightErrors(), replan_every=0.0), ValueError, ["replan_every"]),
+    (dict(errors=tarvo.FlightErrors(), method="exact"), ValueError, ["method"]),
+    (dict(method="nodes", accuracy="standard"), ValueError, ["accuracy"]),
 ])
-def test_bad_studies_fail_before_any_landing(monkeypatch, changed, error, words):
+def test_bad_studies_fail_before_any_run_is_drawn(monkeypatch, changed, error, words):
+    monkeypatch.setattr(DispersionPlan, "draw", pytest.fail)
     monkeypatch.setattr("tarvo.landing.engine.solve_batch", pytest.fail)
     arguments = {"config": nominal(), "dispersions": {}, "runs": 5, "seed": 0, **changed}
     with pytest.raises(error) as info:
@@ -100,8 +105,7 @@ def test_a_huge_study_draws_as_it_plans_and_shows_progress_at_once(monkeypatch, 
 
     def counted_draw(plan, seed, run):
         drawn.append(run)
-        if len(drawn) > 20_000:
-            raise AssertionError("drew 20,000 runs before any landing was planned")
+        assert len(drawn) <= 20_000, "drew 20,000 runs before any landing was planned"
         return draw(plan, seed, run)
 
     def stop(done, total):
@@ -130,9 +134,7 @@ def test_same_seed_same_table_whatever_runs_it(mixed, tmp_path, capsys):
     distributed = pytest.importorskip("dask.distributed")
     from tarvo.cli.study import main
 
-    for workers in (1, 2):
-        assert_same_runs(tarvo.monte_carlo(nominal(), MIXED, 20, seed=1, workers=workers).table,
-                         mixed.table)
+    assert_same_runs(tarvo.monte_carlo(nominal(), MIXED, 20, seed=1, workers=1).table, mixed.table)
     (tmp_path / "nominal.json").write_text(nominal().to_json())
     errors = tarvo.FlightErrors(thrust_magnitude=0.01, position_knowledge=0.5)
     flown = tarvo.monte_carlo(nominal(), MIXED, 3, seed=1, errors=errors, workers=1)
@@ -153,7 +155,7 @@ def test_same_seed_same_table_whatever_runs_it(mixed, tmp_path, capsys):
     assert on_dask == flown and flown.table["replans"].gt(10).any()
 
 
-def test_failed_runs_are_rows_with_nan_outcomes(mixed):
+def test_failed_runs_are_rows_with_nan_outcomes_and_the_summary_counts_them(mixed):
     table = mixed.table
     assert list(table["run"]) == list(range(20))
     failed, landed = table[~table["ok"]], table[table["ok"]]
@@ -166,6 +168,20 @@ def test_failed_runs_are_rows_with_nan_outcomes(mixed):
     assert (landed["time_of_flight"] == landed["solver.time_of_flight"]).all()
     assert landed["touchdown_position_error"].max() < 1e-3
     assert (landed["peak_thrust"] <= 0.8 * 24000.0 * (1 + 1e-6)).all()
+    summary = mixed.summary()
+    assert (summary.runs, summary.successes) == (20, len(landed))
+    assert summary.success_interval == wilson_interval(len(landed), 20)
+    assert summary.failures == failed["status"].value_counts().to_dict()
+    fuel = landed["fuel_used"].to_numpy()
+    assert summary.fuel_used.mean == pytest.approx(fuel.mean())
+    assert summary.fuel_used.std == pytest.approx(fuel.std(ddof=1))
+    assert summary.time_of_flight.p95 == pytest.approx(numpy.percentile(landed["time_of_flight"], 95))
+    assert all(status in str(summary) for status in summary.failures)
+    fuel, positions, _ = mixed.plot().axes  # the landings' fuel, where each run started
+    assert sum(patch.get_height() for patch in fuel.patches) == len(landed)
+    for points, runs in zip(positions.collections, (landed, failed)):
+        assert numpy.array_equal(points.get_offsets(), runs[
+            ["spacecraft.initial_position[0]", "spacecraft.initial_position[1]"]].to_numpy())
 
 
 def test_planning_options_reach_every_run():
@@ -190,20 +206,6 @@ def test_wilson_interval(successes, trials, low, high):
     assert wilson_interval(successes, trials) == pytest.approx((low, high), abs=1e-7)
 
 
-def test_summary_counts_and_spreads(mixed):
-    summary = mixed.summary()
-    table = mixed.table
-    landed = table[table["ok"]]
-    assert (summary.runs, summary.successes) == (20, len(landed))
-    assert summary.success_interval == wilson_interval(len(landed), 20)
-    assert summary.failures == table.loc[~table["ok"], "status"].value_counts().to_dict()
-    fuel = landed["fuel_used"].to_numpy()
-    assert summary.fuel_used.mean == pytest.approx(fuel.mean())
-    assert summary.fuel_used.std == pytest.approx(fuel.std(ddof=1))
-    assert summary.time_of_flight.p95 == pytest.approx(numpy.percentile(landed["time_of_flight"], 95))
-    assert summary.failures and all(status in str(summary) for status in summary.failures)
-
-
 def test_empty_study_summarises_and_round_trips(tmp_path):
     study = tarvo.monte_carlo(nominal(), {"spacecraft.wet_mass": tarvo.normal(1.0)}, 0, seed=0)
     summary = study.summary()
@@ -214,11 +216,11 @@ def test_empty_study_summarises_and_round_trips(tmp_path):
     study.plot()
 
 
-def test_study_files_read_back_by_suffix_and_refuse_plain_tables(mixed, tmp_path):
+def test_studies_compare_by_value_read_back_by_suffix_and_refuse_plain_tables(mixed, tmp_path):
     mixed.save(tmp_path / "STUDY.CSV")  # Parquet files are read back with the flights
     loaded = tarvo.Study.load(tmp_path / "STUDY.CSV")
     pandas.testing.assert_frame_equal(loaded.table, mixed.table)
-    assert loaded == mixed and loaded.seed == 1
+    assert loaded == mixed == pickle.loads(pickle.dumps(mixed)) and not loaded != mixed
     with pytest.raises(ValueError, match=r"\.parquet or \.csv"):
         mixed.save(tmp_path / "study.xlsx")
     mixed.table.drop(columns="status").to_csv(tmp_path / "plain.csv", index=False)
@@ -227,28 +229,12 @@ def test_study_files_read_back_by_suffix_and_refuse_plain_tables(mixed, tmp_path
     mixed.table.to_csv(tmp_path / "bare.csv", index=False)  # no metadata line: the table only
     bare = tarvo.Study.load(tmp_path / "bare.csv")
     assert bare.seed is None and bare.summary() == mixed.summary()
-
-
-def test_studies_compare_by_value(mixed):
-    again = tarvo.monte_carlo(nominal(), MIXED, 20, seed=1)  # other solve times
-    for twin in (again, pickle.loads(pickle.dumps(mixed))):
-        assert twin == mixed and not twin != mixed
-    with pytest.raises(TypeError, match="unhashable"):
-        hash(mixed)
     same = dict(config=mixed.config, dispersions=mixed.dispersions, seed=mixed.seed)
+    assert tarvo.Study(mixed.table.assign(solve_seconds=0.0), **same) == mixed  # wall times aside
     for table, changed in [(mixed.table.iloc[:-1], {}), (mixed.table, {"seed": 2}),
                            (mixed.table, {"config": None}),
                            (mixed.table.assign(final_mass=0.0), {})]:
         assert tarvo.Study(table, **{**same, **changed}) != mixed
-
-
-def test_plot_panels_show_the_table(mixed):
-    fuel, positions, _ = mixed.plot().axes
-    landed, failed = mixed.table[mixed.table["ok"]], mixed.table[~mixed.table["ok"]]
-    assert sum(patch.get_height() for patch in fuel.patches) == len(landed)
-    columns = ["spacecraft.initial_position[0]", "spacecraft.initial_position[1]"]
-    for points, runs in zip(positions.collections, (landed, failed)):
-        assert numpy.array_equal(points.get_offsets(), runs[columns].to_numpy())
 
 
 @pytest.mark.parametrize("missing, extra, use", [
