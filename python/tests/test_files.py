@@ -3,6 +3,7 @@
 import errno
 import json
 import os
+import pathlib
 import stat
 
 import pytest
@@ -22,36 +23,12 @@ def save_study(path):
     tarvo.monte_carlo(small_config(), {}, 2, seed=1).save(path)
 
 
-SAVERS = [pytest.param(save_landing, "landing.json", id="landing"),
-          pytest.param(save_study, "study.csv", id="study")]
-
-
-def mode(path):
-    return stat.S_IMODE(os.stat(path).st_mode)
-
-
-@pytest.mark.parametrize("save, name", SAVERS)
-def test_new_file_follows_the_umask_and_a_replaced_one_keeps_its_mode(tmp_path, save, name):
-    path = tmp_path / name
-    umask = os.umask(0o027)
-    try:
-        save(path)
-    finally:
-        os.umask(umask)
-    assert mode(path) == 0o640
-    os.chmod(path, 0o604)
-    save(path)
-    assert mode(path) == 0o604
-    assert os.listdir(tmp_path) == [name]
-
-
 def test_failed_write_leaves_the_old_file_and_no_temporary(tmp_path):
     path = tmp_path / "landing.csv"
     path.write_text("old content\n")
 
     def write_half_then_fail(temporary):
-        with open(temporary, "w") as stream:
-            stream.write("half")
+        pathlib.Path(temporary).write_text("half")
         raise OSError(errno.ENOSPC, "No space left on device")
 
     with pytest.raises(OSError) as raised:
@@ -63,7 +40,8 @@ def test_failed_write_leaves_the_old_file_and_no_temporary(tmp_path):
 
 @pytest.mark.parametrize("save, name, relative", [(save_landing, "landing.json", True),
                                                   (save_study, "study.csv", False)])
-def test_save_through_a_link_writes_its_target(tmp_path, save, name, relative):
+def test_save_through_a_link_writes_its_target_with_ordinary_permissions(tmp_path, save, name,
+                                                                         relative):
     link, target = tmp_path / name, tmp_path / "data" / name
     pointer = os.path.join("data", name) if relative else str(target)
     link.symlink_to(pointer)
@@ -71,17 +49,22 @@ def test_save_through_a_link_writes_its_target(tmp_path, save, name, relative):
         save(link)  # the target's folder is missing
     assert raised.value.filename == str(link)
     (tmp_path / "data").mkdir()
-    save(link)  # a dangling link gets its target
-    assert target.stat().st_size > 0
+    umask = os.umask(0o027)
+    try:
+        save(link)  # a dangling link gets its target, a new file under the umask
+    finally:
+        os.umask(umask)
+    assert stat.S_IMODE(target.stat().st_mode) == 0o640
     target.write_text("old")
-    os.chmod(target, 0o600)
-    save(link)
+    os.chmod(target, 0o604)
+    save(link)  # a replaced file keeps its mode
     assert link.is_symlink() and os.readlink(link) == pointer
     if name.endswith(".json"):  # what the savers write: a landing, or a study of two runs
         assert json.loads(target.read_text())["ok"] is True
     else:
         assert tarvo.Study.load(target).runs == 2
-    assert mode(target) == 0o600 and sorted(os.listdir(tmp_path / "data")) == [name]
+    assert stat.S_IMODE(target.stat().st_mode) == 0o604
+    assert sorted(os.listdir(tmp_path / "data")) == [name]
 
 
 @pytest.mark.parametrize("mode, reason", [
@@ -156,7 +139,7 @@ def test_load_refuses_parquet_metadata_changed_in_place(tmp_path, study):
     refused(path, "does not match the checksum")
 
 
-def test_first_format_files_are_read_when_whole(tmp_path, study):
+def test_csv_files_without_a_checksum_are_read_only_when_whole(tmp_path, study):
     path = tmp_path / "study.csv"  # the first format: no run count and no checksum
     study.save(path)
     first, body = path.read_bytes().split(b"\n", 1)
@@ -170,10 +153,6 @@ def test_first_format_files_are_read_when_whole(tmp_path, study):
     refused(path, "last row is cut short")
     path.write_bytes(data.replace(b"\n1,", b"\n7,", 1))  # runs 0, 7, 2, ...
     refused(path, "not numbered 0 to 11")
-
-
-def test_csv_table_cut_in_a_quoted_field_names_the_file(tmp_path, study):
-    path = tmp_path / "table.csv"
     table = study.table.copy()
     table.loc[2, "message"] = "a message, over\ntwo lines"
     table.to_csv(path, index=False)  # a table without the metadata line
