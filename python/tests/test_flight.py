@@ -11,14 +11,10 @@ import pytest
 import tarvo
 from tarvo.flight.errors import draw_vehicle_errors
 
-# A real vehicle: 1 % thrust bias, 0.5 deg misalignment, 0.02 m/s^2 disturbance,
-# knowledge errors of 0.5 m and 0.05 m/s.
+# The one-sigma errors of a real vehicle.
 REAL = tarvo.FlightErrors(thrust_magnitude=0.01, thrust_pointing_deg=0.5, acceleration=0.02,
                           position_knowledge=0.5, velocity_knowledge=0.05)
 SEEDS = (0, 1)
-# A landing whose thrust stays within the engine's range between nodes too.
-DELIVERABLE = tarvo.Config(spacecraft=tarvo.Spacecraft(min_thrust_pct=0.1),
-                           solver=tarvo.Solver(n=60, time_of_flight=45.0))
 
 
 @pytest.fixture(scope="module")
@@ -28,7 +24,7 @@ def real_flights():
                    tarvo.fly(tarvo.Config(), errors=REAL, seed=seed)) for seed in SEEDS}
 
 
-def test_closed_loop_without_errors_lands_with_the_planned_fuel():
+def test_flights_without_errors_land_on_their_plans():
     perfect = tarvo.fly(tarvo.Config())
     assert perfect.ok and perfect.status == "Landed" and perfect.message is None
     assert max(perfect.touchdown_position_error, perfect.touchdown_velocity_error) < 0.01
@@ -59,12 +55,12 @@ def test_closed_loop_without_errors_lands_with_the_planned_fuel():
             assert replan.ok and replan.thrust_ceiling == craft.max_thrust_pct
         else:
             assert replan.ok or replan.status in ("Infeasible", "PrimalInfeasible")
-
-
-def test_open_loop_flies_a_deliverable_plan_exactly():
-    landing = tarvo.plan(DELIVERABLE)
+    # Open loop flies exactly a plan whose thrust stays in the engine's range between nodes too.
+    deliverable = tarvo.Config(spacecraft=tarvo.Spacecraft(min_thrust_pct=0.1),
+                               solver=tarvo.Solver(n=60, time_of_flight=45.0))
+    landing = tarvo.plan(deliverable)
     assert landing.verify()["minimum thrust"].passed and landing.verify()["maximum thrust"].passed
-    flight = tarvo.fly(DELIVERABLE, replan_every=None)
+    flight = tarvo.fly(deliverable, replan_every=None)
     assert flight.ok and flight.replans == () and flight.replanning_stopped is None
     assert max(flight.touchdown_position_error, flight.touchdown_velocity_error) < 0.01
     assert flight.fuel_used == pytest.approx(landing.fuel_used, rel=1e-3)
@@ -162,7 +158,7 @@ def test_flight_errors_are_floats_drawn_from_independent_streams():
     assert draw_vehicle_errors(REAL, 8) != base
 
 
-def test_fuel_running_out_stops_the_engine():
+def test_fuel_running_out_stops_the_engine_and_a_failed_first_plan_never_flies(tmp_path):
     config = tarvo.Config(spacecraft=tarvo.Spacecraft(fuel=205.0),
                           solver=tarvo.Solver(n=30, time_of_flight=45.0))
     errors = tarvo.FlightErrors(mass_flow=0.5)
@@ -174,17 +170,14 @@ def test_fuel_running_out_stops_the_engine():
     empty = flight.masses == dry_mass
     assert empty[-1] and not empty[0]
     numpy.testing.assert_array_equal(flight.thrust_actual[empty], 0.0)
-
-
-def test_a_failed_first_plan_is_a_flight_that_never_flew(tmp_path):
-    flight = tarvo.fly(tarvo.Config(spacecraft=tarvo.Spacecraft(fuel=5.0)))
-    assert flight.status == "GuidanceFailed" and not flight.ok
-    assert flight.message.startswith("the first plan failed: ") and not flight.landing.ok
-    assert flight.positions.shape == (0, 3) and math.isnan(flight.touchdown_position_error)
-    assert "GuidanceFailed" in repr(flight)
+    never_flew = tarvo.fly(tarvo.Config(spacecraft=tarvo.Spacecraft(fuel=5.0)))
+    assert never_flew.status == "GuidanceFailed" and not never_flew.ok
+    assert never_flew.message.startswith("the first plan failed: ") and not never_flew.landing.ok
+    assert never_flew.positions.shape == (0, 3) and math.isnan(never_flew.touchdown_position_error)
+    assert "GuidanceFailed" in repr(never_flew)
     with pytest.raises(ValueError, match="never flew"):
-        flight.plot()
-    flight.save(tmp_path / "failed.json")
+        never_flew.plot()
+    never_flew.save(tmp_path / "failed.json")
     assert json.loads((tmp_path / "failed.json").read_text())["status"] == "GuidanceFailed"
 
 
@@ -193,8 +186,7 @@ def test_failed_replans_are_recorded_and_the_flight_goes_on():
     flight = tarvo.fly(tarvo.Config(solver=tarvo.Solver(n=30)),
                        errors=tarvo.FlightErrors(position_knowledge=300.0), progress=reported.append)
     failed = [replan for replan in flight.replans if not replan.ok]
-    assert failed and flight.failed_replans == len(failed)
-    assert reported == list(flight.replans)
+    assert failed and flight.failed_replans == len(failed) and reported == list(flight.replans)
     for replan, path in zip(flight.replans, flight.replan_paths):
         assert (len(path) == replan.nodes) == replan.ok
         assert replan.ok or (math.isnan(replan.final_mass) and replan.message)
@@ -217,8 +209,6 @@ def test_a_flight_is_a_reproducible_immutable_value_with_its_table_and_files(rea
         flight.status = "Landed"
     with pytest.raises(ValueError):
         flight.positions[0, 0] = 1.0
-    with pytest.raises(TypeError):
-        hash(flight)
     pandas = pytest.importorskip("pandas")
     frame = flight.to_frame()
     assert list(frame.columns[:9]) == ["t_s", "x_m", "y_m", "z_m", "vx_m_per_s", "vy_m_per_s",
@@ -245,8 +235,9 @@ FLY_REFUSES = [("config", "{}", TypeError), ("replan_every", 0.0, ValueError),
                ("seed", -1, ValueError), ("errors", {"thrust_magnitude": 0.01}, TypeError),
                ("progress", 3, TypeError), ("accuracy", "best", ValueError)]
 ERRORS_REFUSE = [("thrust_magnitude", -0.1, ValueError), ("thrust_pointing_deg", 181.0, ValueError),
-                 ("acceleration", math.inf, ValueError), ("position_knowledge", math.nan, ValueError),
-                 ("velocity_knowledge", "0.1", TypeError), ("acceleration", True, TypeError)]
+                 ("acceleration", math.inf, ValueError), ("acceleration", True, TypeError),
+                 ("position_knowledge", math.nan, ValueError),
+                 ("velocity_knowledge", "0.1", TypeError)]
 
 
 @pytest.mark.parametrize("make, name, value, error", [("fly", *row) for row in FLY_REFUSES]
