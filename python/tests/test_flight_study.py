@@ -20,8 +20,7 @@ def nominal():
     return tarvo.Config(solver=tarvo.Solver(n=20, time_of_flight=45.0))
 
 
-def assert_plain_columns_equal(flown, plain):
-    """The flown study's columns of the plain study hold its values, wall times aside."""
+def assert_plain_columns_equal(flown, plain):  # the plain study's columns, wall times aside
     timing = ["solve_seconds", "worst_guidance_seconds"]
     pandas.testing.assert_frame_equal(
         *(table[plain.columns].drop(columns=timing, errors="ignore") for table in (flown, plain)))
@@ -32,7 +31,8 @@ def flown():
     return tarvo.monte_carlo(nominal(), DISPERSIONS, RUNS, seed=SEED, errors=REAL, workers=1)
 
 
-def test_flown_runs_keep_the_plain_study_and_add_the_flights_and_their_summary(flown):
+def test_flown_runs_keep_the_plain_study_and_add_the_flights_their_summary_and_files(
+        flown, tmp_path):
     plain = tarvo.monte_carlo(nominal(), DISPERSIONS, RUNS, seed=SEED)
     assert plain.errors is None and "landed" not in plain.table.columns
     assert plain.summary().flights is None
@@ -55,19 +55,16 @@ def test_flown_runs_keep_the_plain_study_and_add_the_flights_and_their_summary(f
     assert flights.touchdown_position_error == pytest.approx(
         tuple(numpy.percentile(errors, [50, 95, 99])))
     assert flights.replans == table["replans"].sum() and "landed:" in str(summary)
-    pytest.importorskip("matplotlib")
-    assert [axes.get_title() for axes in flown.plot().axes][3:] == ["Touchdown"]
-
-
-@pytest.mark.parametrize("name", ["study.csv", "study.parquet"])
-def test_files_keep_the_flights(flown, tmp_path, name):
-    flown.save(tmp_path / name)
-    read = tarvo.Study.load(tmp_path / name)
-    pandas.testing.assert_frame_equal(read.table, flown.table)
-    assert read == flown  # the flight options too, the wall times aside
+    for name in ("study.csv", "study.parquet"):
+        flown.save(tmp_path / name)
+        read = tarvo.Study.load(tmp_path / name)
+        pandas.testing.assert_frame_equal(read.table, flown.table)
+        assert read == flown  # the flight options too, the wall times aside
     same = dict(config=flown.config, dispersions=flown.dispersions, seed=flown.seed)
     assert tarvo.Study(flown.table, **same, errors=REAL, replan_every=2.0) != flown
     assert tarvo.Study(flown.table, **same) != flown  # no flight options
+    pytest.importorskip("matplotlib")
+    assert [axes.get_title() for axes in flown.plot().axes][3:] == ["Touchdown"]
 
 
 def test_open_loop_runs_keep_the_plain_study_of_their_method_and_miss():
@@ -79,16 +76,13 @@ def test_open_loop_runs_keep_the_plain_study_of_their_method_and_miss():
     assert table["flight_touchdown_position_error"].min() > 2.0
 
 
-class RefusingExecutor(concurrent.futures.Executor):
-    def submit(self, *args, **kwargs):
-        raise RuntimeError("shut down")
-
-
 def test_runs_an_executor_fails_are_rows():
+    refusing = concurrent.futures.ThreadPoolExecutor(1)
+    refusing.shutdown()  # it refuses every task
     table = tarvo.monte_carlo(nominal(), DISPERSIONS, RUNS, seed=SEED, errors=REAL,
-                              executor=RefusingExecutor()).table
+                              executor=refusing).table
     assert (table["flight_status"] == "WorkerFailed").all() and not table["landed"].any()
-    assert table["flight_message"].str.contains("shut down").all()
+    assert table["flight_message"].str.contains("after shutdown").all()
 
 
 ERROR_ARGUMENTS = ("--thrust-error", 0.01, "--pointing-error", 0.5, "--acceleration-error", 0.02,
@@ -97,10 +91,9 @@ ERROR_ARGUMENTS = ("--thrust-error", 0.01, "--pointing-error", 0.5, "--accelerat
 
 class TestFlyCommand:
     def test_flies_prints_and_writes(self, run_inline, tmp_path):
-        config = tmp_path / "landing.json"
-        config.write_text(nominal().to_json())
-        status, out, err = run_inline("fly", config, *ERROR_ARGUMENTS, "--seed", 3,
-                                      "--plot", tmp_path / "flight.png", "--progress")
+        status, out, err = run_inline("fly", "-", *ERROR_ARGUMENTS, "--seed", 3, "--progress",
+                                      "--plot", tmp_path / "flight.png",
+                                      stdin=nominal().to_json().encode())
         flight = tarvo.fly(nominal(), errors=REAL, seed=3)
         assert status == (0 if flight.ok else 1)
         assert f"status:           {flight.status}" in out
@@ -111,8 +104,7 @@ class TestFlyCommand:
 
     def test_open_loop_misses_and_says_so(self, run_inline):
         status, out, err = run_inline("fly", *ERROR_ARGUMENTS, "--open-loop")
-        assert status == 1 and "status:           MissedTarget" in out
-        assert "re-plans:         0 (0 failed), open loop" in out
+        assert status == 1 and "MissedTarget" in out and "0 (0 failed), open loop" in out
 
     @pytest.mark.parametrize("argv, word", [
         (["--position-error", "nan"], "position_knowledge"),
