@@ -29,8 +29,7 @@ def mixed():
     return tarvo.monte_carlo(nominal(), MIXED, 20, seed=1)
 
 
-def assert_same_runs(table, reference):
-    """The same rows, the wall times of the solves aside."""
+def assert_same_runs(table, reference):  # the wall times of the solves aside
     pandas.testing.assert_frame_equal(*(frame.drop(columns="solve_seconds")
                                         for frame in (table, reference)))
 
@@ -73,7 +72,7 @@ def test_bad_studies_fail_before_any_run_is_drawn(monkeypatch, changed, error, w
     assert all(word in str(info.value) for word in words)
 
 
-def test_draws_depend_only_on_seed_and_run_each_from_its_own_stream():
+def test_draws_follow_their_distributions_and_depend_only_on_seed_and_run():
     plan = DispersionPlan(nominal(), MIXED)
     assert plan.draw(7, 3) == plan.draw(7, 3) != plan.draw(8, 3)
     # Not a stream of seed + run, which would share runs between nearby seeds.
@@ -85,22 +84,26 @@ def test_draws_depend_only_on_seed_and_run_each_from_its_own_stream():
     assert rebuilt.wet_mass == study.table.loc[4, "spacecraft.wet_mass"]
     assert rebuilt.initial_position[2] == 2400.0  # sigma 0 keeps the nominal component
     assert study.run_config(4).solver.time_of_flight == study.table.loc[4, "solver.time_of_flight"]
-
-
-@pytest.mark.parametrize("executor", [None, ThreadPoolExecutor(3)], ids=["local", "executor"])
-def test_runs_drawn_block_by_block_give_the_same_table(mixed, monkeypatch, executor):
-    monkeypatch.setattr(tarvo.landing.batch, "LOCAL_BLOCK", 3)
-    monkeypatch.setattr(tarvo.landing.batch, "MAX_IN_FLIGHT", 2)
-    study = tarvo.monte_carlo(nominal(), MIXED, 20, seed=1, executor=executor)
-    assert_same_runs(study.table, mixed.table)
+    plan = DispersionPlan(nominal(), {"spacecraft.initial_velocity": tarvo.normal([2.0, 0.0, 5.0]),
+                                      "spacecraft.fuel": tarvo.uniform(-10.0, 30.0)})
+    draws = numpy.array([plan.draw(11, run) for run in range(4000)])  # their distributions
+    fuel, velocity = draws[:, 0], draws[:, 1:]
+    assert fuel.min() >= 1690.0 and fuel.max() <= 1730.0 and abs(fuel.mean() - 1710.0) < 1.0
+    assert numpy.allclose(velocity.mean(axis=0), [-40.0, 10.0, -10.0], atol=0.3)
+    assert numpy.allclose(velocity.std(axis=0), [2.0, 0.0, 5.0], atol=0.2)
 
 
 class StopStudy(Exception):
     pass
 
 
-@pytest.mark.parametrize("executor", [None, ThreadPoolExecutor(2)], ids=["local", "executor"])
-def test_a_huge_study_draws_as_it_plans_and_shows_progress_at_once(monkeypatch, executor):
+@pytest.mark.parametrize("executor", [None, ThreadPoolExecutor(3)], ids=["local", "executor"])
+def test_runs_are_drawn_block_by_block_as_they_are_planned(mixed, monkeypatch, executor):
+    monkeypatch.setattr(tarvo.landing.batch, "LOCAL_BLOCK", 3)
+    monkeypatch.setattr(tarvo.landing.batch, "MAX_IN_FLIGHT", 2)
+    study = tarvo.monte_carlo(nominal(), MIXED, 20, seed=1, executor=executor)
+    assert_same_runs(study.table, mixed.table)
+    monkeypatch.undo()  # a huge study at the real block sizes shows progress at once
     draw, drawn = DispersionPlan.draw, []
 
     def counted_draw(plan, seed, run):
@@ -118,19 +121,8 @@ def test_a_huge_study_draws_as_it_plans_and_shows_progress_at_once(monkeypatch, 
     assert total == 10**12 and 1 <= done <= len(drawn)
 
 
-def test_deviates_follow_their_distributions():
-    plan = DispersionPlan(nominal(), {"spacecraft.initial_velocity": tarvo.normal([2.0, 0.0, 5.0]),
-                                      "spacecraft.fuel": tarvo.uniform(-10.0, 30.0)})
-    draws = numpy.array([plan.draw(11, run) for run in range(4000)])
-    fuel, velocity = draws[:, 0], draws[:, 1:]
-    assert fuel.min() >= 1690.0 and fuel.max() <= 1730.0 and abs(fuel.mean() - 1710.0) < 1.0
-    assert numpy.allclose(velocity.mean(axis=0), [-40.0, 10.0, -10.0], atol=0.3)
-    assert numpy.allclose(velocity.std(axis=0), [2.0, 0.0, 5.0], atol=0.2)
-
-
 def test_same_seed_same_table_whatever_runs_it(mixed, tmp_path, capsys):
-    """Threads, a Dask cluster of worker processes, the command line on its scheduler; flown
-    runs too."""
+    """Threads, a Dask cluster of processes, the command line on its scheduler; flown runs too."""
     distributed = pytest.importorskip("dask.distributed")
     from tarvo.cli.study import main
 
