@@ -29,93 +29,86 @@ def mixed():
     return tarvo.monte_carlo(nominal(), MIXED, 20, seed=1)
 
 
-def without_timing(table):
-    return table.drop(columns="solve_seconds")
+def assert_same_runs(table, reference):  # the wall times of the solves aside
+    pandas.testing.assert_frame_equal(*(frame.drop(columns="solve_seconds")
+                                        for frame in (table, reference)))
 
 
-@pytest.mark.parametrize("make, error", [
-    (lambda: tarvo.normal(-1.0), ValueError),
-    (lambda: tarvo.normal([1.0, -0.5, 1.0]), ValueError),
-    (lambda: tarvo.normal(math.nan), ValueError),
-    (lambda: tarvo.normal([1.0, 2.0]), ValueError),
-    (lambda: tarvo.normal("1"), TypeError),
-    (lambda: tarvo.uniform(2.0, 1.0), ValueError),
-    (lambda: tarvo.uniform(-1.0, [1.0, -2.0, 1.0]), ValueError),
-    (lambda: tarvo.uniform(math.nan, 1.0), ValueError),
-    (lambda: tarvo.uniform(-1e308, 1e308), ValueError),  # a width beyond the largest float
+@pytest.mark.parametrize("make, arguments, error", [
+    ("normal", [-1.0], ValueError), ("normal", [[1.0, -0.5, 1.0]], ValueError),
+    ("normal", [math.nan], ValueError), ("normal", [[1.0, 2.0]], ValueError),
+    ("normal", ["1"], TypeError), ("uniform", [2.0, 1.0], ValueError),
+    ("uniform", [-1.0, [1.0, -2.0, 1.0]], ValueError), ("uniform", [math.nan, 1.0], ValueError),
+    ("uniform", [-1e308, 1e308], ValueError),  # a width beyond the largest float
 ])
-def test_bad_distributions_are_refused(make, error):
+def test_bad_distributions_are_refused(make, arguments, error):
     with pytest.raises(error):
-        make()
+        getattr(tarvo, make)(*arguments)
 
 
-def test_distributions_are_frozen_values():
-    spread = tarvo.uniform(-1, [1, 2, 3])
-    assert repr(spread) == "uniform(low=-1.0, high=(1.0, 2.0, 3.0))"
-    assert pickle.loads(pickle.dumps(spread)) == spread == eval(repr(spread), vars(tarvo))
-    with pytest.raises(AttributeError):
-        spread.low = 0.0
-
-
-def unset_tof():
-    return tarvo.Config(solver=tarvo.Solver(n=NODES))
-
-
-@pytest.mark.parametrize("config, dispersions, runs, seed, error, words", [
-    (nominal(), {"spacecraft.wet_mas": tarvo.normal(1)}, 5, 0, ValueError,
+@pytest.mark.parametrize("changed, error, words", [
+    (dict(dispersions={"spacecraft.wet_mas": tarvo.normal(1)}), ValueError,
      ["'spacecraft.wet_mas'", "spacecraft.wet_mass", "environment.gravity"]),
-    (nominal(), {"solver.n": tarvo.normal(1)}, 5, 0, ValueError, ["solver.n", "integer"]),
-    (unset_tof(), {"solver.time_of_flight": tarvo.normal(1)}, 5, 0, ValueError, ["unset"]),
-    (nominal(), {"spacecraft.wet_mass": tarvo.normal([1, 1, 1])}, 5, 0, ValueError, ["scalar"]),
-    (nominal(), {"spacecraft.wet_mass": 3.0}, 5, 0, TypeError, ["tarvo.normal"]),
-    (nominal(), [("spacecraft.wet_mass", tarvo.normal(1))], 5, 0, TypeError, ["map"]),
-    (nominal(), {}, -1, 0, ValueError, ["runs"]),
-    (nominal(), {}, True, 0, TypeError, ["runs"]),
-    (nominal(), {}, 5, -3, ValueError, ["seed"]),
-    (nominal(), {}, 5, 1.5, TypeError, ["seed"]),
-    (nominal().to_json(), {}, 5, 0, TypeError, ["Config"]),
+    (dict(dispersions={"solver.n": tarvo.normal(1)}), ValueError, ["solver.n", "integer"]),
+    (dict(config=tarvo.Config(solver=tarvo.Solver(n=NODES)),
+          dispersions={"solver.time_of_flight": tarvo.normal(1)}), ValueError, ["unset"]),
+    (dict(dispersions={"spacecraft.wet_mass": tarvo.normal([1, 1, 1])}), ValueError, ["scalar"]),
+    (dict(dispersions={"spacecraft.wet_mass": 3.0}), TypeError, ["tarvo.normal"]),
+    (dict(dispersions=[("spacecraft.wet_mass", tarvo.normal(1))]), TypeError, ["map"]),
+    (dict(runs=-1), ValueError, ["runs"]), (dict(runs=True), TypeError, ["runs"]),
+    (dict(seed=-3), ValueError, ["seed"]), (dict(seed=1.5), TypeError, ["seed"]),
+    (dict(config=nominal().to_json()), TypeError, ["Config"]),
+    (dict(errors=0.01), TypeError, ["errors"]),
+    (dict(errors=tarvo.FlightErrors(), replan_every=0.0), ValueError, ["replan_every"]),
+    (dict(errors=tarvo.FlightErrors(), method="exact"), ValueError, ["method"]),
+    (dict(method="nodes", accuracy="standard"), ValueError, ["accuracy"]),
 ])
-def test_bad_studies_fail_before_any_landing(monkeypatch, config, dispersions, runs, seed, error, words):
+def test_bad_studies_fail_before_any_run_is_drawn(monkeypatch, changed, error, words):
+    monkeypatch.setattr(DispersionPlan, "draw", pytest.fail)
     monkeypatch.setattr("tarvo.landing.engine.solve_batch", pytest.fail)
+    arguments = {"config": nominal(), "dispersions": {}, "runs": 5, "seed": 0, **changed}
     with pytest.raises(error) as info:
-        tarvo.monte_carlo(config, dispersions, runs, seed=seed)
+        tarvo.monte_carlo(**arguments)
     assert all(word in str(info.value) for word in words)
 
 
-def test_draws_depend_only_on_seed_and_run_each_from_its_own_stream():
+def test_draws_follow_their_distributions_and_depend_only_on_seed_and_run():
     plan = DispersionPlan(nominal(), MIXED)
     assert plan.draw(7, 3) == plan.draw(7, 3) != plan.draw(8, 3)
     # Not a stream of seed + run, which would share runs between nearby seeds.
     assert plan.draw(0, 1) != plan.draw(1, 0) and plan.draw(5, 2) != plan.draw(6, 1)
     study = tarvo.monte_carlo(nominal(), MIXED, 6, seed=7)
     longer = tarvo.monte_carlo(nominal(), MIXED, 9, seed=7)
-    pandas.testing.assert_frame_equal(without_timing(longer.table.iloc[:6]), without_timing(study.table))
+    assert_same_runs(longer.table.iloc[:6], study.table)
     rebuilt = study.run_config(4).spacecraft
     assert rebuilt.wet_mass == study.table.loc[4, "spacecraft.wet_mass"]
     assert rebuilt.initial_position[2] == 2400.0  # sigma 0 keeps the nominal component
     assert study.run_config(4).solver.time_of_flight == study.table.loc[4, "solver.time_of_flight"]
-
-
-@pytest.mark.parametrize("executor", [None, ThreadPoolExecutor(3)], ids=["local", "executor"])
-def test_runs_drawn_block_by_block_give_the_same_table(mixed, monkeypatch, executor):
-    monkeypatch.setattr(tarvo.landing.batch, "LOCAL_BLOCK", 3)
-    monkeypatch.setattr(tarvo.landing.batch, "MAX_IN_FLIGHT", 2)
-    study = tarvo.monte_carlo(nominal(), MIXED, 20, seed=1, executor=executor)
-    pandas.testing.assert_frame_equal(without_timing(study.table), without_timing(mixed.table))
+    plan = DispersionPlan(nominal(), {"spacecraft.initial_velocity": tarvo.normal([2.0, 0.0, 5.0]),
+                                      "spacecraft.fuel": tarvo.uniform(-10.0, 30.0)})
+    draws = numpy.array([plan.draw(11, run) for run in range(4000)])  # their distributions
+    fuel, velocity = draws[:, 0], draws[:, 1:]
+    assert fuel.min() >= 1690.0 and fuel.max() <= 1730.0 and abs(fuel.mean() - 1710.0) < 1.0
+    assert numpy.allclose(velocity.mean(axis=0), [-40.0, 10.0, -10.0], atol=0.3)
+    assert numpy.allclose(velocity.std(axis=0), [2.0, 0.0, 5.0], atol=0.2)
 
 
 class StopStudy(Exception):
     pass
 
 
-@pytest.mark.parametrize("executor", [None, ThreadPoolExecutor(2)], ids=["local", "executor"])
-def test_a_huge_study_draws_as_it_plans_and_shows_progress_at_once(monkeypatch, executor):
+@pytest.mark.parametrize("executor", [None, ThreadPoolExecutor(3)], ids=["local", "executor"])
+def test_runs_are_drawn_block_by_block_as_they_are_planned(mixed, monkeypatch, executor):
+    monkeypatch.setattr(tarvo.landing.batch, "LOCAL_BLOCK", 3)
+    monkeypatch.setattr(tarvo.landing.batch, "MAX_IN_FLIGHT", 2)
+    study = tarvo.monte_carlo(nominal(), MIXED, 20, seed=1, executor=executor)
+    assert_same_runs(study.table, mixed.table)
+    monkeypatch.undo()  # a huge study at the real block sizes shows progress at once
     draw, drawn = DispersionPlan.draw, []
 
     def counted_draw(plan, seed, run):
         drawn.append(run)
-        if len(drawn) > 20_000:
-            raise AssertionError("drew 20,000 runs before any landing was planned")
+        assert len(drawn) <= 20_000, "drew 20,000 runs before any landing was planned"
         return draw(plan, seed, run)
 
     def stop(done, total):
@@ -128,26 +121,12 @@ def test_a_huge_study_draws_as_it_plans_and_shows_progress_at_once(monkeypatch, 
     assert total == 10**12 and 1 <= done <= len(drawn)
 
 
-def test_deviates_follow_their_distributions():
-    plan = DispersionPlan(nominal(), {"spacecraft.initial_velocity": tarvo.normal([2.0, 0.0, 5.0]),
-                                      "spacecraft.fuel": tarvo.uniform(-10.0, 30.0)})
-    draws = numpy.array([plan.draw(11, run) for run in range(4000)])
-    fuel, velocity = draws[:, 0], draws[:, 1:]
-    assert fuel.min() >= 1690.0 and fuel.max() <= 1730.0 and abs(fuel.mean() - 1710.0) < 1.0
-    assert numpy.allclose(velocity.mean(axis=0), [-40.0, 10.0, -10.0], atol=0.3)
-    assert numpy.allclose(velocity.std(axis=0), [2.0, 0.0, 5.0], atol=0.2)
-
-
 def test_same_seed_same_table_whatever_runs_it(mixed, tmp_path, capsys):
-    """Threads, a Dask cluster of worker processes, the command line on its scheduler; flown
-    runs too."""
+    """Threads, a Dask cluster of processes, the command line on its scheduler; flown runs too."""
     distributed = pytest.importorskip("dask.distributed")
     from tarvo.cli.study import main
 
-    reference = without_timing(mixed.table)
-    for workers in (1, 2):
-        study = tarvo.monte_carlo(nominal(), MIXED, 20, seed=1, workers=workers)
-        pandas.testing.assert_frame_equal(without_timing(study.table), reference)
+    assert_same_runs(tarvo.monte_carlo(nominal(), MIXED, 20, seed=1, workers=1).table, mixed.table)
     (tmp_path / "nominal.json").write_text(nominal().to_json())
     errors = tarvo.FlightErrors(thrust_magnitude=0.01, position_knowledge=0.5)
     flown = tarvo.monte_carlo(nominal(), MIXED, 3, seed=1, errors=errors, workers=1)
@@ -163,13 +142,12 @@ def test_same_seed_same_table_whatever_runs_it(mixed, tmp_path, capsys):
                        "--disperse", "spacecraft.wet_mass=normal:10",
                        "--scheduler", cluster.scheduler_address, "--out", str(tmp_path / "s.csv")])
     assert (status, capsys.readouterr().err) == (0, "")
-    pandas.testing.assert_frame_equal(without_timing(study.table), reference)
-    pandas.testing.assert_frame_equal(without_timing(tarvo.Study.load(tmp_path / "s.csv").table),
-                                      reference)
+    assert_same_runs(study.table, mixed.table)
+    assert_same_runs(tarvo.Study.load(tmp_path / "s.csv").table, mixed.table)
     assert on_dask == flown and flown.table["replans"].gt(10).any()
 
 
-def test_failed_runs_are_rows_with_nan_outcomes(mixed):
+def test_failed_runs_are_rows_with_nan_outcomes_and_the_summary_counts_them(mixed):
     table = mixed.table
     assert list(table["run"]) == list(range(20))
     failed, landed = table[~table["ok"]], table[table["ok"]]
@@ -182,11 +160,24 @@ def test_failed_runs_are_rows_with_nan_outcomes(mixed):
     assert (landed["time_of_flight"] == landed["solver.time_of_flight"]).all()
     assert landed["touchdown_position_error"].max() < 1e-3
     assert (landed["peak_thrust"] <= 0.8 * 24000.0 * (1 + 1e-6)).all()
+    summary = mixed.summary()
+    assert (summary.runs, summary.successes) == (20, len(landed))
+    assert summary.success_interval == wilson_interval(len(landed), 20)
+    assert summary.failures == failed["status"].value_counts().to_dict()
+    fuel = landed["fuel_used"].to_numpy()
+    assert summary.fuel_used.mean == pytest.approx(fuel.mean())
+    assert summary.fuel_used.std == pytest.approx(fuel.std(ddof=1))
+    assert summary.time_of_flight.p95 == pytest.approx(numpy.percentile(landed["time_of_flight"], 95))
+    assert all(status in str(summary) for status in summary.failures)
+    fuel, positions, _ = mixed.plot().axes  # the landings' fuel, where each run started
+    assert sum(patch.get_height() for patch in fuel.patches) == len(landed)
+    for points, runs in zip(positions.collections, (landed, failed)):
+        assert numpy.array_equal(points.get_offsets(), runs[
+            ["spacecraft.initial_position[0]", "spacecraft.initial_position[1]"]].to_numpy())
 
 
-@pytest.mark.parametrize("options", [dict(unreachable="closest", accuracy="default"),
-                                     dict(method="nodes", unreachable="closest")])
-def test_planning_options_reach_every_run(options):
+def test_planning_options_reach_every_run():
+    options = dict(method="nodes", unreachable="closest", accuracy="high")
     # 400 kg of fuel and a target 7.6 km downrange: out of reach in 80 s.
     far = tarvo.Config(spacecraft=tarvo.Spacecraft(fuel=400.0, target_position=[7600.0, 0.0, 0.0]),
                        solver=tarvo.Solver(n=NODES, time_of_flight=80.0))
@@ -200,29 +191,11 @@ def test_planning_options_reach_every_run(options):
 
 @pytest.mark.parametrize("successes, trials, low, high", [
     # Wilson 95 % score intervals worked by hand from (p + z²/2n ± z·√(p(1-p)/n + z²/4n²)) / (1 + z²/n)
-    (8, 10, 0.4901625, 0.9433178),
-    (0, 10, 0.0, 0.2775328),
-    (10, 10, 0.7224672, 1.0),
-    (1, 1, 0.2065493, 1.0),
-    (50, 100, 0.4038315, 0.5961685),
-    (0, 0, 0.0, 1.0),
+    (8, 10, 0.4901625, 0.9433178), (0, 10, 0.0, 0.2775328), (10, 10, 0.7224672, 1.0),
+    (50, 100, 0.4038315, 0.5961685), (0, 0, 0.0, 1.0),
 ])
 def test_wilson_interval(successes, trials, low, high):
     assert wilson_interval(successes, trials) == pytest.approx((low, high), abs=1e-7)
-
-
-def test_summary_counts_and_spreads(mixed):
-    summary = mixed.summary()
-    table = mixed.table
-    landed = table[table["ok"]]
-    assert (summary.runs, summary.successes) == (20, len(landed))
-    assert summary.success_interval == wilson_interval(len(landed), 20)
-    assert summary.failures == table.loc[~table["ok"], "status"].value_counts().to_dict()
-    fuel = landed["fuel_used"].to_numpy()
-    assert summary.fuel_used.mean == pytest.approx(fuel.mean())
-    assert summary.fuel_used.std == pytest.approx(fuel.std(ddof=1))
-    assert summary.time_of_flight.p95 == pytest.approx(numpy.percentile(landed["time_of_flight"], 95))
-    assert summary.failures and all(status in str(summary) for status in summary.failures)
 
 
 def test_empty_study_summarises_and_round_trips(tmp_path):
@@ -235,17 +208,11 @@ def test_empty_study_summarises_and_round_trips(tmp_path):
     study.plot()
 
 
-@pytest.mark.parametrize("name", ["study.parquet", "STUDY.CSV"])
-def test_save_and_load_keep_table_and_metadata(mixed, tmp_path, name):
-    mixed.save(tmp_path / name)
-    loaded = tarvo.Study.load(tmp_path / name)
+def test_studies_compare_by_value_read_back_by_suffix_and_refuse_plain_tables(mixed, tmp_path):
+    mixed.save(tmp_path / "STUDY.CSV")  # Parquet files are read back with the flights
+    loaded = tarvo.Study.load(tmp_path / "STUDY.CSV")
     pandas.testing.assert_frame_equal(loaded.table, mixed.table)
-    assert loaded == mixed and not loaded != mixed and loaded.seed == 1
-    assert loaded.summary() == mixed.summary()
-    assert loaded.run_config(2).to_json() == mixed.run_config(2).to_json()
-
-
-def test_study_files_refuse_other_suffixes_and_plain_tables(mixed, tmp_path):
+    assert loaded == mixed == pickle.loads(pickle.dumps(mixed)) and not loaded != mixed
     with pytest.raises(ValueError, match=r"\.parquet or \.csv"):
         mixed.save(tmp_path / "study.xlsx")
     mixed.table.drop(columns="status").to_csv(tmp_path / "plain.csv", index=False)
@@ -254,37 +221,17 @@ def test_study_files_refuse_other_suffixes_and_plain_tables(mixed, tmp_path):
     mixed.table.to_csv(tmp_path / "bare.csv", index=False)  # no metadata line: the table only
     bare = tarvo.Study.load(tmp_path / "bare.csv")
     assert bare.seed is None and bare.summary() == mixed.summary()
-
-
-def test_studies_compare_by_value(mixed):
-    again = tarvo.monte_carlo(nominal(), MIXED, 20, seed=1)  # other solve times
-    for twin in (again, pickle.loads(pickle.dumps(mixed))):
-        assert twin == mixed and not twin != mixed
-    with pytest.raises(TypeError, match="unhashable"):
-        hash(mixed)
     same = dict(config=mixed.config, dispersions=mixed.dispersions, seed=mixed.seed)
+    assert tarvo.Study(mixed.table.assign(solve_seconds=0.0), **same) == mixed  # wall times aside
     for table, changed in [(mixed.table.iloc[:-1], {}), (mixed.table, {"seed": 2}),
                            (mixed.table, {"config": None}),
                            (mixed.table.assign(final_mass=0.0), {})]:
         assert tarvo.Study(table, **{**same, **changed}) != mixed
 
 
-def test_plot_panels_show_the_table(mixed):
-    fuel, positions, tof = mixed.plot().axes
-    landed, failed = mixed.table[mixed.table["ok"]], mixed.table[~mixed.table["ok"]]
-    assert sum(patch.get_height() for patch in fuel.patches) == len(landed)
-    columns = ["spacecraft.initial_position[0]", "spacecraft.initial_position[1]"]
-    for points, runs in zip(positions.collections, (landed, failed)):
-        assert numpy.array_equal(points.get_offsets(), runs[columns].to_numpy())
-    assert [text.get_text() for text in positions.get_legend().get_texts()] == ["landed", "failed"]
-    assert numpy.array_equal(tof.collections[0].get_offsets(),
-                             landed[["time_of_flight", "fuel_used"]].to_numpy())
-
-
 @pytest.mark.parametrize("missing, extra, use", [
     ("pandas", "table", lambda study, path: tarvo.monte_carlo(nominal(), {}, 1, seed=0)),
     ("pyarrow", "table", lambda study, path: study.save(path / "study.parquet")),
-    ("matplotlib", "plot", lambda study, path: study.plot()),
 ])
 def test_missing_optional_package_names_the_extra(monkeypatch, mixed, tmp_path,
                                                   missing, extra, use):
