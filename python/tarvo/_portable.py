@@ -1,9 +1,10 @@
 """The exact portable form of a configuration: a flat tuple of its field values.
 
 A `Config` is an object of the extension module; to ship it to another process or machine
-(an executor's task, a pickle) it travels as 18 plain values in declaration order: the 11 `Spacecraft` fields, the 3 `Environment` fields
-and the 4 `Solver` fields. A double is a `float`, a 3-vector a tuple of three floats, the
-node count ``n`` an `int`, an optional double None or a float.
+(an executor's task, a pickle) it travels as 18 plain values in declaration order: the 11
+`Spacecraft` fields, the 3 `Environment` fields and the 4 `Solver` fields. A double is a
+`float`, a 3-vector a tuple of three floats, the node count ``n`` an `int`, an optional
+double None or a float.
 
 Every double keeps its bit pattern: infinities and -0.0 survive any pickle protocol as they
 are, and a NaN travels as `BitExactFloat`, a float whose pickled form is its 64-bit pattern,

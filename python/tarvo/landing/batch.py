@@ -2,10 +2,10 @@
 
 On the local pool the engine reads the configurations themselves. With an executor they
 travel in their portable form (`tarvo._portable`), in chunks, to `plan_chunk`, which every
-worker can import; the landings come back pickled. A
-chunk that the executor or its worker fails to return (a dead process, a lost cluster
-worker, a refused submission) becomes failed landings with status "WorkerFailed" and the
-reason, so no entry is ever missing from the result.
+worker can import; the landings come back pickled. A chunk that the executor or its worker
+fails to return (a dead process, a lost cluster worker, a refused submission) becomes
+failed landings with status "WorkerFailed" and the reason, so no entry is ever missing
+from the result.
 """
 
 from __future__ import annotations
@@ -106,9 +106,9 @@ def plan_many(
 class Batch:
     """``total`` landings to plan with the options of `plan_many`, all checked at once.
 
-    `run` plans them a range of entries at a time, drawing each range's configurations
-    only when it is about to go out, so a batch too large to hold at once
-    (a long study) keeps in memory only the ranges in flight.
+    `run` plans them a range of entries at a time, drawing each range's configurations only
+    when it is about to go out, so a batch too large to hold at once (a long study) keeps in
+    memory only the ranges in flight.
     """
 
     def __init__(
@@ -136,9 +136,9 @@ class Batch:
         deliver: Callable[[range, list[Landing]], object], local_block: int | None = None,
     ) -> None:
         """Plan every entry: ``configs_of(entries)`` gives the configurations of a range of
-        entries, and ``deliver(entries, landings)`` receives their landings, in
-        order on the local pool (``local_block`` entries at a time, default LOCAL_BLOCK), in
-        the order they finish on an executor."""
+        entries, and ``deliver(entries, landings)`` receives their landings, in order on the
+        local pool (``local_block`` entries at a time, default LOCAL_BLOCK), in the order
+        they finish on an executor."""
         with BatchProgress(self.progress, self.total) as bar:
             if self.executor is not None:
                 size = self.chunksize or default_chunksize(self.total)
