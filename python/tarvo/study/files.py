@@ -10,10 +10,10 @@ and infinities included), its dispersions and its seed as one JSON object:
 The object also holds the number of runs and, last, a SHA-256 checksum of the rest of the
 object and of the table (of the CSV text after the first line, or of the Parquet table's
 column names, types and values). `load_study` refuses a file whose metadata or table does
-not match it (cut short by a full disk, damaged), with a ValueError naming the file. Files written before the checksum existed (and CSV tables
-without the first line) are read when they parse completely, end with a whole row, and
-number their runs 0, 1, 2, ... without a gap; a cut just after a whole row goes unnoticed
-there.
+not match it (cut short by a full disk, damaged), with a ValueError naming the file. Files
+written before the checksum existed (and CSV tables without the first line) are read when
+they parse completely, end with a whole row, and number their runs 0, 1, 2, ... without a
+gap; a cut just after a whole row goes unnoticed there.
 
 A file is written next to its destination and then renamed over it (`tarvo._files`), so a
 failed write (a full disk) never leaves a truncated table in its place.
