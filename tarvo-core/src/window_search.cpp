@@ -10,9 +10,13 @@
 // - the golden section keeps, when both interior points fail outright, the part holding the
 //   best time of flight seen, so a window between them is not lost;
 // - the landing is made flyable at the best time of flight seen; should that fail, at the
-//   next best ones.
+//   next best ones. Those lie together where the best time sits at an edge of the window,
+//   and a flyable landing, whose margins leave less room than the trials, may exist only
+//   further in: then it is made at the landing nearest the middle of the window, and a
+//   bisection between there and the best time finds the flyable one nearest the best time.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <mutex>
 #include <optional>
@@ -32,6 +36,8 @@ using search::TrialReport;
 constexpr double kFailed = -std::numeric_limits<double>::infinity();
 // Times of flight at which a flyable landing is tried, best first.
 constexpr std::size_t kFlyableCandidates = 3;
+// Bisection steps towards the best time from a flyable landing further in the window.
+constexpr int kBoundarySteps = 7;
 
 // The trials used so far, in order: the best time of flight seen and the landings.
 class TrialLog {
@@ -64,6 +70,28 @@ public:
             }
         }
         return times;
+    }
+
+    // The time of flight of the landing nearest the middle of the landings' times (the first
+    // seen of equals); none without landings.
+    std::optional<double> inner_landing() const {
+        double lo = std::numeric_limits<double>::infinity();
+        double hi = -lo;
+        for (const TrialReport& report : landings_) {
+            if (report.ok) {
+                lo = std::fmin(lo, report.time_of_flight);
+                hi = std::fmax(hi, report.time_of_flight);
+            }
+        }
+        const double middle = (lo + hi) / 2.0;
+        std::optional<double> nearest;
+        for (const TrialReport& report : landings_) {
+            const double off = std::fabs(report.time_of_flight - middle);
+            if (report.ok && (!nearest || off < std::fabs(*nearest - middle))) {
+                nearest = report.time_of_flight;
+            }
+        }
+        return nearest;
     }
 
 private:
@@ -139,6 +167,39 @@ bool measured(const TrialReport& report) { return report.score > kFailed; }
 double distance(const solve::Trajectory& t, const config::Vec3& target) {
     const config::Vec3& last = t.positions.back();
     return std::hypot(last[0] - target[0], last[1] - target[1], last[2] - target[2]);
+}
+
+using FlyableAt = std::function<Result<solve::Trajectory>(double tof)>;
+using ReportTrial = std::function<void(double tof, const Result<solve::Trajectory>&)>;
+
+bool was_cancelled(const Result<solve::Trajectory>& outcome) {
+    return !outcome && outcome.error().kind == FailureKind::cancelled;
+}
+
+// The flyable landing at `inner`, then kBoundarySteps of bisection between it and `edge`,
+// where none was found: the flyable landing nearest `edge`, or the failure at `inner`. Every
+// trial is reported, the one of the landing returned last.
+Result<solve::Trajectory> flyable_towards(double edge, double inner, const FlyableAt& flyable_at,
+                                          const ReportTrial& report) {
+    Result<solve::Trajectory> landing = flyable_at(inner);
+    for (int step = 0; landing && step < kBoundarySteps; ++step) {
+        const double middle = (edge + inner) / 2.0;
+        Result<solve::Trajectory> outcome = flyable_at(middle);
+        if (outcome) {
+            report(inner, landing);
+            inner = middle;
+            landing = std::move(outcome);
+            continue;
+        }
+        report(middle, outcome);
+        if (was_cancelled(outcome)) {
+            report(inner, landing);
+            return outcome;
+        }
+        edge = middle;
+    }
+    report(inner, landing);
+    return landing;
 }
 
 }  // namespace
@@ -217,16 +278,24 @@ Result<solve::Trajectory> PlanTrials::window_search(const LandingProgram& progra
     };
     search::refine(guided ? measuring : plain, bracket.grid_time(std::max(centre - 1, 0)),
                    bracket.grid_time(std::min(centre + 1, search::kGridIntervals)), keep_lower);
-    std::optional<Failure> first_failure;
-    for (const double tof : log.candidates(kFlyableCandidates)) {
+    const FlyableAt flyable_at = [&](double tof) {
         std::optional<solve::Trajectory> first = kept.take(tof);
         Result<solve::Trajectory> outcome =
             first ? Result<solve::Trajectory>(std::move(*first)) : solve(tof, trial_program);
         if (outcome) {
             outcome = flyable(tof, program, std::move(outcome).value());
         }
+        return outcome;
+    };
+    const ReportTrial report = [this](double tof, const Result<solve::Trajectory>& outcome) {
         use(search::trial_report(tof, outcome));
-        if (outcome || outcome.error().kind == FailureKind::cancelled) {
+    };
+    const std::vector<double> tried = log.candidates(kFlyableCandidates);
+    std::optional<Failure> first_failure;
+    for (const double tof : tried) {
+        Result<solve::Trajectory> outcome = flyable_at(tof);
+        report(tof, outcome);
+        if (outcome || was_cancelled(outcome)) {
             return outcome;
         }
         if (!first_failure) {
@@ -235,6 +304,14 @@ Result<solve::Trajectory> PlanTrials::window_search(const LandingProgram& progra
     }
     if (!first_failure) {
         return search::no_feasible_point(bracket);
+    }
+    const std::optional<double> inner = log.inner_landing();
+    if (inner && std::find(tried.begin(), tried.end(), *inner) == tried.end()) {
+        Result<solve::Trajectory> further =
+            flyable_towards(tried.front(), *inner, flyable_at, report);
+        if (further || was_cancelled(further)) {
+            return further;
+        }
     }
     return std::move(*first_failure);
 }

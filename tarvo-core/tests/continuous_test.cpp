@@ -237,7 +237,9 @@ TEST(ContinuousSearch, FindsNarrowWindowsWhereFixedTimesLand) {
 // A vertical descent that holds at least 44 % of the maximum thrust within 5 degrees of the
 // vertical lands only between about 29 and 34 s: of the grid 15, 31, ..., 207 s only 31 s
 // lands, and both first points of the golden section around it fail. The refinement keeps
-// the part that holds the landing and closes in on the window's fuel-optimal end.
+// the part that holds the landing and closes in on the window's fuel-optimal end, where the
+// flyable landing's margins leave no room: the search finds one further in, still better
+// than the grid point's.
 TEST(ContinuousSearch, KeepsTheWindowBetweenTwoFailedGoldenSectionPoints) {
     config::Config config = test_support::small_landing(std::nullopt);
     config.spacecraft.initial_position = {0.0, 0.0, 1000.0};
@@ -246,7 +248,7 @@ TEST(ContinuousSearch, KeepsTheWindowBetweenTwoFailedGoldenSectionPoints) {
     config.environment.max_angle_deg = 5.0;
     config.solver = {20, std::nullopt, 15.0, 207.0};
     std::vector<search::TrialReport> trials;
-    plan_observed(config, trials);
+    const plan::Outcome outcome = plan_observed(config, trials);
     ASSERT_GE(trials.size(), 35u);
     const auto landed = [](const search::TrialReport& t) { return t.ok; };
     EXPECT_EQ(std::count_if(trials.begin(), trials.begin() + 13, landed), 1);
@@ -254,6 +256,10 @@ TEST(ContinuousSearch, KeepsTheWindowBetweenTwoFailedGoldenSectionPoints) {
     double refined = -kInf;
     for (std::size_t i = 15; i < 35; ++i) refined = std::fmax(refined, trials[i].score);
     EXPECT_GT(refined, trials[1].score + 4.0);  // 2 s earlier: 3.2 kg a second
+    ASSERT_TRUE(outcome.trajectory.ok()) << outcome.trajectory.error().text;
+    EXPECT_GE(outcome.trajectory.value().final_mass, trials[1].score);
+    EXPECT_EQ(trials.back().time_of_flight, outcome.time_of_flight);
+    expect_flyable(config, outcome.trajectory.value(), "edge of the window");
 }
 
 // Concurrent trials take the same trials in the same order and give the same landing, also
