@@ -1,5 +1,5 @@
 // How far from the optimum each accuracy stops: the final log-mass of the default vehicle at
-// standard and high accuracy against two optima, the fixed program solved with tolerances of
+// default and high accuracy against two optima, the fixed program solved with tolerances of
 // 1e-12 ("tight") and the same with the cost weighted as high accuracy weights it
 // ("weighted tight"), with iterations and seconds. Default cases: N = 100 at 60 .. 100 s,
 // N = 1000 and 4000 at 45 s; or "N tof" pairs on the command line.
@@ -65,7 +65,7 @@ void run_case(std::uint64_t n, double tof) {
     assemble::Formulation weighted;
     weighted.mass_weight = plan::final_mass_weight(plan::Accuracy::high, config.spacecraft);
 
-    const Figures standard = timed([&] { return plan::plan_landing(config).trajectory; });
+    const Figures by_default = timed([&] { return plan::plan_landing(config).trajectory; });
     const Figures accurate = timed([&] { return plan::plan_landing(config, high).trajectory; });
     const Figures tight =
         timed([&] { return solve::solve_fixed(config, tof, tight_settings()); });
@@ -74,7 +74,7 @@ void run_case(std::uint64_t n, double tof) {
     const double optimum = std::fmax(tight.log_mass, weighted_tight.log_mass);
     std::printf("N = %llu, tof = %.0f s (optimum: the higher of the two tight solves)\n",
                 static_cast<unsigned long long>(n), tof);
-    print("standard", standard, optimum);
+    print("default", by_default, optimum);
     print("high", accurate, optimum);
     print("tight", tight, optimum);
     print("weighted tight", weighted_tight, optimum);

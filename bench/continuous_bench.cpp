@@ -1,6 +1,6 @@
 // The continuous method against the nodes method on the default searched landing: the plan
 // a user gets by default (continuous, high accuracy) against the fixed program's plan
-// (nodes, standard accuracy), at N = 20, 100 and 400 (or the N given). Medians of
+// (nodes, default accuracy), at N = 20, 100 and 400 (or the N given). Medians of
 // alternating runs, one trial at a time.
 #include <algorithm>
 #include <chrono>
@@ -57,7 +57,7 @@ int main(int argc, char** argv) {
     continuous.method = plan::Method::continuous;
     continuous.accuracy = plan::Accuracy::high;
     std::printf("default searched landing, median of %d runs: continuous (high) against nodes "
-                "(standard)\n", kRepeats);
+                "(default)\n", kRepeats);
     std::printf("%6s %-11s %9s %7s %7s %11s %10s %8s\n", "N", "method", "seconds", "ratio",
                 "trials", "iterations", "mass_kg", "tof_s");
     for (const std::uint64_t n : sizes) {

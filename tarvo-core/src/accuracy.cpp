@@ -12,7 +12,7 @@
 // So high accuracy weights the cost by the scale of the positions, which changes no optimum
 // but puts the cost on the scale of the data, and then asks for tolerances of 1e-10. On the
 // default vehicle this lands within 1e-8 of the optimum in 15 to 25 iterations, fewer than
-// the standard settings need.
+// the default settings need.
 #include "accuracy.hpp"
 
 #include <cmath>
@@ -21,7 +21,7 @@ namespace tarvo_core::plan {
 namespace {
 
 constexpr double kHighTolerance = 1e-10;
-constexpr double kHighReducedTolerance = 1e-8;  // AlmostSolved still means the standard 1e-8
+constexpr double kHighReducedTolerance = 1e-8;  // AlmostSolved still means the default 1e-8
 constexpr std::uint32_t kHighIterationCap = 400;
 
 double largest_coordinate(const config::Vec3& v) {

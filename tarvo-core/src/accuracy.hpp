@@ -9,10 +9,10 @@
 namespace tarvo_core::plan {
 
 // Standard: every setting at the solver's default (solve_fixed's). High: tolerances 1e-10,
-// the reduced (AlmostSolved) tolerances at the standard 1e-8, and room for 400 iterations.
+// the reduced (AlmostSolved) tolerances at the default 1e-8, and room for 400 iterations.
 solve::SolverSettings accuracy_settings(Accuracy accuracy);
 
-// Weight of the final log-mass in the cost: 1 for standard accuracy; for high accuracy the
+// Weight of the final log-mass in the cost: 1 for the default accuracy; for high accuracy the
 // scale of the positions (their largest coordinate in magnitude, at least 1).
 double final_mass_weight(Accuracy accuracy, const config::Spacecraft& spacecraft);
 

@@ -44,7 +44,7 @@ namespace {
 // How far past a thrust limit the bounded real flight may go, relative to the limit.
 constexpr double kTolerance = 1e-7;
 // How much more thrust than it flies a node may book, relative to the maximum thrust. High
-// accuracy closes the relaxation to 6e-8 of it; standard accuracy stops with gaps of up to
+// accuracy closes the relaxation to 6e-8 of it; the default accuracy stops with gaps of up to
 // 2e-4 of it (4 N), and its landings are refused as not flyable.
 constexpr double kRelaxationTolerance = 1e-6;
 // The floor sits this far above the minimum, so that the solver's own tolerance keeps it.

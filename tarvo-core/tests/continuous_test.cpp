@@ -132,10 +132,10 @@ TEST(ContinuousMethod, FixedRandomLandingsHoldEveryLimitAtLittleFuelCost) {
     EXPECT_LE(*std::max_element(tally.fuel_cost.begin(), tally.fuel_cost.end()), 1e-2);
 }
 
-// At standard accuracy the solver stops before the relaxation closes: the method refuses
+// At the default accuracy the solver stops before the relaxation closes: the method refuses
 // many landings, and each one it accepts holds every limit.
 TEST(ContinuousMethod, StandardAccuracyLandingsHoldEveryLimitToo) {
-    EXPECT_GE(plan_random_landings(1, 12, 20, 150, plan::Accuracy::standard).continuous_ok, 3);
+    EXPECT_GE(plan_random_landings(1, 12, 20, 150, plan::Accuracy::solver_default).continuous_ok, 3);
 }
 
 // The bounds the method certifies a flight with contain the flown thrust on every interval,

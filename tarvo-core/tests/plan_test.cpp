@@ -85,7 +85,7 @@ TEST(ThrustPointing, AngleHoldsAtEveryNode) {
         config::Vec3 gravity;
         double glide_slope_deg;
         std::optional<double> tof;
-        Accuracy accuracy = Accuracy::standard;
+        Accuracy accuracy = Accuracy::solver_default;
     } cases[] = {{60.0, mars, 0.0, std::nullopt},
                  {15.0, mars, 0.0, std::nullopt},
                  {20.0, {0.5, -0.3, -3.71}, 0.0, std::nullopt},
@@ -148,7 +148,7 @@ TEST(ThrustPointingLimit, InvalidLimitsFailBeforeAnySolveWithATextNamingTheAngle
 }
 
 // The final log-mass at high accuracy lies within 1e-5 of the optimum that tolerances of
-// 1e-12 reach, where the standard settings stop up to 1e-3 short of it.
+// 1e-12 reach, where the default settings stop up to 1e-3 short of it.
 TEST(HighAccuracy, FinalLogMassWithinOneHundredThousandthOfTheOptimum) {
     config::Config config;  // the default vehicle, n = 100
     const solve::SolverSettings tight{.tol_gap_abs = 1e-12, .tol_gap_rel = 1e-12,
@@ -163,7 +163,7 @@ TEST(HighAccuracy, FinalLogMassWithinOneHundredThousandthOfTheOptimum) {
         EXPECT_NEAR(t.objective, optimum.value().objective, 1e-5) << tof;
         EXPECT_EQ(t.status, "Solved");
         EXPECT_LE(t.solver_info.iterations, 40u);
-        // The gap is reported in log-mass, as for the standard solve, not in the weighted cost.
+        // The gap is reported in log-mass, as for the default solve, not in the weighted cost.
         EXPECT_LE(std::fabs(t.solver_info.gap_abs), 1e-8) << tof;
         EXPECT_LE(std::fmin(t.solver_info.gap_abs, t.solver_info.gap_rel), 1e-10) << tof;
         EXPECT_LE(std::fmax(t.solver_info.res_primal, t.solver_info.res_dual), 1e-10) << tof;

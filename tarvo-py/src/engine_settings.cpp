@@ -46,7 +46,7 @@ bool read_accuracy(PyObject* value, Accuracy& out)
 {
     static constexpr const char* choices[] = {"default", "high"};
     const int index = value != nullptr ? choose(value, "accuracy", choices) : 0;
-    out = index == 1 ? Accuracy::high : Accuracy::standard;
+    out = index == 1 ? Accuracy::high : Accuracy::solver_default;
     return index >= 0;
 }
 

@@ -14,7 +14,7 @@ inline constexpr std::size_t max_workers = 1024;
 
 struct PlanSettings {
     tarvo_core::plan::Method method = tarvo_core::plan::Method::nodes;
-    tarvo_core::plan::Accuracy accuracy = tarvo_core::plan::Accuracy::standard;
+    tarvo_core::plan::Accuracy accuracy = tarvo_core::plan::Accuracy::solver_default;
     tarvo_core::plan::Unreachable unreachable = tarvo_core::plan::Unreachable::fail;
     std::size_t workers = 1;
 };

@@ -17,9 +17,9 @@
 namespace tarvo_core::plan {
 
 enum class Accuracy {
-    standard,  // the solver's default tolerances: the numbers of solve_fixed
+    solver_default,  // the solver's default tolerances: the numbers of solve_fixed
     // Tolerances of 1e-10 with the cost weighted to the scale of the positions: the final
-    // log-mass within 1e-5 of the optimum, where standard can stop 1e-3 short of it.
+    // log-mass within 1e-5 of the optimum, where the defaults can stop 1e-3 short of it.
     high,
 };
 
@@ -42,14 +42,14 @@ enum class Method {
     // the maximum thrust, and the mass reported is that of the flight, never above the real
     // one. A time of flight for which no such landing is found fails as infeasible; the
     // search finds windows of landing times narrower than its grid step. Meant for high
-    // accuracy: at standard accuracy the solver stops before the relaxation closes, and
+    // accuracy: at the default accuracy the solver stops before the relaxation closes, and
     // many landings fail.
     continuous,
 };
 
 struct Options {
     Method method = Method::nodes;
-    Accuracy accuracy = Accuracy::standard;
+    Accuracy accuracy = Accuracy::solver_default;
     Unreachable unreachable = Unreachable::fail;
     // Once true, every solve stops and the plan fails with solve::cancelled_text().
     const std::atomic<bool>* cancel = nullptr;
