@@ -200,7 +200,6 @@ def test_anything_but_a_config_is_refused(value):
     ({"workers": 2**70}, ValueError, "workers must be from 1 to 1024"),
     ({"workers": 2.0}, TypeError, "workers must be an int or None, not float"),
     ({"on_trial": 3}, TypeError, "on_trial must be a callable or None, not int"),
-    ({"configs": ()}, TypeError, "unexpected keyword argument 'configs'"),
 ])
 def test_engine_options(options, error, match):
     with pytest.raises(error, match=match):

@@ -103,26 +103,19 @@ def flight_problems(landing):
     return [problem for problem, found in problems.items() if found]
 
 
-@pytest.fixture(scope="module")
-def planned():
-    return {method: tarvo.plan_many(LANDINGS, method=method) for method in ("continuous", "nodes")}
-
-
-def test_every_ok_landing_of_the_default_method_flies_within_its_limits(planned):
+def test_every_ok_landing_of_the_default_method_flies_within_its_limits():
+    planned = {method: tarvo.plan_many(LANDINGS, method=method) for method in ("continuous", "nodes")}
     found = {index: flight_problems(landing)
              for index, landing in enumerate(planned["continuous"]) if landing.ok}
     assert found and not any(found.values()), {i: p for i, p in found.items() if p}
     # It lands where the nodes method does, and the generator's landings are realistic.
     landed = {method: sum(landing.ok for landing in landings) for method, landings in planned.items()}
     assert landed["nodes"] >= len(LANDINGS) // 2 and landed["continuous"] >= 0.85 * landed["nodes"], landed
-
-
-def test_the_flight_sees_the_nodes_methods_dips_and_the_fuel_cost_of_the_guarantee(planned):
     # The nodes method bounds the thrust at the nodes only: flown, some of its landings dip
-    # below the minimum between them.
+    # below the minimum between them, which the flight must see.
     problems = [flight_problems(landing) for landing in planned["nodes"] if landing.ok]
     assert any("thrust below the minimum" in found for found in problems)
-    # The default method's fuel against the nodes method at high accuracy, at fixed times of flight.
+    # The fuel cost of the guarantee, against the nodes method at high accuracy at fixed times.
     fixed = [index for index, config in enumerate(LANDINGS) if config.solver.time_of_flight is not None]
     reference = tarvo.plan_many([LANDINGS[i] for i in fixed], method="nodes", accuracy="high")
     costs = [(planned["continuous"][i].fuel_used - nodes.fuel_used) / nodes.fuel_used

@@ -22,10 +22,14 @@ def landing():
 
 class TestPlanArguments:
     def test_configuration_is_read_once_and_copied_on_every_read(self):
-        config = small_config()
+        class LandingConfig(Config):  # a subclass is a Config; the landing keeps a plain one
+            pass
+
+        config = LandingConfig(solver=Solver(n=20, time_of_flight=60.0))
         landing = plan(config, method="nodes")
         config.solver = Solver(n=3)
         landing.config.solver = Solver(n=4)
+        assert landing.ok and type(landing.config) is Config
         assert landing.config.solver.n == 20 and landing.config is not landing.config
 
     def test_wrong_argument_types(self):
@@ -34,13 +38,6 @@ class TestPlanArguments:
                 plan(value)
         with pytest.raises(TypeError, match="progress"):
             plan(small_config(), progress="yes")
-
-    def test_subclass_is_a_config(self):
-        class LandingConfig(Config):
-            pass
-
-        landing = plan(LandingConfig(solver=Solver(n=10, time_of_flight=60.0)), method="nodes")
-        assert landing.ok and type(landing.config) is Config
 
     @pytest.mark.parametrize("method, config, status", [
         ("nodes", small_config(n=10), CONVERGED),

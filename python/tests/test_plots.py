@@ -42,15 +42,12 @@ def line(axes, label):
     return found[0]
 
 
-def test_five_panels_with_units_on_every_axis(landing, panels):
+def test_five_panels_with_units_showing_the_landing_data(landing, panels):
     assert isinstance(landing.plot(), matplotlib.figure.Figure)
     assert set(panels) == {"path", "altitude", "thrust", "mass", "speed"}
     for title, axes in panels.items():
         labels = [axes.get_xlabel(), axes.get_ylabel(), *([axes.get_zlabel()] if title == "path" else [])]
         assert all(UNIT.search(label) for label in labels), (title, labels)
-
-
-def test_curves_are_the_landing_data(landing, panels):
     positions = landing.positions
     x, y, z = line(panels["path"], "trajectory").get_data_3d()
     numpy.testing.assert_array_equal(numpy.column_stack([x, y, z]), positions)
