@@ -13,11 +13,10 @@ import pytest
 
 from conftest import run_python, small_config, solve_outcome
 from landing_checks import NODE_ARRAYS, array_bits, config_bits, value_bits
-from tarvo import Config, Environment, Landing, Solver, Spacecraft, _engine, plan, plan_many, solve
+from tarvo import Config, Environment, Solver, Spacecraft, _engine, plan, plan_many, solve
 from tarvo.landing.engine import engine_options, solve_batch
 from tarvo._portable import to_portable
 
-nan = math.nan
 NODES = engine_options("nodes")
 
 
@@ -42,7 +41,7 @@ CASES = {
         Solver(n=15, time_of_flight=55.0)),
     "fixed infeasible": small_config(tof=1.0),
     "fixed zero time": small_config(tof=0.0),
-    "fixed NaN wet mass": Config(Spacecraft(wet_mass=nan), solver=Solver(n=6, time_of_flight=40.0)),
+    "fixed NaN wet mass": Config(Spacecraft(wet_mass=math.nan), solver=Solver(n=6, time_of_flight=40.0)),
     "fixed n = 0": small_config(n=0),
     "fixed n too large": small_config(n=2**40),
     "search within bounds": searched(tof_min=30.0, tof_max=90.0),
@@ -50,7 +49,7 @@ CASES = {
         Spacecraft(max_velocity=80.0), Environment(glide_slope_angle_deg=10.0), Solver(n=8)),
     "search infeasible bounds": searched(tof_min=0.5, tof_max=1.0),
     "search reversed bounds": searched(tof_min=90.0, tof_max=30.0),
-    "search NaN bound": searched(tof_min=nan, tof_max=80.0),
+    "search NaN bound": searched(tof_min=math.nan, tof_max=80.0),
     "search n = 0": searched(n=0),
     "search n too large": searched(n=2**63),
 }
@@ -249,12 +248,3 @@ def test_internal_faults_raise_the_panic_exception_of_tarvo_tarvo():
     """)
     assert run.returncode == 0, run.stderr
     assert run.stdout.split() == ["True"] * 2, run.stdout
-
-
-def test_the_engine_makes_whole_landings_and_leaves_their_verification_to_the_package():
-    for config in (small_config(), small_config(n=0)):
-        landing = _engine.plan(config)
-        assert type(landing) is Landing and landing.verification is None
-        assert all(hasattr(landing, name) for name in Landing.__slots__)
-        assert type(landing.iterations) is int and type(landing.trials) is tuple
-    assert plan(small_config()).verification.ok

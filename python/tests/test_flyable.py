@@ -6,7 +6,6 @@ dm/dt = -alpha*m*|u|, classic Runge-Kutta with every limit read at every step.""
 import math
 
 import numpy as np
-import pytest
 
 import tarvo
 

@@ -56,13 +56,12 @@ class TestPlanArguments:
 
 
 class TestLanding:
-    def test_derived_quantities(self, landing):
+    def test_derived_quantities_and_read_only_values(self, landing):
         assert array_bits(landing.masses) == array_bits(np.exp(landing.z_values))
         assert landing.fuel_used == 2000.0 - landing.final_mass
         assert landing.positions.shape == (20, 3) and landing.thrusts.shape == (20,)
         assert type(landing.iterations) is int and landing.solve_seconds > 0
-
-    def test_attributes_and_arrays_are_read_only(self, landing):
+        # Attributes and arrays are read-only.
         for name in ["ok", "status", "positions", "config", "masses", "new"]:
             with pytest.raises(AttributeError):
                 setattr(landing, name, None)
@@ -76,7 +75,7 @@ class TestLanding:
                 with pytest.raises(ValueError):
                     view.flags.writeable = True
 
-    def test_pickled_landings_are_equal_bit_for_bit(self, landing):
+    def test_equal_values_are_equal_landings_and_pickle_bit_for_bit(self, landing):
         failed = plan(small_config(n=0))  # NaN numbers, empty arrays
         for value in (landing, failed, plan(small_config(tof=1.0), method="nodes"),
                       plan(Config(spacecraft=Spacecraft(fuel=math.nan)))):
@@ -87,13 +86,9 @@ class TestLanding:
         again = plan(small_config(), method="nodes")
         assert again == landing and again.solve_seconds != landing.solve_seconds
         assert len({landing, again, failed}) == 2
-
-    @pytest.mark.parametrize("change", [
-        {"final_mass": math.nan}, {"iterations": 0}, {"message": "note"},
-        {"positions": np.zeros((20, 3))}, {"trials": ()}, {"solver": None},
-    ])
-    def test_a_different_value_is_a_different_landing(self, landing, change):
-        assert Landing(landing.config, **{**landing._values, **change}) != landing
+        for change in ({"final_mass": math.nan}, {"iterations": 0}, {"message": "note"},
+                       {"positions": np.zeros((20, 3))}, {"trials": ()}, {"solver": None}):
+            assert Landing(landing.config, **{**landing._values, **change}) != landing, change
         assert landing != plan(small_config(tof=61.0)) and landing != landing._values
 
     def test_constructor_checks(self):
@@ -104,16 +99,9 @@ class TestLanding:
         with pytest.raises(ValueError):
             Landing.failed(Config(), "nodes", "X", "y", positions=[1.0, 2.0])  # not n x 3
 
-
-class TestVerificationCarried:
-    def test_made_once_and_kept_through_pickling(self, landing, monkeypatch):
+    def test_verification_made_once_and_kept_through_pickling(self, landing, monkeypatch):
         assert landing.verify() is landing.verification and landing.verification.checks
-        import tarvo.landing.verify as verify_module
-
-        def refuse(landing):
-            raise AssertionError("verified again")
-
-        monkeypatch.setattr(verify_module, "verify_landing", refuse)
+        monkeypatch.setattr("tarvo.landing.verify.verify_landing", lambda _: pytest.fail("verified again"))
         assert pickle.loads(pickle.dumps(landing)).verification == landing.verification
         failed = plan(small_config(tof=1.0), method="nodes")
         assert failed.verification is None

@@ -89,8 +89,7 @@ def test_glide_slope_cone_and_its_edge(angle):
     distance, height = edge.get_xdata(), edge.get_ydata()
     assert distance[0] == 0.0 and height[0] == 0.0
     assert height[-1] / distance[-1] == pytest.approx(math.tan(math.radians(30.0)))
-    assert len([each for each in panels["path"].collections
-                if each.get_label().startswith("glide-slope cone")]) == 1
+    assert sum(each.get_label().startswith("glide-slope cone") for each in panels["path"].collections) == 1
 
 
 def test_failed_landing_and_missing_matplotlib(landing, monkeypatch):

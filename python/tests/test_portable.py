@@ -1,6 +1,5 @@
-"""The exact portable form of a configuration, the engine's reading of it, and pickling and
-copying of the configuration classes: every field bit for bit, NaN payloads, infinities and
--0.0 included."""
+"""Configurations through the portable form, the engine, pickles and copies: every field bit
+for bit, NaN payloads, infinities and -0.0 included."""
 
 import copy
 import math
@@ -18,10 +17,6 @@ from tarvo._portable import FIELDS, from_portable, to_portable
 nan, inf = math.nan, math.inf
 
 
-def random_double(rng):
-    return struct.unpack("<d", struct.pack("<Q", rng.getrandbits(64)))[0]
-
-
 SPECIAL = [nan, -nan, inf, -inf, 0.0, -0.0, 5e-324,
            struct.unpack("<d", struct.pack("<Q", 0x7FF0000000000001))[0],  # signalling NaN
            struct.unpack("<d", struct.pack("<Q", 0xFFF8DEADBEEF0001))[0]]  # negative NaN, payload
@@ -29,7 +24,7 @@ SPECIAL = [nan, -nan, inf, -inf, 0.0, -0.0, 5e-324,
 
 def random_config(rng):
     def double():
-        return rng.choice(SPECIAL) if rng.random() < 0.3 else random_double(rng)
+        return rng.choice(SPECIAL) if rng.random() < 0.3 else struct.unpack("<d", rng.randbytes(8))[0]
 
     def optional():
         return None if rng.random() < 0.3 else double()

@@ -33,12 +33,10 @@ FIXED, SEARCH = "Solver(n=6, time_of_flight=40.0)", "Solver(n=4)"
 SOLVED = ("ok", "ValueError", "MemoryError", "OverflowError")  # the outcomes a solve may have
 CASES = {name: (f"solve({config})", SOLVED) for name, config in {
     "n = 2**64 - 1": "Config(solver=Solver(n=2**64 - 1, time_of_flight=50.0))",
-    "n = 2**60 search": "Config(solver=Solver(n=2**60))",
     "n = 1 search": "Config(solver=Solver(n=1))",
     "tof nan": "Config(solver=Solver(n=6, time_of_flight=nan))",
     "tof -inf": "Config(solver=Solver(n=6, time_of_flight=-inf))",
     "tof huge": "Config(solver=Solver(n=6, time_of_flight=1e300))",
-    "bounds nan": "Config(solver=Solver(n=4, tof_min=nan, tof_max=nan))",
     "bounds huge": "Config(solver=Solver(n=4, tof_min=1e300, tof_max=1.7e308))",
     "thrust zero search": f"Config(Spacecraft(real_max_thrust=0.0), solver={SEARCH})",
     "fuel consumption nan search": f"Config(Spacecraft(fuel_consumption=nan), solver={SEARCH})",
