@@ -1,15 +1,11 @@
 """Flown landings: every landing the default method calls ok holds every limit at every
-instant, checked by a flight integrated here, independently of `Landing.verify`.
-
-The flight holds the commanded thrust acceleration linear between nodes, as the vehicle's
-guidance does, and burns fuel at the real rate dm/dt = -alpha*m*|u|; it is integrated by
-classic Runge-Kutta with 16 steps per interval and every limit is read at every step.
-"""
+instant, checked by a flight integrated here, independently of `Landing.verify`: the command
+linear between nodes, as the vehicle's guidance holds it, fuel burnt at the real rate
+dm/dt = -alpha*m*|u|, classic Runge-Kutta with every limit read at every step."""
 
 import math
 
 import numpy as np
-import pytest
 
 import tarvo
 
@@ -20,9 +16,9 @@ SHORTFALL_KG, SHORTFALL_OF_FUEL = 0.05, 0.002
 
 
 def random_landings(count, seed):
-    """Realistic landings on Mars: starts within 2.5 km of the target, velocities up to
-    80 m/s a component, 20 to 150 nodes; a third searched, the rest at a fixed time of
-    flight; some with a glide slope, a speed limit or a pointing limit."""
+    """Realistic landings on Mars: starts within 2.5 km of the target, velocities up to 80 m/s
+    a component, 20 to 150 nodes, a third searched; some with a glide slope, a speed limit or
+    a pointing limit."""
     rng = np.random.default_rng(seed)
     configs = []
     for index in range(count):
@@ -106,32 +102,19 @@ def flight_problems(landing):
     return [problem for problem, found in problems.items() if found]
 
 
-@pytest.fixture(scope="module")
-def planned():
-    return {method: tarvo.plan_many(LANDINGS, method=method) for method in ("continuous", "nodes")}
-
-
-def test_every_ok_landing_of_the_default_method_flies_within_its_limits(planned):
+def test_every_ok_landing_of_the_default_method_flies_within_its_limits():
+    planned = {method: tarvo.plan_many(LANDINGS, method=method) for method in ("continuous", "nodes")}
     found = {index: flight_problems(landing)
              for index, landing in enumerate(planned["continuous"]) if landing.ok}
     assert found and not any(found.values()), {i: p for i, p in found.items() if p}
-
-
-def test_the_default_method_lands_where_the_nodes_method_does(planned):
+    # It lands where the nodes method does, and the generator's landings are realistic.
     landed = {method: sum(landing.ok for landing in landings) for method, landings in planned.items()}
-    assert landed["nodes"] >= len(LANDINGS) // 2  # the generator's landings are realistic
-    assert landed["continuous"] >= 0.85 * landed["nodes"], landed
-
-
-def test_the_flight_catches_what_the_nodes_method_leaves_between_nodes(planned):
-    """The nodes method bounds the thrust at the nodes only: flown, some of its landings
-    dip below the minimum between them, which the flight above must see."""
+    assert landed["nodes"] >= len(LANDINGS) // 2 and landed["continuous"] >= 0.85 * landed["nodes"], landed
+    # The nodes method bounds the thrust at the nodes only: flown, some of its landings dip
+    # below the minimum between them, which the flight must see.
     problems = [flight_problems(landing) for landing in planned["nodes"] if landing.ok]
     assert any("thrust below the minimum" in found for found in problems)
-
-
-def test_fuel_cost_of_the_guarantee(planned):
-    """Against the nodes method at high accuracy on the fixed times of flight."""
+    # The fuel cost of the guarantee, against the nodes method at high accuracy at fixed times.
     fixed = [index for index, config in enumerate(LANDINGS) if config.solver.time_of_flight is not None]
     reference = tarvo.plan_many([LANDINGS[i] for i in fixed], method="nodes", accuracy="high")
     costs = [(planned["continuous"][i].fuel_used - nodes.fuel_used) / nodes.fuel_used

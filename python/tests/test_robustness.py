@@ -29,18 +29,14 @@ for name, expression in json.load(sys.stdin):
         print(name, type(error).__name__, sep=": ", flush=True)
 """
 
-FIXED = "Solver(n=6, time_of_flight=40.0)"
-SEARCH = "Solver(n=4)"
-# Each case: its expression and the outcomes it may have.
-SOLVED = ("ok", "ValueError", "MemoryError", "OverflowError")
-CASES = {
+FIXED, SEARCH = "Solver(n=6, time_of_flight=40.0)", "Solver(n=4)"
+SOLVED = ("ok", "ValueError", "MemoryError", "OverflowError")  # the outcomes a solve may have
+CASES = {name: (f"solve({config})", SOLVED) for name, config in {
     "n = 2**64 - 1": "Config(solver=Solver(n=2**64 - 1, time_of_flight=50.0))",
-    "n = 2**60 search": "Config(solver=Solver(n=2**60))",
     "n = 1 search": "Config(solver=Solver(n=1))",
     "tof nan": "Config(solver=Solver(n=6, time_of_flight=nan))",
     "tof -inf": "Config(solver=Solver(n=6, time_of_flight=-inf))",
     "tof huge": "Config(solver=Solver(n=6, time_of_flight=1e300))",
-    "bounds nan": "Config(solver=Solver(n=4, tof_min=nan, tof_max=nan))",
     "bounds huge": "Config(solver=Solver(n=4, tof_min=1e300, tof_max=1.7e308))",
     "thrust zero search": f"Config(Spacecraft(real_max_thrust=0.0), solver={SEARCH})",
     "fuel consumption nan search": f"Config(Spacecraft(fuel_consumption=nan), solver={SEARCH})",
@@ -50,8 +46,7 @@ CASES = {
     "glide slope nan": f"Config(environment=Environment(glide_slope_angle_deg=nan), solver={FIXED})",
     "everything nan": "Config(Spacecraft(*[nan] * 6, *[[nan] * 3] * 4, nan),"
                       " Environment([nan] * 3, nan, nan), Solver(4, nan, nan, nan))",
-}
-CASES = {name: (f"solve({config})", SOLVED) for name, config in CASES.items()}
+}.items()}
 # Deep nesting is the core's to pin (its reader skips without recursion); here, large text
 # through the str argument.
 CASES["long string"] = ("""Config.from_json('{"a": "' + 'x' * 5_000_000 + '", "solver": [7]}')"""
@@ -89,11 +84,11 @@ def solve_and_read(config):
 def test_repeated_solves_keep_memory_and_references_flat():
     config, infeasible = small_config(n=10), small_config(n=10, tof=0.5)
     kept = solve_and_read(config).thrusts
+    watched = (PyTrajectory, type(kept.base), config)
     for _ in range(200):
         solve_and_read(config)
     gc.collect()
-    counts = [sys.getrefcount(x) for x in (PyTrajectory, type(kept.base), config)]
-    start = resident_bytes()
+    counts, start = [sys.getrefcount(x) for x in watched], resident_bytes()
     for i in range(2000):
         solve_and_read(config)
         if i % 20 == 0:
@@ -101,7 +96,7 @@ def test_repeated_solves_keep_memory_and_references_flat():
                 solve(infeasible)
     gc.collect()
     growth = resident_bytes() - start
-    assert [sys.getrefcount(x) for x in (PyTrajectory, type(kept.base), config)] == counts
+    assert [sys.getrefcount(x) for x in watched] == counts
     # One leaked trajectory or array per solve would be megabytes here. The AddressSanitizer
     # allocator keeps freed memory in quarantine, so its resident set says nothing.
     if not under_address_sanitizer():

@@ -27,64 +27,54 @@ def failed():
 
 def read_strict_json(path):
     """JSON as the standard has it: NaN and Infinity are not JSON."""
-    def refuse(constant):
-        raise ValueError(f"not JSON: {constant}")
-    return json.loads(path.read_text(), parse_constant=refuse)
+    return json.loads(path.read_text(), parse_constant=lambda constant: pytest.fail(f"not JSON: {constant}"))
 
 
-class TestFrame:
-    def test_one_row_per_node_with_every_quantity(self, landing):
-        frame = landing.to_frame()
-        assert list(frame.columns) == COLUMNS and frame.index.name == "node"
-        assert len(frame) == len(landing.time_points)
-        expected = numpy.column_stack([
-            landing.time_points, landing.positions, landing.velocities, landing.u_values,
-            landing.s_values, landing.thrusts, landing.masses])
-        numpy.testing.assert_array_equal(frame.to_numpy(), expected)
-
-    def test_failed_landing_has_the_columns_and_no_rows(self, failed):
-        frame = failed.to_frame()
-        assert list(frame.columns) == COLUMNS and len(frame) == 0
-        assert frame.attrs["ok"] is False and frame.attrs["final_mass"] is None
-
-    def test_missing_pandas_names_the_extra(self, landing, monkeypatch):
-        monkeypatch.setitem(sys.modules, "pandas", None)
-        with pytest.raises(ImportError, match=re.escape("pip install tarvo[table]")):
-            landing.to_frame()
+def test_one_row_per_node_with_every_quantity(landing, failed, monkeypatch):
+    frame = landing.to_frame()
+    assert list(frame.columns) == COLUMNS and frame.index.name == "node"
+    expected = numpy.column_stack([
+        landing.time_points, landing.positions, landing.velocities, landing.u_values,
+        landing.s_values, landing.thrusts, landing.masses])
+    numpy.testing.assert_array_equal(frame.to_numpy(), expected)
+    frame = failed.to_frame()  # the columns and no rows
+    assert list(frame.columns) == COLUMNS and len(frame) == 0
+    assert frame.attrs["ok"] is False and frame.attrs["final_mass"] is None
+    monkeypatch.setitem(sys.modules, "pandas", None)
+    with pytest.raises(ImportError, match=re.escape("pip install tarvo[table]")):
+        landing.to_frame()
 
 
-class TestSave:
-    def test_table_files_read_back_exactly(self, landing, tmp_path):
-        landing.save(tmp_path / "LANDING.CSV")
-        landing.save(tmp_path / "landing.parquet")
-        for frame in (pandas.read_csv(tmp_path / "LANDING.CSV", index_col="node"),
-                      pandas.read_parquet(tmp_path / "landing.parquet")):
-            pandas.testing.assert_frame_equal(frame, landing.to_frame(), check_exact=True)
-        attrs = frame.attrs  # Parquet keeps the configuration and the results
-        assert attrs["config"] == landing.config.to_json()
-        assert attrs["final_mass"] == landing.final_mass and attrs["status"] == landing.status
+def test_table_files_read_back_exactly(landing, tmp_path):
+    landing.save(tmp_path / "LANDING.CSV")
+    landing.save(tmp_path / "landing.parquet")
+    for frame in (pandas.read_csv(tmp_path / "LANDING.CSV", index_col="node"),
+                  pandas.read_parquet(tmp_path / "landing.parquet")):
+        pandas.testing.assert_frame_equal(frame, landing.to_frame(), check_exact=True)
+    attrs = frame.attrs  # Parquet keeps the configuration and the results
+    assert attrs["config"] == landing.config.to_json()
+    assert attrs["final_mass"] == landing.final_mass and attrs["status"] == landing.status
 
-    def test_json_document_reads_back(self, landing, tmp_path):
-        landing.save(tmp_path / "landing.json")
-        document = read_strict_json(tmp_path / "landing.json")
-        config = tarvo.Config.from_json(json.dumps(document["config"]))
-        assert config.to_json() == landing.config.to_json()
-        for name in ("ok", "status", "message", "time_of_flight", "final_mass", "fuel_used",
-                     "objective", "iterations", "solve_seconds", "miss_distance"):
-            assert document[name] == getattr(landing, name), name
-        assert [tuple(trial.values()) for trial in document["trials"]] == list(landing.trials)
-        for name in (*NODE_ARRAYS, "masses"):
-            numpy.testing.assert_array_equal(numpy.array(document[name]), getattr(landing, name))
 
-    def test_json_writes_non_finite_numbers_as_null(self, failed, tmp_path):
-        failed.save(tmp_path / "failed.json")
-        document = read_strict_json(tmp_path / "failed.json")
-        assert document["ok"] is False and document["message"] == failed.message
-        assert document["final_mass"] is None and document["time_of_flight"] is None
-        assert document["positions"] == [] and document["config"]["solver"]["n"] == 10
+def test_json_document_reads_back(landing, failed, tmp_path):
+    landing.save(tmp_path / "landing.json")
+    document = read_strict_json(tmp_path / "landing.json")
+    assert tarvo.Config.from_json(json.dumps(document["config"])).to_json() == landing.config.to_json()
+    for name in ("ok", "status", "message", "time_of_flight", "final_mass", "fuel_used",
+                 "objective", "iterations", "solve_seconds", "miss_distance"):
+        assert document[name] == getattr(landing, name), name
+    assert [tuple(trial.values()) for trial in document["trials"]] == list(landing.trials)
+    for name in (*NODE_ARRAYS, "masses"):
+        numpy.testing.assert_array_equal(numpy.array(document[name]), getattr(landing, name))
+    failed.save(tmp_path / "failed.json")  # its non-finite numbers as null
+    document = read_strict_json(tmp_path / "failed.json")
+    assert document["ok"] is False and document["message"] == failed.message
+    assert document["final_mass"] is None and document["time_of_flight"] is None
+    assert document["positions"] == [] and document["config"]["solver"]["n"] == 10
 
-    @pytest.mark.parametrize("name", ["landing.xlsx", "landing", "landing.csv.gz"])
-    def test_unknown_suffix_names_the_supported_ones(self, landing, tmp_path, name):
-        with pytest.raises(ValueError, match=re.escape(".csv, .json, .parquet")):
-            landing.save(tmp_path / name)
-        assert list(tmp_path.iterdir()) == []
+
+@pytest.mark.parametrize("name", ["landing.xlsx", "landing", "landing.csv.gz"])
+def test_unknown_suffix_names_the_supported_ones(landing, tmp_path, name):
+    with pytest.raises(ValueError, match=re.escape(".csv, .json, .parquet")):
+        landing.save(tmp_path / name)
+    assert list(tmp_path.iterdir()) == []
