@@ -11,6 +11,10 @@ ThrustBounds thrust_bounds(const config::Spacecraft& spacecraft) {
             spacecraft.real_max_thrust * spacecraft.max_thrust_pct};
 }
 
+double reference_mass_lasts(const config::Spacecraft& spacecraft, ThrustBounds bounds) {
+    return spacecraft.wet_mass / (spacecraft.fuel_consumption * bounds.upper);
+}
+
 ReferenceProfile reference_profile(const config::Spacecraft& spacecraft, ThrustBounds bounds,
                                    const Horizon& horizon) {
     const std::size_t node_count = horizon.node_count();

@@ -17,6 +17,10 @@ struct ThrustBounds {
 
 ThrustBounds thrust_bounds(const config::Spacecraft& spacecraft);
 
+// The time of flight at which the reference mass, m_wet - alpha rho2 t, reaches zero (+inf
+// when rho2 is 0). Up to it every node's reference mass is positive: the program is defined.
+double reference_mass_lasts(const config::Spacecraft& spacecraft, ThrustBounds bounds);
+
 // One entry per node: z0 (reference log-mass), c = 1 / (rho2 e^-z0) for the upper-thrust rows,
 // d = 1 / (rho1 e^-z0) for the lower-thrust blocks (+inf when rho1 is exactly 0).
 struct ReferenceProfile {

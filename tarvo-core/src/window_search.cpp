@@ -7,6 +7,10 @@
 // - when no grid point lands and the score is the final mass, a trial that fails outright
 //   is scored by its distance from the target, below every mass: the lifted program landing
 //   as near as it can on the target's plane. It vanishes at the window of reach;
+// - when still no grid point counts and the bracket reaches past the time at which the
+//   reference mass runs out (no program exists there: a vehicle that throttles to almost
+//   nothing gets a bracket of the time its fuel lasts at that thrust), the scan is made again
+//   on the part of the bracket before that time, and the search goes on from there;
 // - the golden section keeps, when both interior points fail outright, the part holding the
 //   best time of flight seen, so a window between them is not lost;
 // - the landing is made flyable at the best time of flight seen; should that fail, at the
@@ -25,6 +29,7 @@
 
 #include "number_text.hpp"
 #include "plan_trials.hpp"
+#include "reference_profile.hpp"
 #include "search_steps.hpp"
 #include "thrust_pointing.hpp"
 
@@ -202,11 +207,23 @@ Result<solve::Trajectory> flyable_towards(double edge, double inner, const Flyab
     return landing;
 }
 
+// The part of `bracket` up to the time at which the program's reference mass runs out, where
+// the bracket reaches past it; none otherwise.
+std::optional<search::Bracket> defined_part(const config::Config& config,
+                                            const search::Bracket& bracket) {
+    const config::Spacecraft& craft = config.spacecraft;
+    const double lasts = assemble::reference_mass_lasts(craft, assemble::thrust_bounds(craft));
+    if (bracket.lo < lasts && lasts < bracket.hi) {
+        return search::Bracket{bracket.lo, lasts};
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 Result<solve::Trajectory> PlanTrials::window_search(const LandingProgram& program,
                                                     const Score& score) {
-    const search::Bracket bracket = search::choose_bracket(config_);
+    search::Bracket bracket = search::choose_bracket(config_);
     const LandingProgram trial_program = score ? program : first_program(program);
     // Trials score their final mass, short of fuel or not; a miss scores -1 - distance / reach.
     const std::optional<MissMeasure> measure = miss_measure(config_, trial_program);
@@ -240,23 +257,37 @@ Result<solve::Trajectory> PlanTrials::window_search(const LandingProgram& progra
         use(report);
     };
     const search::TrialRunner plain(landing, options_.parallel_for, options_.width, observe);
-    const std::vector<TrialReport> grid = search::scan_grid(plain, bracket);
-    int centre = search::best_report(grid, measured);
     bool guided = false;
-    if (centre < 0 && measure) {
-        // How far each grid point is from landing: the nearest lies next to the window.
-        std::vector<double> times;
-        for (const TrialReport& report : grid) {
-            times.push_back(report.time_of_flight);
+    // The grid point of `span` to refine about: the best landing, else the one nearest to
+    // landing (guided); -1 when none counts.
+    const auto scan = [&](const search::Bracket& span) {
+        const std::vector<TrialReport> grid = search::scan_grid(plain, span);
+        int centre = search::best_report(grid, measured);
+        if (centre < 0 && measure) {
+            // How far each grid point is from landing: the nearest lies next to the window.
+            std::vector<double> times;
+            for (const TrialReport& report : grid) {
+                times.push_back(report.time_of_flight);
+            }
+            const auto measure_miss = [&](double tof) {
+                return TrialReport{tof, false, kFailed, "", 0, miss(tof), {}, {}};
+            };
+            const std::vector<TrialReport> misses =
+                search::TrialRunner(measure_miss, options_.parallel_for, options_.width, {})
+                    .run(times);
+            for (const TrialReport& report : misses) {
+                log.add(report);
+            }
+            centre = search::best_report(misses, measured);
+            guided = centre >= 0;
         }
-        const std::vector<TrialReport> misses = search::TrialRunner(
-            [&](double tof) { return TrialReport{tof, false, kFailed, "", 0, miss(tof), {}, {}}; },
-            options_.parallel_for, options_.width, {}).run(times);
-        for (const TrialReport& report : misses) {
-            log.add(report);
-        }
-        centre = search::best_report(misses, measured);
-        guided = centre >= 0;
+        return centre;
+    };
+    int centre = scan(bracket);
+    if (const std::optional<search::Bracket> defined = defined_part(config_, bracket);
+        centre < 0 && defined) {
+        bracket = *defined;
+        centre = scan(bracket);
     }
     if (centre < 0) {
         return search::no_feasible_point(bracket);

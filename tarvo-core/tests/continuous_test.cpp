@@ -262,6 +262,43 @@ TEST(ContinuousSearch, KeepsTheWindowBetweenTwoFailedGoldenSectionPoints) {
     expect_flyable(config, outcome.trajectory.value(), "edge of the window");
 }
 
+// A vehicle that throttles to 5 % or less has a bracket of the time its fuel lasts at that
+// thrust, 2833 s or more, while a program exists only up to 208 s, where the reference mass
+// burning at full thrust runs out: one grid point lies before it, and fails. The search scans
+// that part again and lands, as well as the best of a coarse scan of fixed times. The nodes
+// method keeps its search, and fails.
+TEST(ContinuousSearch, ScansAgainWhereTheProgramExistsForAVehicleThatThrottlesDown) {
+    for (const double min_thrust : {0.0, 0.05}) {
+        config::Config config = test_support::small_landing(std::nullopt);
+        config.solver.n = 20;
+        config.spacecraft.min_thrust_pct = min_thrust;
+        double scanned_best = -kInf;
+        for (int tof = 30; tof <= 70; tof += 5) {
+            config::Config fixed = config;
+            fixed.solver.time_of_flight = tof;
+            const plan::Outcome landed = plan_landing(fixed, with(Method::continuous));
+            if (landed.trajectory)
+                scanned_best = std::fmax(scanned_best, landed.trajectory.value().final_mass);
+        }
+        const std::string name = "min thrust " + std::to_string(min_thrust);
+        const plan::Outcome searched = plan_landing(config, with(Method::continuous));
+        ASSERT_TRUE(searched.trajectory.ok()) << name << ": " << searched.trajectory.error().text;
+        EXPECT_GT(scanned_best, config.spacecraft.wet_mass - config.spacecraft.fuel) << name;
+        EXPECT_GE(searched.trajectory.value().final_mass, scanned_best - 0.01) << name;
+        expect_flyable(config, searched.trajectory.value(), name);
+        EXPECT_FALSE(plan_landing(config, with(Method::nodes)).trajectory.ok()) << name;
+    }
+    // 1 N lands at no time: the failure names the part scanned last, up to 2000 / (0.0005 * 0.8).
+    config::Config weak = test_support::small_landing(std::nullopt);
+    weak.solver.n = 10;
+    weak.spacecraft.min_thrust_pct = 0.0;
+    weak.spacecraft.real_max_thrust = 1.0;
+    const plan::Outcome failed = plan_landing(weak, with(Method::continuous));
+    ASSERT_FALSE(failed.trajectory.ok());
+    EXPECT_EQ(failed.trajectory.error().text,
+              "infeasible: no feasible time-of-flight in [15909.903, 5000000.000]");
+}
+
 // Concurrent trials take the same trials in the same order and give the same landing, also
 // when the window lies between the grid points.
 TEST(ContinuousSearch, ConcurrentTrialsGiveTheSameLanding) {
