@@ -207,6 +207,37 @@ Result<solve::Trajectory> flyable_towards(double edge, double inner, const Flyab
     return landing;
 }
 
+// The flyable landing at the best times of flight seen; should all fail, the flyable landing
+// between the best of them and the landed time nearest the window's middle, nearest the best
+// (flyable_towards); else the failure at the best time.
+Result<solve::Trajectory> flyable_landing(const TrialLog& log, const search::Bracket& bracket,
+                                          const FlyableAt& flyable_at, const ReportTrial& report) {
+    const std::vector<double> tried = log.candidates(kFlyableCandidates);
+    std::optional<Failure> first_failure;
+    for (const double tof : tried) {
+        Result<solve::Trajectory> outcome = flyable_at(tof);
+        report(tof, outcome);
+        if (outcome || was_cancelled(outcome)) {
+            return outcome;
+        }
+        if (!first_failure) {
+            first_failure = outcome.error();
+        }
+    }
+    if (!first_failure) {
+        return search::no_feasible_point(bracket);
+    }
+    const std::optional<double> inner = log.inner_landing();
+    if (inner && std::find(tried.begin(), tried.end(), *inner) == tried.end()) {
+        Result<solve::Trajectory> further =
+            flyable_towards(tried.front(), *inner, flyable_at, report);
+        if (further || was_cancelled(further)) {
+            return further;
+        }
+    }
+    return std::move(*first_failure);
+}
+
 // The part of `bracket` up to the time at which the program's reference mass runs out, where
 // the bracket reaches past it; none otherwise.
 std::optional<search::Bracket> defined_part(const config::Config& config,
@@ -321,30 +352,7 @@ Result<solve::Trajectory> PlanTrials::window_search(const LandingProgram& progra
     const ReportTrial report = [this](double tof, const Result<solve::Trajectory>& outcome) {
         use(search::trial_report(tof, outcome));
     };
-    const std::vector<double> tried = log.candidates(kFlyableCandidates);
-    std::optional<Failure> first_failure;
-    for (const double tof : tried) {
-        Result<solve::Trajectory> outcome = flyable_at(tof);
-        report(tof, outcome);
-        if (outcome || was_cancelled(outcome)) {
-            return outcome;
-        }
-        if (!first_failure) {
-            first_failure = outcome.error();
-        }
-    }
-    if (!first_failure) {
-        return search::no_feasible_point(bracket);
-    }
-    const std::optional<double> inner = log.inner_landing();
-    if (inner && std::find(tried.begin(), tried.end(), *inner) == tried.end()) {
-        Result<solve::Trajectory> further =
-            flyable_towards(tried.front(), *inner, flyable_at, report);
-        if (further || was_cancelled(further)) {
-            return further;
-        }
-    }
-    return std::move(*first_failure);
+    return flyable_landing(log, bracket, flyable_at, report);
 }
 
 }  // namespace tarvo_core::plan
