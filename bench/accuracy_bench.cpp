@@ -35,7 +35,7 @@ Figures timed(Solve&& solve) {
     Figures figures;
     figures.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (trajectory) {
-        figures = {true, trajectory.value().objective, trajectory.value().solver_info.iterations,
+        figures = {true, trajectory.value().objective, trajectory.value().solver.iterations,
                    figures.seconds};
     }
     return figures;

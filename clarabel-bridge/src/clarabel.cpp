@@ -104,7 +104,7 @@ TarvoBridgeSettings to_record(const Settings& settings, StopRequest* stop) {
     return record;
 }
 
-SolveInfo solve_info(const TarvoBridgeSolveInfo& info) {
+SolverFigures figures_of(const TarvoBridgeSolveInfo& info) {
     return {info.iterations, info.solve_time, info.gap_abs,
             info.gap_rel,    info.res_primal, info.res_dual};
 }
@@ -166,7 +166,7 @@ std::variant<Solution, SolverError, Panic> ProblemData::solve(const Settings& se
         return Panic{"unknown solver status " + std::to_string(info.status)};
     }
     solution.status = static_cast<SolverStatus>(info.status);
-    solution.info = solve_info(info);
+    solution.figures = figures_of(info);
     return solution;
 }
 

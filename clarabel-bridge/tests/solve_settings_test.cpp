@@ -18,7 +18,7 @@
 namespace {
 
 using namespace bridge_test;
-using clarabel_bridge::SolveInfo;
+using clarabel_bridge::SolverFigures;
 using clarabel_bridge::SolverStatus;
 using clarabel_bridge::Solution;
 
@@ -72,10 +72,10 @@ TEST(BridgeStatus, SolvesReportTheCratesStatus) {
 }
 
 TEST(BridgeSettings, IterationCapAndTolerancesReachTheCrate) {
-    const SolveInfo base = solution_of(solve(distance_socp())).info;
+    const SolverFigures base = solution_of(solve(distance_socp())).figures;
     ASSERT_GT(base.iterations, 3u);
     for (std::uint32_t cap : {1u, 2u, 3u}) {
-        EXPECT_EQ(solution_of(solve(distance_socp(), capped_at(cap))).info.iterations, cap);
+        EXPECT_EQ(solution_of(solve(distance_socp(), capped_at(cap))).figures.iterations, cap);
     }
     Settings loose;
     loose.tol_gap_abs = loose.tol_gap_rel = loose.tol_feas = 1e-2;
@@ -85,8 +85,8 @@ TEST(BridgeSettings, IterationCapAndTolerancesReachTheCrate) {
     const Solution& loose_solution = solution_of(solve(distance_socp(), loose));
     const Solution& tight_solution = solution_of(solve(distance_socp(), tight));
     EXPECT_EQ(loose_solution.status, SolverStatus::Solved);
-    EXPECT_LT(loose_solution.info.iterations, base.iterations);
-    EXPECT_GT(tight_solution.info.iterations, base.iterations);
+    EXPECT_LT(loose_solution.figures.iterations, base.iterations);
+    EXPECT_GT(tight_solution.figures.iterations, base.iterations);
 }
 
 TEST(BridgeSettings, RefusesAToleranceThatIsNegativeOrNotFinite) {
@@ -118,13 +118,13 @@ TEST(BridgeStopHook, StopsInTheIterationThatAsks) {
         std::uint32_t calls = 0;
         const Solution stopped = solution_of(solve(distance_socp(), stopping_after(stop_after, calls)));
         EXPECT_EQ(stopped.status, SolverStatus::CallbackTerminated);
-        EXPECT_EQ(stopped.info.iterations, stop_after);
+        EXPECT_EQ(stopped.figures.iterations, stop_after);
         EXPECT_EQ(calls, stop_after + 1);  // asked once per iteration, iteration 0 included
     }
     std::uint32_t calls = 0;  // a hook that never stops changes nothing
     const Solution& asked = solution_of(solve(distance_socp(), stopping_after(1000, calls)));
     EXPECT_EQ(asked.status, SolverStatus::Solved);
-    EXPECT_EQ(calls, base.info.iterations + 1);
+    EXPECT_EQ(calls, base.figures.iterations + 1);
     EXPECT_EQ(asked.x, base.x);
 }
 
@@ -148,22 +148,22 @@ TEST(BridgeStopHook, AnExceptionEndsTheSolveAndIsRethrown) {
     EXPECT_EQ(outcome_text(data.solve()), "Solved");
 }
 
-TEST(BridgeSolveInfo, FiguresMatchHowTheSolveEnded) {
+TEST(BridgeSolverFigures, FiguresMatchHowTheSolveEnded) {
     for (const Program& program : {bounded_lp(), distance_socp(), capped_qp()}) {
         const Solution& solved = solution_of(solve(program));
         ASSERT_EQ(solved.status, SolverStatus::Solved);
-        EXPECT_GT(solved.info.iterations, 0u);
-        EXPECT_LT(solved.info.iterations, 50u);
-        EXPECT_GT(solved.info.solve_time, 0.0);
-        EXPECT_LE(std::fmin(std::fabs(solved.info.gap_abs), solved.info.gap_rel), 1e-8);
-        EXPECT_LE(solved.info.res_primal, 1e-8);
-        EXPECT_LE(solved.info.res_dual, 1e-8);
+        EXPECT_GT(solved.figures.iterations, 0u);
+        EXPECT_LT(solved.figures.iterations, 50u);
+        EXPECT_GT(solved.figures.solve_time, 0.0);
+        EXPECT_LE(std::fmin(std::fabs(solved.figures.gap_abs), solved.figures.gap_rel), 1e-8);
+        EXPECT_LE(solved.figures.res_primal, 1e-8);
+        EXPECT_LE(solved.figures.res_dual, 1e-8);
     }
-    const SolveInfo early = solution_of(solve(distance_socp(), capped_at(1))).info;
+    const SolverFigures early = solution_of(solve(distance_socp(), capped_at(1))).figures;
     EXPECT_GT(std::fmax(early.res_primal, early.res_dual), 1e-8);
 }
 
-TEST(BridgeSolveInfo, NullRecordsAreRefused) {
+TEST(BridgeSolverFigures, NullRecordsAreRefused) {
     const Program p = bounded_lp();
     TarvoBridgeProblem* handle = nullptr;
     const TarvoBridgeCsc P{2, 2, p.P.colptr.data(), 3, nullptr, 0, nullptr, 0};

@@ -35,7 +35,7 @@ Result<solve::Trajectory> solve_landing(const config::Config& config, double tof
     Result<solve::Trajectory> trajectory = solve::solve_formulated(
         config, tof, program.formulation, program.settings, &iterations);
     if (trajectory && !program.formulation.minimises_distance()) {
-        trajectory.value().solver_info.gap_abs /= program.formulation.mass_weight;
+        trajectory.value().solver.gap_abs /= program.formulation.mass_weight;
     }
     return trajectory;
 }

@@ -176,7 +176,7 @@ TrialReport trial_report(double tof, const Result<solve::Trajectory>& outcome) {
     }
     const solve::Trajectory& trajectory = outcome.value();
     return {tof, true, trajectory.final_mass, trajectory.status,
-            trajectory.solver_info.iterations, trajectory.final_mass, std::nullopt, {}};
+            trajectory.solver.iterations, trajectory.final_mass, std::nullopt, {}};
 }
 
 Result<solve::Trajectory> search_time_of_flight(const config::Config& config,

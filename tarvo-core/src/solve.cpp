@@ -39,7 +39,7 @@ clarabel_bridge::Settings bridge_settings(const SolverSettings& settings) {
     return bridge;
 }
 
-SolverInfo solver_info(const clarabel_bridge::SolveInfo& info) {
+SolverFigures figures_of(const clarabel_bridge::SolverFigures& info) {
     return {info.iterations, info.solve_time, info.gap_abs,
             info.gap_rel,    info.res_primal, info.res_dual};
 }
@@ -76,7 +76,7 @@ Result<clarabel_bridge::Solution> run_solver(const assemble::Problem& problem,
     }
     auto& solution = std::get<clarabel_bridge::Solution>(outcome);
     if (iterations != nullptr) {
-        *iterations = solution.info.iterations;
+        *iterations = solution.figures.iterations;
     }
     if (solution.status != SolverStatus::Solved && solution.status != SolverStatus::AlmostSolved) {
         return status_failure(solution.status);
@@ -97,7 +97,7 @@ Trajectory landing_of(const clarabel_bridge::Solution& solution,
     Trajectory trajectory =
         extract_trajectory(x.first(landing_variables), horizon, real_max_thrust);
     trajectory.status = clarabel_bridge::status_name(solution.status);
-    trajectory.solver_info = solver_info(solution.info);
+    trajectory.solver = figures_of(solution.figures);
     return trajectory;
 }
 

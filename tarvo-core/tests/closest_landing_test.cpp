@@ -85,7 +85,7 @@ TEST(ClosestLanding, FixedTimeOfFlightMatchesABruteForceGrid) {
     const Outcome fail = plan_landing(config);
     EXPECT_GT(fail.iterations, 0u);
     EXPECT_EQ(outcome.iterations, fail.iterations + used);
-    EXPECT_GT(used, outcome.trajectory.value().solver_info.iterations);
+    EXPECT_GT(used, outcome.trajectory.value().solver.iterations);
     EXPECT_EQ(outcome.time_of_flight, 80.0);
     char note[128];
     std::snprintf(note, sizeof note, "target out of reach in 80 s: landed %.1f m from it, the "

@@ -78,7 +78,7 @@ bool took_two_solves(const config::Config& config, const plan::Outcome& outcome)
         plan::landing_program(config, with(Method::continuous)).value();
     std::uint32_t first = 0;
     (void)plan::solve_landing(config, outcome.time_of_flight, plan::first_program(program), first);
-    return outcome.iterations == first + outcome.trajectory.value().solver_info.iterations;
+    return outcome.iterations == first + outcome.trajectory.value().solver.iterations;
 }
 
 // Plans landings `first`, `first` + 2, ... of the generator with both methods and flies

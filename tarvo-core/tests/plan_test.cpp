@@ -162,11 +162,11 @@ TEST(HighAccuracy, FinalLogMassWithinOneHundredThousandthOfTheOptimum) {
         const solve::Trajectory& t = outcome.trajectory.value();
         EXPECT_NEAR(t.objective, optimum.value().objective, 1e-5) << tof;
         EXPECT_EQ(t.status, "Solved");
-        EXPECT_LE(t.solver_info.iterations, 40u);
+        EXPECT_LE(t.solver.iterations, 40u);
         // The gap is reported in log-mass, as for the default solve, not in the weighted cost.
-        EXPECT_LE(std::fabs(t.solver_info.gap_abs), 1e-8) << tof;
-        EXPECT_LE(std::fmin(t.solver_info.gap_abs, t.solver_info.gap_rel), 1e-10) << tof;
-        EXPECT_LE(std::fmax(t.solver_info.res_primal, t.solver_info.res_dual), 1e-10) << tof;
+        EXPECT_LE(std::fabs(t.solver.gap_abs), 1e-8) << tof;
+        EXPECT_LE(std::fmin(t.solver.gap_abs, t.solver.gap_rel), 1e-10) << tof;
+        EXPECT_LE(std::fmax(t.solver.res_primal, t.solver.res_dual), 1e-10) << tof;
     }
 }
 

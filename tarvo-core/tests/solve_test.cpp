@@ -30,11 +30,11 @@ TEST(SolveFixed, DefaultVehicleLandsWithConsistentLists) {
     const auto& craft = config.spacecraft;
     const std::size_t n = config.solver.n;
     EXPECT_TRUE(t.status == "Solved" || t.status == "AlmostSolved") << t.status;
-    EXPECT_GT(t.solver_info.iterations, 5u);  // the solver's figures are passed on
-    EXPECT_LT(t.solver_info.iterations, 200u);
-    EXPECT_GT(t.solver_info.solve_time, 0.0);
-    EXPECT_LE(std::fmin(std::fabs(t.solver_info.gap_abs), t.solver_info.gap_rel), 1e-8);
-    EXPECT_LE(std::fmax(t.solver_info.res_primal, t.solver_info.res_dual), 1e-8);
+    EXPECT_GT(t.solver.iterations, 5u);  // the solver's figures are passed on
+    EXPECT_LT(t.solver.iterations, 200u);
+    EXPECT_GT(t.solver.solve_time, 0.0);
+    EXPECT_LE(std::fmin(std::fabs(t.solver.gap_abs), t.solver.gap_rel), 1e-8);
+    EXPECT_LE(std::fmax(t.solver.res_primal, t.solver.res_dual), 1e-8);
     ASSERT_EQ(t.thrusts.size(), n);
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_NEAR(t.positions.front()[i], craft.initial_position[i], 2.4e-3);
@@ -66,7 +66,7 @@ TEST(SolveFixed, DefaultVehicleLandsWithConsistentLists) {
     ASSERT_TRUE(again.ok());
     EXPECT_EQ(t.z_values, again.value().z_values);
     EXPECT_EQ(t.u_values, again.value().u_values);
-    EXPECT_EQ(t.solver_info.iterations, again.value().solver_info.iterations);
+    EXPECT_EQ(t.solver.iterations, again.value().solver.iterations);
 }
 
 // A solver status that is no landing is a failure with the status beside its text. A time

@@ -168,7 +168,7 @@ PyObject* solver_figures(const Source& source)
     if (source.trajectory == nullptr) {
         return Py_NewRef(Py_None);
     }
-    const tarvo_core::solve::SolverInfo& info = source.trajectory->solver_info;
+    const tarvo_core::solve::SolverFigures& info = source.trajectory->solver;
     return PyObject_CallFunction(source.kit[figures_class], "dddd", info.gap_abs, info.gap_rel,
                                  info.res_primal, info.res_dual);
 }

@@ -79,7 +79,7 @@ enum class SolverStatus : std::uint32_t { CLARABEL_BRIDGE_STATUSES(CLARABEL_BRID
 std::string status_name(SolverStatus status);
 
 // The crate's figures at the end of a solve.
-struct SolveInfo {
+struct SolverFigures {
     std::uint32_t iterations = 0;
     double solve_time = 0.0;  // seconds
     double gap_abs = 0.0;
@@ -90,7 +90,7 @@ struct SolveInfo {
 
 struct Solution {
     SolverStatus status;
-    SolveInfo info;
+    SolverFigures figures;
     std::vector<double> x;  // primal solution, one entry per variable
 };
 

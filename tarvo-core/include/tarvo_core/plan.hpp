@@ -14,7 +14,7 @@ namespace tarvo_core::plan {
 // non-zero gravity, fails before any solve with a text naming the angle. So does any
 // configuration solve_fixed and the search refuse, and for the continuous method also a
 // number that is not finite or fuel not below the wet mass (FailureKind::invalid_input).
-// The trajectory's solver_info is that of the final solve, its gap in log-mass.
+// The trajectory's solver figures are those of the final solve, its gap in log-mass.
 Outcome plan_landing(const config::Config& config, const Options& options = {});
 
 }  // namespace tarvo_core::plan

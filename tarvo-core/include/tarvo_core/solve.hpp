@@ -32,7 +32,7 @@ struct SolverSettings {
 };
 
 // The solver's own figures at the end of the solve.
-struct SolverInfo {
+struct SolverFigures {
     std::uint32_t iterations = 0;
     double solve_time = 0.0;  // seconds
     double gap_abs = 0.0;     // duality gap, absolute and relative
@@ -55,7 +55,7 @@ struct Trajectory {
     double objective = 0.0;                  // final log-mass
     double final_mass = 0.0;
     double time_of_flight = 0.0;
-    SolverInfo solver_info;
+    SolverFigures solver;
 };
 
 // The error text of a cancelled solve or search: "solver status: CallbackTerminated".
