@@ -15,7 +15,7 @@ from collections.abc import Sequence
 from dataclasses import dataclass
 from typing import Any
 
-from ..landing.batch import _positive_count, default_chunksize
+from ..landing.batch import _positive_count, _ranges, default_chunksize, run_tasks
 from ..landing.engine import WORKER_FAILED, default_workers, engine_options
 from ..landing.landing import Landing
 from ..landing.progress import BatchProgress
@@ -112,56 +112,37 @@ def fly_runs(configs, seed: int, errors: FlightErrors, replan_every: float | Non
     engine_options(method, unreachable, accuracy)  # refuse a bad option before any work
     options = {"method": method, "accuracy": accuracy, "unreachable": unreachable}
     entries = [(to_portable(config), flight_seed(seed, run)) for run, config in enumerate(configs)]
+    arguments = (errors, replan_every, options)
     with BatchProgress(progress, len(entries)) as bar:
         if executor is not None:
             if workers is not None:
                 raise ValueError("workers sizes the local thread pool; with an executor, "
                                  "size the executor")
-            rows = _run(executor, entries, default_chunksize(len(entries)), bar,
-                        (errors, replan_every, options))
+            rows = _run(executor, entries, default_chunksize(len(entries)), bar, arguments)
         else:
             with concurrent.futures.ThreadPoolExecutor(workers or default_workers()) as pool:
-                rows = _run(pool, entries, 1, bar, (errors, replan_every, options))
+                rows = _run(pool, entries, 1, bar, arguments)
     return [plan for plan, _ in rows], [flight for _, flight in rows]
 
 
 def _run(executor, entries, size, bar, arguments) -> list[tuple[tuple, tuple]]:
+    """The rows of every run, flown a chunk of ``size`` runs per task on the executor."""
     method = arguments[2]["method"]
-    chunks = [range(start, min(start + size, len(entries)))
-              for start in range(0, len(entries), size)]
     rows: list[Any] = [None] * len(entries)
-    futures = {}
-    try:
-        for chunk in chunks:
-            try:
-                futures[executor.submit(fly_chunk, [entries[i] for i in chunk],
-                                        *arguments)] = chunk
-            except Exception as error:  # a shut-down or broken executor refuses the task
-                _fill_failed(rows, entries, chunk, error, method)
-                bar.advance(len(chunk))
-        for future in concurrent.futures.as_completed(futures):
-            chunk = futures[future]
-            try:
-                result = future.result()
-                if not isinstance(result, list) or len(result) != len(chunk):
-                    raise TypeError(f"the task returned {type(result).__name__} "
-                                    f"for {len(chunk)} runs")
-                rows[chunk.start:chunk.stop] = result
-            except Exception as error:  # a dead worker process, a lost cluster worker, ...
-                _fill_failed(rows, entries, chunk, error, method)
-            bar.advance(len(chunk))
-    except BaseException:
-        for future in futures:
-            future.cancel()
-        raise
+
+    def task(chunk: range):
+        chosen = entries[chunk.start:chunk.stop]
+        return chosen, fly_chunk, (chosen, *arguments)
+
+    def deliver(chunk: range, results: list) -> None:
+        rows[chunk.start:chunk.stop] = results
+
+    def failed(chunk: range, chosen, reason: str) -> list:
+        reason = f"the executor failed on runs {chunk.start} to {chunk.stop - 1}: {reason}"
+        return [_failed_rows(portable, reason, method) for portable, _ in chosen]
+
+    run_tasks(executor, _ranges(len(entries), size), task, tuple, "runs", deliver, failed, bar)
     return rows
-
-
-def _fill_failed(rows, entries, chunk: range, error: BaseException, method: str) -> None:
-    reason = (f"the executor failed on runs {chunk.start} to {chunk.stop - 1}: "
-              f"{type(error).__name__}: {error}")
-    for index in chunk:
-        rows[index] = _failed_rows(entries[index][0], reason, method)
 
 
 @dataclass(frozen=True)

@@ -23,7 +23,7 @@ from .._portable import Portable, copy_config, from_portable, to_portable
 from .progress import BatchProgress, ProgressArgument, check_progress
 from .._tarvo import Config
 
-__all__ = ["plan_many", "plan_chunk", "Batch"]
+__all__ = ["plan_many", "plan_chunk", "Batch", "run_tasks", "default_chunksize"]
 
 # Without a chunksize, a batch goes out in about this many chunks, each of at most
 # MAX_CHUNK entries: enough chunks to spread over a cluster and move a progress bar, few
@@ -202,17 +202,57 @@ def _run_on_executor(
     deliver: Callable[[range, list[Landing]], object], bar: BatchProgress,
     options: dict[str, str],
 ) -> None:
-    """Keeps up to MAX_IN_FLIGHT chunks on the executor, sending the next as one returns."""
-    in_flight: dict[concurrent.futures.Future[list[Landing]], tuple[range, list[Config]]] = {}
+    """Plans the chunks on the executor, each by `plan_chunk`."""
+    def task(chunk: range) -> tuple[list[Config], Callable[..., Any], tuple[Any, ...]]:
+        configs = configs_of(chunk)
+        return configs, plan_chunk, ([to_portable(config) for config in configs], options)
+
+    def failed(chunk: range, configs: list[Config], reason: str) -> list[Landing]:
+        entries = (f"entry {chunk.start}" if len(chunk) == 1
+                   else f"entries {chunk.start} to {chunk.stop - 1}")
+        reason = f"the executor failed on {entries}: {reason}"
+        return [Landing.failed(config, options["method"], engine.WORKER_FAILED, reason)
+                for config in configs]
+
+    run_tasks(executor, chunks, task, Landing, "configurations", deliver, failed, bar)
+
+
+def run_tasks(
+    executor: concurrent.futures.Executor, chunks: Iterator[range],
+    task: Callable[[range], tuple[Any, Callable[..., Any], tuple[Any, ...]]],
+    item: type, noun: str, deliver: Callable[[range, list[Any]], object],
+    failed: Callable[[range, Any, str], list[Any]], bar: BatchProgress,
+) -> None:
+    """Runs one task per chunk on the executor, up to MAX_IN_FLIGHT at once, sending the
+    next as one returns, and delivers each chunk's results (a list of one ``item`` per
+    entry) in the order they finish.
+
+    ``task(chunk)`` gives what the chunk stands for (kept for its failure) and the function
+    and arguments to submit; a chunk the executor refuses or fails to return (a dead worker
+    process, a lost cluster worker, a wrong result) is delivered as ``failed(chunk, what,
+    reason)``. Ctrl-C cancels the chunks not yet running and shuts the executor down without
+    waiting for those that are.
+    """
+    in_flight: dict[concurrent.futures.Future[Any], tuple[range, Any]] = {}
 
     def send(chunk: range) -> None:
-        configs = configs_of(chunk)
-        portables = [to_portable(config) for config in configs]
+        what, function, arguments = task(chunk)
         try:
-            in_flight[executor.submit(plan_chunk, portables, options)] = chunk, configs
+            in_flight[executor.submit(function, *arguments)] = chunk, what
         except Exception as error:  # a shut-down or broken executor refuses the task
-            deliver(chunk, _failed(chunk, configs, _describe_error(error), options))
+            deliver(chunk, failed(chunk, what, _describe_error(error)))
             bar.advance(len(chunk))
+
+    def results(future: concurrent.futures.Future[Any], chunk: range, what: Any) -> list[Any]:
+        try:
+            values = future.result()
+        except Exception as error:
+            return failed(chunk, what, _describe_error(error))
+        if (not isinstance(values, list) or len(values) != len(chunk)
+                or not all(isinstance(value, item) for value in values)):
+            return failed(chunk, what, f"the task returned {_describe(values)} "
+                                       f"for {len(chunk)} {noun}")
+        return values
 
     def fill() -> None:  # a refused chunk is delivered at once and takes no place
         while len(in_flight) < MAX_IN_FLIGHT and (chunk := next(chunks, None)) is not None:
@@ -223,8 +263,8 @@ def _run_on_executor(
         while in_flight:
             done, _ = concurrent.futures.wait(in_flight, return_when="FIRST_COMPLETED")
             for future in done:
-                chunk, configs = in_flight.pop(future)
-                deliver(chunk, _landings(future, chunk, configs, options))
+                chunk, what = in_flight.pop(future)
+                deliver(chunk, results(future, chunk, what))
                 bar.advance(len(chunk))
             fill()
     except BaseException as error:
@@ -246,32 +286,6 @@ def _leave(executor: concurrent.futures.Executor) -> None:
         terminate = getattr(executor, "terminate_workers", None)
         if callable(terminate):
             terminate()
-
-
-def _landings(
-    future: concurrent.futures.Future[list[Landing]], chunk: range, configs: list[Config],
-    options: dict[str, str],
-) -> list[Landing]:
-    """The chunk's landings, or failed landings saying why the executor did not return them."""
-    try:
-        landings = future.result()
-    except Exception as error:  # a dead worker process, a lost cluster worker, ...
-        return _failed(chunk, configs, _describe_error(error), options)
-    if (not isinstance(landings, list) or len(landings) != len(chunk)
-            or not all(isinstance(landing, Landing) for landing in landings)):
-        return _failed(chunk, configs, f"the task returned {_describe(landings)} "
-                                         f"for {len(chunk)} configurations", options)
-    return landings
-
-
-def _failed(
-    chunk: range, configs: list[Config], reason: str, options: dict[str, str],
-) -> list[Landing]:
-    entries = (f"entry {chunk.start}" if len(chunk) == 1
-               else f"entries {chunk.start} to {chunk.stop - 1}")
-    reason = f"the executor failed on {entries}: {reason}"
-    return [Landing.failed(config, options["method"], engine.WORKER_FAILED, reason)
-            for config in configs]
 
 
 def _describe_error(error: BaseException) -> str:
