@@ -119,6 +119,11 @@ def test_runs_are_drawn_block_by_block_as_they_are_planned(mixed, monkeypatch, e
         tarvo.monte_carlo(nominal(), MIXED, 10**12, seed=3, executor=executor, progress=stop)
     done, total = info.value.args
     assert total == 10**12 and 1 <= done <= len(drawn)
+    if executor is None:  # flown runs, too, are drawn as they go out
+        drawn.clear()
+        with pytest.raises(StopStudy):
+            tarvo.monte_carlo(nominal(), MIXED, 10**12, seed=3, progress=stop,
+                              errors=tarvo.FlightErrors())
 
 
 def test_same_seed_same_table_whatever_runs_it(mixed, tmp_path, capsys):

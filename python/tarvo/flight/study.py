@@ -11,7 +11,7 @@ from __future__ import annotations
 
 import concurrent.futures
 import math
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from dataclasses import dataclass
 from typing import Any
 
@@ -20,6 +20,7 @@ from ..landing.engine import WORKER_FAILED, default_workers, engine_options
 from ..landing.landing import Landing
 from ..landing.progress import BatchProgress
 from .._portable import Portable, from_portable, to_portable
+from .._tarvo import Config
 from ..study.summary import wilson_interval
 from ..study.table import outcome_row
 from .errors import FlightErrors
@@ -97,52 +98,45 @@ def fly_chunk(entries: Sequence[tuple[Portable, int]], errors: FlightErrors,
     return rows
 
 
-def fly_runs(configs, seed: int, errors: FlightErrors, replan_every: float | None, *,
-             workers=None, executor=None, progress=False, method="continuous",
-             accuracy=None, unreachable="fail") -> tuple[list[tuple], list[tuple]]:
-    """Fly every configuration (run ``i`` with `flight_seed` (seed, i)); the first plans'
-    rows and the flights' rows, in run order.
+def fly_runs(runs: int, configs_of: Callable[[range], list[Config]],
+             deliver: Callable[[range, list[tuple[tuple, tuple]]], object], seed: int,
+             errors: FlightErrors, replan_every: float | None, *, workers=None, executor=None,
+             progress=False, method="continuous", accuracy=None,
+             unreachable="fail") -> None:
+    """Fly runs 0 to ``runs`` - 1 (run ``i`` with `flight_seed` (seed, i)).
 
-    Locally the runs go one at a time to ``workers`` threads (default: the cores); the
-    solves run without the interpreter lock. With ``executor`` they go in chunks, as for
-    `tarvo.plan_many`; a chunk the executor fails to return becomes "WorkerFailed" rows.
+    ``configs_of(chosen)`` gives the configurations of a range of runs, called only as they
+    are about to go out, so memory grows with the runs in flight and done, not with
+    ``runs``; ``deliver(chosen, rows)`` receives each run's first plan's row and flight's
+    row, in the order the ranges finish. Locally the runs go one at a time to ``workers``
+    threads (default: the cores); the solves run without the interpreter lock. With
+    ``executor`` they go in chunks, as for `tarvo.plan_many`; a chunk the executor fails to
+    return becomes "WorkerFailed" rows.
     """
     check_flight_options(errors, replan_every)
     workers = _positive_count("workers", workers)
     engine_options(method, unreachable, accuracy)  # refuse a bad option before any work
+    if executor is not None and workers is not None:
+        raise ValueError("workers sizes the local thread pool; with an executor, "
+                         "size the executor")
     options = {"method": method, "accuracy": accuracy, "unreachable": unreachable}
-    entries = [(to_portable(config), flight_seed(seed, run)) for run, config in enumerate(configs)]
-    arguments = (errors, replan_every, options)
-    with BatchProgress(progress, len(entries)) as bar:
+
+    def task(chosen: range):
+        entries = [(to_portable(config), flight_seed(seed, run))
+                   for run, config in zip(chosen, configs_of(chosen))]
+        return entries, fly_chunk, (entries, errors, replan_every, options)
+
+    def failed(chosen: range, entries, reason: str) -> list:
+        reason = f"the executor failed on runs {chosen.start} to {chosen.stop - 1}: {reason}"
+        return [_failed_rows(portable, reason, method) for portable, _ in entries]
+
+    with BatchProgress(progress, runs) as bar:
         if executor is not None:
-            if workers is not None:
-                raise ValueError("workers sizes the local thread pool; with an executor, "
-                                 "size the executor")
-            rows = _run(executor, entries, default_chunksize(len(entries)), bar, arguments)
-        else:
-            with concurrent.futures.ThreadPoolExecutor(workers or default_workers()) as pool:
-                rows = _run(pool, entries, 1, bar, arguments)
-    return [plan for plan, _ in rows], [flight for _, flight in rows]
-
-
-def _run(executor, entries, size, bar, arguments) -> list[tuple[tuple, tuple]]:
-    """The rows of every run, flown a chunk of ``size`` runs per task on the executor."""
-    method = arguments[2]["method"]
-    rows: list[Any] = [None] * len(entries)
-
-    def task(chunk: range):
-        chosen = entries[chunk.start:chunk.stop]
-        return chosen, fly_chunk, (chosen, *arguments)
-
-    def deliver(chunk: range, results: list) -> None:
-        rows[chunk.start:chunk.stop] = results
-
-    def failed(chunk: range, chosen, reason: str) -> list:
-        reason = f"the executor failed on runs {chunk.start} to {chunk.stop - 1}: {reason}"
-        return [_failed_rows(portable, reason, method) for portable, _ in chosen]
-
-    run_tasks(executor, _ranges(len(entries), size), task, tuple, "runs", deliver, failed, bar)
-    return rows
+            chunks = _ranges(runs, default_chunksize(runs))
+            run_tasks(executor, chunks, task, tuple, "runs", deliver, failed, bar)
+            return
+        with concurrent.futures.ThreadPoolExecutor(workers or default_workers()) as pool:
+            run_tasks(pool, _ranges(runs, 1), task, tuple, "runs", deliver, failed, bar)
 
 
 @dataclass(frozen=True)

@@ -31,9 +31,8 @@ def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
     deviates added to the nominal values. Run ``i``'s inputs depend only on ``seed`` and ``i``,
     so the same seed gives the same table whatever ``workers`` or ``executor`` (these,
     ``progress`` and the planning options ``method``, ``accuracy`` and ``unreachable`` are
-    those of `tarvo.plan_many`). Without ``errors`` the runs are drawn a block at a time as
-    they go out to be planned, so memory grows with the runs done and ``progress`` moves from
-    the start. Every problem with the arguments is raised before any landing is planned; a
+    those of `tarvo.plan_many`). The runs are drawn a block at a time as they go out to be
+    planned, so memory grows with the runs done and ``progress`` moves from the start. Every problem with the arguments is raised before any landing is planned; a
     landing that fails is a table row with ``ok`` false.
 
     With ``errors`` (a `tarvo.FlightErrors`) every run is also flown by `tarvo.fly`,
@@ -66,12 +65,13 @@ def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
 
 class DrawnRuns:
     """A study's runs, drawn a range at a time as they go out to be planned, and each
-    range's sampled inputs and outcome rows as its landings come back."""
+    range's sampled inputs and rows as its results come back (``row_of`` makes a result's
+    row: by default the outcome row of a landing)."""
 
-    def __init__(self, plan: DispersionPlan, seed: int):
-        self.plan, self.seed = plan, seed
+    def __init__(self, plan: DispersionPlan, seed: int, row_of=outcome_row):
+        self.plan, self.seed, self.row_of = plan, seed, row_of
         self._in_flight: dict[int, list] = {}  # first run of a range -> its inputs
-        self._done: dict[int, tuple[list, list]] = {}  # -> its inputs and outcome rows
+        self._done: dict[int, tuple[list, list]] = {}  # -> its inputs and rows
 
     def configs(self, runs: range) -> list:
         """The configurations of ``runs``; their inputs are kept until they return."""
@@ -79,12 +79,12 @@ class DrawnRuns:
         self._in_flight[runs.start] = inputs
         return [self.plan.config(values) for values in inputs]
 
-    def keep(self, runs: range, landings: list) -> None:
+    def keep(self, runs: range, results: list) -> None:
         inputs = self._in_flight.pop(runs.start)
-        self._done[runs.start] = inputs, [outcome_row(landing) for landing in landings]
+        self._done[runs.start] = inputs, [self.row_of(result) for result in results]
 
     def in_order(self) -> tuple[list, list]:
-        """Every returned run's inputs and outcome row, in run order."""
+        """Every returned run's inputs and row, in run order."""
         inputs, outcomes = [], []
         for start in sorted(self._done):
             drawn, rows = self._done[start]
@@ -96,9 +96,12 @@ class DrawnRuns:
 def _flown_study(config, plan, seed, runs, errors, replan_every, **options):
     from ..flight.study import add_flight_columns, fly_runs
 
-    inputs = [plan.draw(seed, run) for run in range(runs)]
-    configs = [plan.config(values) for values in inputs]
-    outcomes, flights = fly_runs(configs, seed, errors, replan_every, **options)
+    drawn = DrawnRuns(plan, seed, row_of=lambda rows: rows)  # (first plan's, flight's)
+    fly_runs(runs, drawn.configs, drawn.keep, seed, errors, replan_every, **options)
+    inputs, rows = drawn.in_order()
+    if len(rows) != runs:
+        raise RuntimeError(f"flying returned {len(rows)} flights for {runs} runs")
+    outcomes, flights = [plan_row for plan_row, _ in rows], [flight for _, flight in rows]
     table = add_flight_columns(build_table(plan.columns(), inputs, outcomes), flights)
     return Study(table, config=config, dispersions=plan.distributions, seed=seed,
                  errors=errors, replan_every=replan_every)
