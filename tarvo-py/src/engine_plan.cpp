@@ -18,7 +18,8 @@ using tarvo_core::search::TrialReport;
 bool report_trial(ModuleState& state, PyObject* on_trial, const TrialReport& trial)
 {
     const OwnedRef argument(trial_object(state, trial));
-    const OwnedRef result(argument ? PyObject_CallFunctionObjArgs(on_trial, argument.get(), nullptr) : nullptr);
+    const OwnedRef result(
+        argument ? PyObject_CallFunctionObjArgs(on_trial, argument.get(), nullptr) : nullptr);
     return static_cast<bool>(result);
 }
 
@@ -45,7 +46,8 @@ PyObject* plan_one(ModuleState& state, const tarvo_core::config::Config& config,
     const bool observed = on_trial != nullptr;
     const auto work = [channel, job, observed] {
         std::optional<tarvo_core::ThreadPool> pool;
-        if (const std::size_t helpers = helper_threads(job->landing.config, job->settings.workers)) {
+        const std::size_t helpers = helper_threads(job->landing.config, job->settings.workers);
+        if (helpers > 0) {
             pool.emplace(helpers);  // ThreadPool(0) would mean one thread per core
         }
         tarvo_core::plan::Options options = plan_options(job->settings);

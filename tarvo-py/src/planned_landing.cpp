@@ -217,7 +217,9 @@ constexpr auto make_landing_attributes(std::index_sequence<Index...>)
         {"final_mass", trajectory_number<&Trajectory::final_mass>},
         {"fuel_used", fuel_used},
         {"iterations",
-         [](const Source& source) { return PyLong_FromUnsignedLongLong(source.outcome.iterations); }},
+         [](const Source& source) {
+             return PyLong_FromUnsignedLongLong(source.outcome.iterations);
+         }},
         {"solve_seconds",
          [](const Source& source) { return PyFloat_FromDouble(source.planned.seconds); }},
         {"miss_distance", landed_number<&tarvo_core::plan::Outcome::miss_distance>},

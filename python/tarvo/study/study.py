@@ -32,8 +32,9 @@ def monte_carlo(config, dispersions, runs, *, seed, workers=None, executor=None,
     so the same seed gives the same table whatever ``workers`` or ``executor`` (these,
     ``progress`` and the planning options ``method``, ``accuracy`` and ``unreachable`` are
     those of `tarvo.plan_many`). The runs are drawn a block at a time as they go out to be
-    planned, so memory grows with the runs done and ``progress`` moves from the start. Every problem with the arguments is raised before any landing is planned; a
-    landing that fails is a table row with ``ok`` false.
+    planned, so memory grows with the runs done and ``progress`` moves from the start. Every
+    problem with the arguments is raised before any landing is planned; a landing that fails
+    is a table row with ``ok`` false.
 
     With ``errors`` (a `tarvo.FlightErrors`) every run is also flown by `tarvo.fly`,
     re-planning every ``replan_every`` seconds (None: open loop), with a seed of its own
